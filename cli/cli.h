@@ -1,0 +1,48 @@
+// cli: the command line, and how the tool speaks to whoever runs it.
+//
+// Standard error carries the device line and progress lines; standard output carries exactly one JSON
+// text per run: the words document or one error object.
+
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+//
+// Reporting
+//
+
+// Writes "progress %.3f %s\n" to standard error, the fraction clamped into [0, 1], and flushes it.
+void report_progress(double fraction, const char * stage);
+
+// Writes {"error":"<escaped message>"} and a line feed to standard output. Returns the exit status 1.
+int report_error(const std::string & message);
+
+// Returns the body of a JSON string for the bytes of `text`: \t \n \r \" \\ escaped, other bytes below
+// 0x20 as \u00xx, every other byte unchanged.
+std::string json_escape(const std::string & text);
+
+//
+// Command line
+//
+
+struct RunOptions {
+    std::string asr;         // --asr: recognition model; required
+    std::string aligner;     // --aligner: alignment model; required
+    std::string audio;       // --audio: the WAV file; required
+    int32_t     threads = 4; // --threads: handed to every recognition call; never below 1
+    std::string language;    // --language: handed to every recognition call
+    std::string extra_words; // --extra-words: extra-words file; not read when empty
+    std::string turns;       // --turns: turns file; not read when empty
+};
+
+// Moves `pos` onto the next argument and returns it; at the last argument returns "" and leaves `pos`.
+std::string next_arg(int argc, const char * const * argv, int & pos);
+
+// Scans the arguments after the program name into RunOptions; unknown arguments are skipped,
+// a repeated option replaces the earlier value.
+RunOptions scan_options(int argc, const char * const * argv);
+
+// Reads the file at `path` from start to end in 8 MiB blocks and discards the bytes, so that it is in the
+// page cache before the engine loads it. Silent on any failure.
+void preread_file(const std::string & path);

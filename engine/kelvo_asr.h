@@ -1,0 +1,121 @@
+// kelvo_asr: the speech engine behind the tool.
+//
+// Reads WAV files, recognises speech and force-aligns words against audio. The recogniser and the
+// aligner are opaque objects; no type of the underlying decoder or audio library appears here.
+//
+// Conventions:
+//   - calls that can fail return false (or a result whose `success` is false) and never throw;
+//   - a failed object call leaves a lower-case English text in `last_error()` (or the result's `error`);
+//   - sample pointers are borrowed for the length of the call and never kept;
+//   - every time is in seconds from the first sample passed in, finite, and never negative.
+//
+// Threads: the engine decodes on one CPU thread; the thread count of `transcribe_params` is accepted
+// and has no effect. The environment variable KELVO_USE_VRAM is accepted and has no effect either:
+// this engine has no GPU path.
+
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kelvo_asr {
+
+//
+// Audio
+//
+
+// Reads a WAV file (8/16/24/32-bit PCM, 32/64-bit float) into mono samples in [-1, 1], channels averaged.
+// Returns false, leaving both outputs unspecified, for a missing, unreadable or non-WAV file and for a
+// recording of more than 2^31 - 1 frames.
+bool load_audio_file(const std::string & path, std::vector<float> & samples, int32_t & sample_rate);
+
+//
+// Recognition
+//
+
+struct transcribe_params {
+    int32_t     chunk_samples    = 1024;  // samples handed to the decoder per step; values below 1 mean 1024
+    std::string language;                 // language tag reported back; empty: the model's own tag
+    int32_t     n_threads        = 4;     // accepted for callers that pass one; decoding uses one thread
+    bool        keep_noise_words = false; // true: keep the model's noise words ("[NOISE]", "<sil>") in the text
+    bool        print_log        = true;  // true: the decoder's log of this call goes to standard error
+};
+
+struct transcribe_result {
+    std::string          text;        // recognised words joined by single spaces; empty for silence
+    std::string          language;    // `params.language` when given, else the model's language tag
+    std::vector<int32_t> word_frames; // first frame (10 ms each) of every word of `text`, in order
+    bool                 success = false;
+    std::string          error;       // what went wrong when `success` is false
+};
+
+class KelvoASR {
+  public:
+    KelvoASR();
+    ~KelvoASR();
+    KelvoASR(const KelvoASR &)             = delete;
+    KelvoASR & operator=(const KelvoASR &) = delete;
+
+    // Loads the model folder at `path` (acoustic model, language model, dictionary); replaces a model
+    // loaded before. Returns false and sets `last_error()` to a text naming what is missing and where.
+    bool load_model(const std::string & path);
+
+    // Recognises `n_samples` samples at 16 kHz as one utterance. `success` is false only when no model is
+    // loaded or the decoder fails; silence gives success with an empty text.
+    transcribe_result transcribe(const float * samples, int32_t n_samples, const transcribe_params & params);
+
+    // The text of the last failure of `load_model`; empty before any failure.
+    const std::string & last_error() const;
+
+    struct impl;
+
+  private:
+    std::unique_ptr<impl> pimpl;
+};
+
+//
+// Forced alignment
+//
+
+struct aligned_word {
+    std::string text;  // the input word, exactly as given
+    float       start; // seconds from the first sample passed in
+    float       end;   // seconds from the first sample passed in; equal to `start` for an unplaced word
+};
+
+struct alignment_result {
+    std::vector<aligned_word> words;   // one per word of the text, in the same order
+    bool                      success = false;
+    std::string               error;   // what went wrong when `success` is false
+};
+
+class ForcedAligner {
+  public:
+    ForcedAligner();
+    ~ForcedAligner();
+    ForcedAligner(const ForcedAligner &)             = delete;
+    ForcedAligner & operator=(const ForcedAligner &) = delete;
+
+    // Loads the model folder at `path` (acoustic model and dictionary); replaces a model loaded before.
+    // Returns false and sets `last_error()` to a text naming what is missing and where.
+    bool load_model(const std::string & path);
+
+    // Aligns the space-separated words of `text` against `n_samples` samples at 16 kHz. Returns every
+    // word, in order, with its own text; a word that cannot be placed gets start == end at an interpolated
+    // position. `success` is false only when no model is loaded or the decoder fails. `language` is
+    // accepted for symmetry with `transcribe` and not used.
+    alignment_result align(const float * samples, int32_t n_samples, const std::string & text,
+                           const std::string & language);
+
+    // The text of the last failure of `load_model`; empty before any failure.
+    const std::string & last_error() const;
+
+    struct impl;
+
+  private:
+    std::unique_ptr<impl> pimpl;
+};
+
+} // namespace kelvo_asr

@@ -1,0 +1,32 @@
+// output: timed words from the aligner, and the JSON words document.
+
+#pragma once
+
+#include "engine/kelvo_asr.h"
+#include "segments/segments.h"
+#include "words/words.h"
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <vector>
+
+// One output word, times in seconds from the start of the recording.
+struct TimedWord {
+    std::string text;    // the display word, or the aligner's own text when the word counts differ
+    double      start;
+    double      end;
+    bool        added;   // a filler restored from the extra words
+    char        who;     // the segment's label byte; 0 without turns
+    bool        untimed; // the aligner gave the word less than a millisecond
+};
+
+// Force-aligns one segment's match keys and appends one TimedWord per aligned word to `timed_words`.
+// A segment without keys adds nothing and reports nothing. Returns false, with the error message in
+// `error`, when the aligner fails.
+bool align_segment(const Segment & segment, std::span<const float> samples, int32_t rate, size_t index,
+                   size_t count, const SegmentWords & words, const std::string & language,
+                   kelvo_asr::ForcedAligner & aligner, std::vector<TimedWord> & timed_words, std::string & error);
+
+// Reports progress "done", then prints the words document as one line on standard output.
+void write_words_document(const std::vector<TimedWord> & timed_words);

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need: Debian packages (only those missing) and the pinned
+# npm package that carries the ggml source. Safe to run again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+    build-essential cmake pkg-config nodejs npm
+    libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx
+    libsndfile1-dev libespeak-ng-dev
+    libgtest-dev libbenchmark-dev
+    pocketsphinx-testdata espeak-ng sox
+)
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+# node and npm may come from outside Debian's packages; then they are already usable.
+if command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1; then
+    filtered=()
+    for p in "${missing[@]}"; do
+        [[ "$p" == nodejs || "$p" == npm ]] || filtered+=("$p")
+    done
+    missing=("${filtered[@]}")
+fi
+if ((${#missing[@]})); then
+    echo "installing: ${missing[*]}" >&2
+    sudo_cmd=()
+    [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+if [[ ! -f node_modules/nodejs-whisper/cpp/whisper.cpp/ggml/CMakeLists.txt ]]; then
+    npm ci --ignore-scripts --no-audit --no-fund >/dev/null
+fi

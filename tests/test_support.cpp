@@ -1,0 +1,546 @@
+#include "test_support.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char ** environ;
+
+namespace {
+
+struct TempDirs {
+    std::vector<std::string> paths;
+    ~TempDirs() {
+        for (const auto & p : paths) {
+            std::error_code ec;
+            std::filesystem::remove_all(p, ec);
+        }
+    }
+};
+
+TempDirs & temp_dirs() {
+    static TempDirs dirs;
+    return dirs;
+}
+
+void append_le(std::string & out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; i++) {
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+}
+
+std::string wav_header(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, uint32_t data_bytes) {
+    std::string h = "RIFF";
+    append_le(h, 36 + data_bytes, 4);
+    h += "WAVEfmt ";
+    append_le(h, 16, 4);
+    append_le(h, format, 2);
+    append_le(h, channels, 2);
+    append_le(h, rate, 4);
+    append_le(h, rate * channels * (bits / 8), 4);
+    append_le(h, channels * (bits / 8), 2);
+    append_le(h, bits, 2);
+    h += "data";
+    append_le(h, data_bytes, 4);
+    return h;
+}
+
+// Minimal strict JSON reader, enough to check the tool's documents.
+struct JsonReader {
+    const std::string & s;
+    size_t              i = 0;
+
+    void ws() {
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) {
+            i++;
+        }
+    }
+
+    bool string(std::string * out) {
+        if (i >= s.size() || s[i] != '"') {
+            return false;
+        }
+        i++;
+        while (i < s.size()) {
+            unsigned char c = static_cast<unsigned char>(s[i]);
+            if (c == '"') {
+                i++;
+                return true;
+            }
+            if (c < 0x20) {
+                return false;
+            }
+            if (c == '\\') {
+                if (++i >= s.size()) {
+                    return false;
+                }
+                char e = s[i];
+                const char * simple = "\"\\/bfnrt";
+                const char * mapped = "\"\\/\b\f\n\r\t";
+                const char * at     = std::strchr(simple, e);
+                if (e != 0 && at != nullptr) {
+                    if (out) {
+                        out->push_back(mapped[at - simple]);
+                    }
+                    i++;
+                    continue;
+                }
+                if (e != 'u' || i + 4 >= s.size()) {
+                    return false;
+                }
+                unsigned value = 0;
+                for (int k = 1; k <= 4; k++) {
+                    char h = s[i + k];
+                    if (!std::isxdigit(static_cast<unsigned char>(h))) {
+                        return false;
+                    }
+                    value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(h)) ? h - '0'
+                                                                                                           : (h | 0x20) - 'a' + 10);
+                }
+                if (out) {
+                    if (value >= 0x100) {
+                        return false; // the tool only ever escapes single bytes
+                    }
+                    out->push_back(static_cast<char>(value));
+                }
+                i += 5;
+                continue;
+            }
+            if (out) {
+                out->push_back(static_cast<char>(c));
+            }
+            i++;
+        }
+        return false;
+    }
+
+    bool number(double * out) {
+        size_t b = i;
+        if (i < s.size() && s[i] == '-') {
+            i++;
+        }
+        if (i >= s.size() || !std::isdigit(static_cast<unsigned char>(s[i]))) {
+            return false;
+        }
+        if (s[i] == '0') {
+            i++;
+        } else {
+            while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
+                i++;
+            }
+        }
+        if (i < s.size() && s[i] == '.') {
+            i++;
+            if (i >= s.size() || !std::isdigit(static_cast<unsigned char>(s[i]))) {
+                return false;
+            }
+            while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
+                i++;
+            }
+        }
+        if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+            i++;
+            if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+                i++;
+            }
+            if (i >= s.size() || !std::isdigit(static_cast<unsigned char>(s[i]))) {
+                return false;
+            }
+            while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
+                i++;
+            }
+        }
+        if (out) {
+            *out = std::strtod(s.substr(b, i - b).c_str(), nullptr);
+        }
+        return true;
+    }
+
+    bool literal(const char * word) {
+        size_t n = std::strlen(word);
+        if (s.compare(i, n, word) != 0) {
+            return false;
+        }
+        i += n;
+        return true;
+    }
+
+    bool value(int depth) {
+        if (depth > 64) {
+            return false;
+        }
+        ws();
+        if (i >= s.size()) {
+            return false;
+        }
+        char c = s[i];
+        if (c == '{' || c == '[') {
+            char close = c == '{' ? '}' : ']';
+            i++;
+            ws();
+            if (i < s.size() && s[i] == close) {
+                i++;
+                return true;
+            }
+            for (;;) {
+                ws();
+                if (c == '{') {
+                    if (!string(nullptr)) {
+                        return false;
+                    }
+                    ws();
+                    if (i >= s.size() || s[i] != ':') {
+                        return false;
+                    }
+                    i++;
+                }
+                if (!value(depth + 1)) {
+                    return false;
+                }
+                ws();
+                if (i < s.size() && s[i] == ',') {
+                    i++;
+                    continue;
+                }
+                if (i < s.size() && s[i] == close) {
+                    i++;
+                    return true;
+                }
+                return false;
+            }
+        }
+        if (c == '"') {
+            return string(nullptr);
+        }
+        if (c == 't') {
+            return literal("true");
+        }
+        if (c == 'f') {
+            return literal("false");
+        }
+        if (c == 'n') {
+            return literal("null");
+        }
+        return number(nullptr);
+    }
+};
+
+} // namespace
+
+ProcessResult run_process(const std::vector<std::string> & argv,
+                          const std::vector<std::pair<std::string, std::string>> & env) {
+    ProcessResult result{ "", "", -1 };
+    int           out_pipe[2];
+    int           err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+        return result;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+    posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
+    posix_spawn_file_actions_addclose(&actions, err_pipe[0]);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+
+    std::vector<std::string> env_strings;
+    for (char ** e = environ; *e != nullptr; e++) {
+        std::string entry = *e;
+        bool        replaced = false;
+        for (const auto & kv : env) {
+            if (entry.compare(0, kv.first.size() + 1, kv.first + "=") == 0) {
+                replaced = true;
+            }
+        }
+        if (!replaced) {
+            env_strings.push_back(entry);
+        }
+    }
+    for (const auto & kv : env) {
+        env_strings.push_back(kv.first + "=" + kv.second);
+    }
+    std::vector<char *> envp;
+    for (auto & e : env_strings) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    std::vector<std::string> args = argv;
+    std::vector<char *>      argp;
+    for (auto & a : args) {
+        argp.push_back(a.data());
+    }
+    argp.push_back(nullptr);
+
+    pid_t pid = 0;
+    int   rc  = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    if (rc != 0) {
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        return result;
+    }
+    pollfd fds[2] = { { out_pipe[0], POLLIN, 0 }, { err_pipe[0], POLLIN, 0 } };
+    int    open_count = 2;
+    char   buf[65536];
+    while (open_count > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        for (int k = 0; k < 2; k++) {
+            if (fds[k].fd >= 0 && (fds[k].revents & (POLLIN | POLLHUP | POLLERR))) {
+                ssize_t n = read(fds[k].fd, buf, sizeof buf);
+                if (n > 0) {
+                    (k == 0 ? result.out : result.err).append(buf, static_cast<size_t>(n));
+                } else {
+                    close(fds[k].fd);
+                    fds[k].fd = -1;
+                    open_count--;
+                }
+            }
+        }
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+std::string make_temp_dir() {
+    std::string base = std::filesystem::temp_directory_path().string() + "/tavrik-test-XXXXXX";
+    std::vector<char> tmpl(base.begin(), base.end());
+    tmpl.push_back('\0');
+    const char * made = mkdtemp(tmpl.data());
+    if (made == nullptr) {
+        return "";
+    }
+    temp_dirs().paths.push_back(made);
+    return made;
+}
+
+bool write_file(const std::string & path, const std::string & bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(f);
+}
+
+std::string read_file(const std::string & path) {
+    std::ifstream      f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+bool write_wav_pcm16(const std::string & path, const std::vector<float> & frames, int32_t rate, int32_t channels) {
+    std::string bytes = wav_header(1, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate), 16,
+                                   static_cast<uint32_t>(frames.size() * 2));
+    for (float x : frames) {
+        float   c = std::isfinite(x) ? std::clamp(x, -1.0f, 1.0f) : 0.0f;
+        int32_t v = static_cast<int32_t>(std::lrint(c * 32767.0f));
+        append_le(bytes, static_cast<uint32_t>(v) & 0xFFFF, 2);
+    }
+    return write_file(path, bytes);
+}
+
+bool write_wav_float(const std::string & path, const std::vector<float> & frames, int32_t rate, int32_t channels) {
+    std::string bytes = wav_header(3, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate), 32,
+                                   static_cast<uint32_t>(frames.size() * 4));
+    for (float x : frames) {
+        uint32_t bits = 0;
+        std::memcpy(&bits, &x, 4);
+        append_le(bytes, bits, 4);
+    }
+    return write_file(path, bytes);
+}
+
+bool have_command(const std::string & name) {
+    const char * path = std::getenv("PATH");
+    if (path == nullptr) {
+        return false;
+    }
+    std::stringstream dirs(path);
+    std::string       dir;
+    while (std::getline(dirs, dir, ':')) {
+        if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+static std::string find_command(const std::string & name) {
+    for (const char * dir : { "/usr/bin", "/usr/local/bin", "/bin" }) {
+        std::string p = std::string(dir) + "/" + name;
+        if (access(p.c_str(), X_OK) == 0) {
+            return p;
+        }
+    }
+    return name;
+}
+
+bool synthesize_speech(const std::string & text, const std::string & voice, int words_per_minute,
+                       const std::string & path) {
+    std::string raw = path + ".espeak.wav";
+    auto        r   = run_process({ find_command("espeak-ng"), "-v", voice, "-s", std::to_string(words_per_minute),
+                                    "-w", raw, text });
+    if (r.status != 0) {
+        return false;
+    }
+    auto c = run_process({ find_command("sox"), raw, "-r", "16000", "-c", "1", "-b", "16", path });
+    std::remove(raw.c_str());
+    return c.status == 0;
+}
+
+bool read_wav_pcm16(const std::string & path, std::vector<float> & samples, int32_t & rate) {
+    std::string b = read_file(path);
+    if (b.size() < 12 || b.compare(0, 4, "RIFF") != 0 || b.compare(8, 4, "WAVE") != 0) {
+        return false;
+    }
+    auto   le = [&](size_t at, int n) {
+        uint32_t v = 0;
+        for (int k = 0; k < n; k++) {
+            v |= static_cast<uint32_t>(static_cast<unsigned char>(b[at + k])) << (8 * k);
+        }
+        return v;
+    };
+    size_t at = 12;
+    bool   fmt_ok = false;
+    while (at + 8 <= b.size()) {
+        std::string id   = b.substr(at, 4);
+        uint32_t    size = le(at + 4, 4);
+        if (id == "fmt " && at + 24 <= b.size()) {
+            fmt_ok = le(at + 8, 2) == 1 && le(at + 10, 2) == 1 && le(at + 22, 2) == 16;
+            rate   = static_cast<int32_t>(le(at + 12, 4));
+        } else if (id == "data" && fmt_ok) {
+            size_t n = std::min<size_t>(size, b.size() - at - 8) / 2;
+            samples.resize(n);
+            for (size_t k = 0; k < n; k++) {
+                samples[k] = static_cast<float>(static_cast<int16_t>(le(at + 8 + 2 * k, 2))) / 32768.0f;
+            }
+            return true;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return false;
+}
+
+std::optional<std::vector<DocWord>> parse_words_document(const std::string & text) {
+    if (!is_valid_json(text)) {
+        return std::nullopt;
+    }
+    // The document's shape is fixed, so read it in that shape.
+    JsonReader           r{ text };
+    std::vector<DocWord> words;
+    if (!r.literal("{\"words\":[")) {
+        return std::nullopt;
+    }
+    if (r.literal("]}")) {
+        return words;
+    }
+    for (;;) {
+        DocWord w;
+        if (!r.literal("{\"text\":") || !r.string(&w.text) || !r.literal(",\"start\":") || !r.number(&w.start) ||
+            !r.literal(",\"end\":") || !r.number(&w.end)) {
+            return std::nullopt;
+        }
+        if (r.literal(",\"added\":true")) {
+            w.added = true;
+        }
+        if (r.literal(",\"untimed\":true")) {
+            w.untimed = true;
+        }
+        if (r.literal(",\"who\":")) {
+            if (!r.string(&w.who)) {
+                return std::nullopt;
+            }
+        }
+        if (!r.literal("}")) {
+            return std::nullopt;
+        }
+        words.push_back(w);
+        if (r.literal(",")) {
+            continue;
+        }
+        if (r.literal("]}")) {
+            return words;
+        }
+        return std::nullopt;
+    }
+}
+
+bool is_valid_json(const std::string & text) {
+    JsonReader r{ text };
+    if (!r.value(0)) {
+        return false;
+    }
+    if (r.i < text.size() && text[r.i] == '\n') {
+        r.i++;
+    }
+    return r.i == text.size();
+}
+
+double word_error_rate(const std::string & reference, const std::string & hypothesis) {
+    auto split = [](const std::string & t) {
+        std::vector<std::string> w;
+        std::stringstream        ss(t);
+        std::string              x;
+        while (ss >> x) {
+            for (auto & c : x) {
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            }
+            w.push_back(x);
+        }
+        return w;
+    };
+    auto ref = split(reference);
+    auto hyp = split(hypothesis);
+    if (ref.empty()) {
+        return hyp.empty() ? 0.0 : 1.0;
+    }
+    std::vector<size_t> prev(hyp.size() + 1), cur(hyp.size() + 1);
+    for (size_t j = 0; j <= hyp.size(); j++) {
+        prev[j] = j;
+    }
+    for (size_t i = 1; i <= ref.size(); i++) {
+        cur[0] = i;
+        for (size_t j = 1; j <= hyp.size(); j++) {
+            size_t sub = prev[j - 1] + (ref[i - 1] == hyp[j - 1] ? 0 : 1);
+            cur[j]     = std::min({ sub, prev[j] + 1, cur[j - 1] + 1 });
+        }
+        std::swap(prev, cur);
+    }
+    return static_cast<double>(prev[hyp.size()]) / static_cast<double>(ref.size());
+}
+
+std::string model_dir() {
+    return TAVRIK_MODEL_DIR;
+}
+
+std::string testdata_dir() {
+    return TAVRIK_TESTDATA_DIR;
+}
+
+std::string asr_binary() {
+    return TAVRIK_ASR_BINARY;
+}
+
+std::string scripted_binary() {
+    return TAVRIK_SCRIPTED_BINARY;
+}

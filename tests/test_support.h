@@ -1,0 +1,71 @@
+// Helpers shared by the tests: child processes, temporary files, WAV writing, speech synthesis and a
+// strict JSON reader for the tool's documents.
+
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct ProcessResult {
+    std::string out;    // everything the child wrote to standard output
+    std::string err;    // everything the child wrote to standard error
+    int         status; // exit status, or 128 + signal number when killed by a signal
+};
+
+// Runs `argv` (argv[0] is a path) with `env` added to this process's environment and waits for it.
+ProcessResult run_process(const std::vector<std::string> & argv,
+                          const std::vector<std::pair<std::string, std::string>> & env = {});
+
+// Returns a new empty directory, removed with everything in it when the process ends.
+std::string make_temp_dir();
+
+// Writes `bytes` to `path`, replacing the file. Returns false on failure.
+bool write_file(const std::string & path, const std::string & bytes);
+
+// Returns the bytes of the file at `path`; empty when it cannot be read.
+std::string read_file(const std::string & path);
+
+// Writes `frames` (interleaved when channels > 1) as a 16-bit PCM WAV. Returns false on failure.
+bool write_wav_pcm16(const std::string & path, const std::vector<float> & frames, int32_t rate, int32_t channels = 1);
+
+// Writes `frames` as a 32-bit float WAV, values unchanged (NaN and infinities included).
+bool write_wav_float(const std::string & path, const std::vector<float> & frames, int32_t rate, int32_t channels = 1);
+
+// True when `name` is an executable on PATH.
+bool have_command(const std::string & name);
+
+// Speaks `text` with espeak-ng `voice` at `words_per_minute` into a 16 kHz mono 16-bit WAV at `path`.
+bool synthesize_speech(const std::string & text, const std::string & voice, int words_per_minute,
+                       const std::string & path);
+
+// Reads a 16-bit PCM mono WAV written by the helpers above (or by sox) into samples in [-1, 1].
+bool read_wav_pcm16(const std::string & path, std::vector<float> & samples, int32_t & rate);
+
+// One word object of a words document.
+struct DocWord {
+    std::string text;
+    double      start   = 0;
+    double      end     = 0;
+    bool        added   = false;
+    bool        untimed = false;
+    std::string who;     // "" when the key is absent
+};
+
+// Parses one words document line (strict JSON, then the document's shape); nullopt when it is not one.
+std::optional<std::vector<DocWord>> parse_words_document(const std::string & text);
+
+// True when `text` is exactly one JSON value followed by an optional line feed.
+bool is_valid_json(const std::string & text);
+
+// Word error rate of `hypothesis` against `reference` (space-separated words, compared lower-cased).
+double word_error_rate(const std::string & reference, const std::string & hypothesis);
+
+// Folder of the English model and of the test recordings (fixed at build time).
+std::string model_dir();
+std::string testdata_dir();
+std::string asr_binary();
+std::string scripted_binary();
