@@ -39,6 +39,9 @@ struct RunOptions {
 // Moves `pos` onto the next argument and returns it; at the last argument returns "" and leaves `pos`.
 std::string next_arg(int argc, const char * const * argv, int & pos);
 
+// Returns the thread count for a --threads value: atoi's reading, at least 1, at most INT32_MAX.
+int32_t parse_thread_count(const std::string & value);
+
 // Scans the arguments after the program name into RunOptions; unknown arguments are skipped,
 // a repeated option replaces the earlier value.
 RunOptions scan_options(int argc, const char * const * argv);

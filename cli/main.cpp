@@ -1,1 +1,121 @@
+// tavrik-asr: a speech recording in, one JSON words document (or one error object) out.
 
+#include "cli/cli.h"
+#include "engine/kelvo_asr.h"
+#include "output/output.h"
+#include "segments/segments.h"
+#include "words/words.h"
+
+#include "ggml-backend.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int32_t required_rate = 16000;
+
+const char * const usage_text = "usage: tavrik-asr --asr <model> --aligner <model> --audio <16 kHz mono wav>";
+const char * const audio_text = "could not read the audio (it must be 16 kHz mono WAV)";
+
+// The device line: the first GPU that ggml knows of, else the CPU. Only reported, never kept.
+void report_device() {
+    ggml_backend_dev_t gpu = ggml_backend_dev_by_type(GGML_BACKEND_DEVICE_TYPE_GPU);
+    if (gpu != nullptr) {
+        std::fprintf(stderr, "using GPU: %s (%s)\n", ggml_backend_dev_name(gpu), ggml_backend_dev_description(gpu));
+    } else {
+        std::fprintf(stderr, "using CPU\n");
+    }
+}
+
+// The whole run. Objects are declared in creation order, so that every return releases them in reverse:
+// the word list first, the aligner before the recogniser, the samples and options last.
+int run(int argc, const char * const * argv) {
+    const RunOptions opts = scan_options(argc, argv);
+    if (opts.asr.empty() || opts.aligner.empty() || opts.audio.empty()) {
+        return report_error(usage_text);
+    }
+
+    std::vector<float> samples;
+    int32_t            rate = 0;
+    if (!kelvo_asr::load_audio_file(opts.audio, samples, rate) || rate != required_rate) {
+        return report_error(audio_text);
+    }
+
+    report_progress(0.0, "loading");
+    ggml_backend_load_all();
+    if (std::getenv("KELVO_USE_VRAM") == nullptr) {
+        setenv("KELVO_USE_VRAM", "1", 1);
+    }
+    report_device();
+
+    preread_file(opts.asr);
+    kelvo_asr::KelvoASR asr;
+    if (!asr.load_model(opts.asr)) {
+        return report_error("could not load the speech model: " + asr.last_error());
+    }
+    preread_file(opts.aligner);
+    kelvo_asr::ForcedAligner aligner;
+    if (!aligner.load_model(opts.aligner)) {
+        return report_error("could not load the aligner: " + aligner.last_error());
+    }
+
+    std::vector<ExtraWord> extra_words;
+    if (!opts.extra_words.empty()) {
+        extra_words = read_extra_words(opts.extra_words);
+    }
+    std::vector<Segment> segments;
+    {
+        std::vector<Turn> turns;
+        if (!opts.turns.empty()) {
+            turns = read_turns(opts.turns);
+        }
+        segments = plan_segments(turns, samples, rate);
+    } // the turns are needed only for planning
+
+    std::vector<TimedWord> timed_words;
+    const size_t           n = segments.size();
+    for (size_t j = 0; j < n; j++) {
+        const Segment & segment = segments[j];
+        report_progress(static_cast<double>(j) / static_cast<double>(n), "transcribing");
+
+        kelvo_asr::transcribe_params params;
+        params.chunk_samples    = 1024;
+        params.language         = opts.language;
+        params.n_threads        = opts.threads;
+        params.keep_noise_words = false;
+        params.print_log        = false;
+        const kelvo_asr::transcribe_result heard =
+            asr.transcribe(samples.data() + segment.start, segment.end - segment.start, params);
+        if (!heard.success) {
+            return report_error("transcription failed: " + heard.error);
+        }
+
+        SegmentWords words = build_segment_words(heard.text);
+        if (!extra_words.empty()) {
+            restore_fillers(words, extra_words, segment, rate);
+        }
+        std::string error;
+        if (!align_segment(segment, samples, rate, j, n, words, heard.language, aligner, timed_words, error)) {
+            return report_error(error);
+        }
+    }
+
+    write_words_document(timed_words);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char ** argv) {
+    // Out of memory (or any other unexpected failure) still ends with one JSON text and status 1.
+    // Nothing of the words document has been written when one can be thrown.
+    try {
+        return run(argc, argv);
+    } catch (const std::exception & e) {
+        return report_error(std::string("internal error: ") + e.what());
+    }
+}

@@ -1,1 +1,74 @@
+#include "cli/cli.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+std::string next_arg(int argc, const char * const * argv, int & pos) {
+    if (pos + 1 < argc) {
+        pos++;
+        return argv[pos];
+    }
+    return "";
+}
+
+RunOptions scan_options(int argc, const char * const * argv) {
+    RunOptions opts;
+    for (int i = 1; i < argc; i++) {
+        const char * arg = argv[i];
+        if (std::strcmp(arg, "--asr") == 0) {
+            opts.asr = next_arg(argc, argv, i);
+        } else if (std::strcmp(arg, "--aligner") == 0) {
+            opts.aligner = next_arg(argc, argv, i);
+        } else if (std::strcmp(arg, "--audio") == 0) {
+            opts.audio = next_arg(argc, argv, i);
+        } else if (std::strcmp(arg, "--threads") == 0) {
+            opts.threads = parse_thread_count(next_arg(argc, argv, i));
+        } else if (std::strcmp(arg, "--language") == 0) {
+            opts.language = next_arg(argc, argv, i);
+        } else if (std::strcmp(arg, "--extra-words") == 0) {
+            opts.extra_words = next_arg(argc, argv, i);
+        } else if (std::strcmp(arg, "--turns") == 0) {
+            opts.turns = next_arg(argc, argv, i);
+        }
+    }
+    return opts;
+}
+
+int32_t parse_thread_count(const std::string & value) {
+    // atoi's reading (white space, sign, digits up to the first other byte), but saturating: atoi itself
+    // is undefined for values beyond int, and "99999999999" must not become a negative or random count.
+    size_t i = 0;
+    while (i < value.size() && (value[i] == ' ' || (value[i] >= '\t' && value[i] <= '\r'))) {
+        i++;
+    }
+    bool negative = false;
+    if (i < value.size() && (value[i] == '+' || value[i] == '-')) {
+        negative = value[i] == '-';
+        i++;
+    }
+    int64_t n = 0;
+    while (i < value.size() && value[i] >= '0' && value[i] <= '9') {
+        if (n <= INT32_MAX) {
+            n = n * 10 + (value[i] - '0');
+        }
+        i++;
+    }
+    if (negative || n < 1) {
+        return 1;
+    }
+    return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n);
+}
+
+void preread_file(const std::string & path) {
+    constexpr size_t block = 8u * 1024u * 1024u;
+    FILE *           f     = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return;
+    }
+    std::vector<char> buffer(block);
+    while (std::fread(buffer.data(), 1, block, f) > 0) {
+    }
+    std::fclose(f);
+}

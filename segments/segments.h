@@ -39,12 +39,13 @@ struct AudioPiece {
 // Input files
 //
 
-// Reads (time, word) records in file order; stops at the first incomplete or malformed record.
-// An empty path touches no file; an unreadable file gives an empty list.
+// Reads (time, word) records in file order, numbers in the classic locale; stops at the first incomplete or
+// malformed record (a number out of the double range, nan and inf included). An empty path touches no file;
+// an unreadable file or a directory gives an empty list.
 std::vector<ExtraWord> read_extra_words(const std::string & path);
 
-// Reads (start, end, label) records in file order, keeping those with end > start; stops at the first
-// incomplete or malformed record. An empty path touches no file; an unreadable file gives an empty list.
+// Reads (start, end, label) records in file order, keeping those with end > start; otherwise as
+// read_extra_words. Only the first byte of a label is kept, whatever the label's length.
 std::vector<Turn> read_turns(const std::string & path);
 
 //
@@ -52,10 +53,12 @@ std::vector<Turn> read_turns(const std::string & path);
 //
 
 // Cuts `samples` into consecutive pieces of at most 38 s, each cut in the middle of the quietest 50 ms
-// window 22 to 38 s after the piece's start. Returns a tiling of 0 ... size in order; never empty.
+// window 22 to 38 s after the piece's start. Returns a tiling of 0 ... size in order; never empty. Reads the
+// samples in place. A size beyond the 32-bit range counts as INT32_MAX; a rate <= 0 gives the one piece.
 std::vector<AudioPiece> split_long_audio(std::span<const float> samples, int32_t rate);
 
 // Plans the segments: without turns the whole recording split into pieces labelled 0; with turns each
 // turn widened into the gaps to its file neighbours, clamped, dropped under 0.1 s and split. Returns the
-// segments turn by turn in file order, every one inside 0 ... samples.size().
+// segments turn by turn in file order, every one inside 0 ... samples.size(). Sample positions beyond the
+// 32-bit range saturate before the clamp; a turn with a NaN time yields no segment.
 std::vector<Segment> plan_segments(const std::vector<Turn> & turns, std::span<const float> samples, int32_t rate);

@@ -323,6 +323,26 @@ ProcessResult run_process(const std::vector<std::string> & argv,
     return result;
 }
 
+std::string capture_fd(int fd, const std::function<void()> & body) {
+    FILE * stream = fd == 1 ? stdout : stderr;
+    std::fflush(stream);
+    FILE * tmp   = std::tmpfile();
+    int    saved = dup(fd);
+    dup2(fileno(tmp), fd);
+    body();
+    std::fflush(stream);
+    dup2(saved, fd);
+    close(saved);
+    std::string out;
+    std::rewind(tmp);
+    int c;
+    while ((c = std::fgetc(tmp)) != EOF) {
+        out.push_back(static_cast<char>(c));
+    }
+    std::fclose(tmp);
+    return out;
+}
+
 std::string make_temp_dir() {
     std::string base = std::filesystem::temp_directory_path().string() + "/tavrik-test-XXXXXX";
     std::vector<char> tmpl(base.begin(), base.end());

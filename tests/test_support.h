@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,6 +20,9 @@ struct ProcessResult {
 // Runs `argv` (argv[0] is a path) with `env` added to this process's environment and waits for it.
 ProcessResult run_process(const std::vector<std::string> & argv,
                           const std::vector<std::pair<std::string, std::string>> & env = {});
+
+// Runs `body` with file descriptor `fd` (1 or 2) sent to a temporary file; returns what was written to it.
+std::string capture_fd(int fd, const std::function<void()> & body);
 
 // Returns a new empty directory, removed with everything in it when the process ends.
 std::string make_temp_dir();

@@ -50,10 +50,11 @@ SegmentWords build_segment_words(const std::string & text);
 //
 
 // Returns, for each entry of `a`, the index of the entry of `b` it is paired with in a longest common
-// subsequence under byte equality, or -1; on a tie the entry of `a` is given up.
+// subsequence under byte equality, or -1; on a tie the entry of `a` is given up. Keeps one bit per pair of
+// (entry of `a` that `b` holds, entry of `b`), not a table of lengths.
 std::vector<int32_t> match_sequences(const std::vector<std::string> & a, const std::vector<std::string> & b);
 
 // Inserts into `words` the extra fillers of the segment's time window whose matched neighbours lie at most
-// one recognised word apart, marked as added. Cannot fail.
+// one recognised word apart, marked as added. `words` holds three lists of equal length. Cannot fail.
 void restore_fillers(SegmentWords & words, const std::vector<ExtraWord> & extra_words, const Segment & segment,
                      int32_t rate);

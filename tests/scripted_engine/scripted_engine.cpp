@@ -1,1 +1,225 @@
+// A scripted stand-in for the speech engine, linked into a test build of the driver so that tests can
+// check every byte the tool writes on each path. It reads its answers from the file named by
+// TAVRIK_SCRIPT and logs every call it receives to the file named by TAVRIK_SCRIPT_LOG.
+//
+// Script lines (texts run to the end of the line; \n \t \\ and \xHH escapes are decoded):
+//   audio ok RATE FRAMES [VALUE]     audio fail
+//   asr_load ok                      asr_load fail TEXT
+//   aligner_load ok                  aligner_load fail TEXT
+//   transcribe ok LANG TEXT          transcribe fail TEXT          (one line per call, used in order)
+//   align echo                       align fail TEXT               (one line per call, used in order)
+//   align words WORD@START@END ...   (the aligner's answer as given)
+// "align echo" returns every input word, word k from 0.5 k to 0.5 k + 0.25 seconds.
 
+#include "engine/kelvo_asr.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+struct Script {
+    std::vector<std::string> lines;
+    size_t                   next_transcribe = 0;
+    size_t                   next_align      = 0;
+    const float *            base            = nullptr;
+};
+
+std::string decode(const std::string & s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); i++) {
+        if (s[i] != '\\' || i + 1 >= s.size()) {
+            out.push_back(s[i]);
+            continue;
+        }
+        char e = s[++i];
+        if (e == 'n') {
+            out.push_back('\n');
+        } else if (e == 't') {
+            out.push_back('\t');
+        } else if (e == 'x' && i + 2 < s.size()) {
+            out.push_back(static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16)));
+            i += 2;
+        } else {
+            out.push_back(e);
+        }
+    }
+    return out;
+}
+
+Script & script() {
+    static Script s = [] {
+        Script       loaded;
+        const char * path = std::getenv("TAVRIK_SCRIPT");
+        if (path != nullptr) {
+            std::ifstream f(path);
+            std::string   line;
+            while (std::getline(f, line)) {
+                loaded.lines.push_back(line);
+            }
+        }
+        return loaded;
+    }();
+    return s;
+}
+
+void log_call(const std::string & line) {
+    const char * path = std::getenv("TAVRIK_SCRIPT_LOG");
+    if (path == nullptr) {
+        return;
+    }
+    FILE * f = std::fopen(path, "ab");
+    if (f != nullptr) {
+        std::fprintf(f, "%s\n", line.c_str());
+        std::fclose(f);
+    }
+}
+
+// The rest of the line after `word` and one space; empty when there is none.
+std::string rest_after(const std::string & line, size_t words) {
+    size_t at = 0;
+    for (size_t k = 0; k < words; k++) {
+        at = line.find(' ', at);
+        if (at == std::string::npos) {
+            return "";
+        }
+        at++;
+    }
+    return decode(line.substr(at));
+}
+
+// The first line starting with `command` (for one-off calls), or the n-th one (for repeated calls).
+std::string find_line(const std::string & command, size_t nth) {
+    size_t seen = 0;
+    for (const auto & line : script().lines) {
+        if (line.compare(0, command.size() + 1, command + " ") == 0) {
+            if (seen++ == nth) {
+                return line;
+            }
+        }
+    }
+    return "";
+}
+
+bool load_answer(const std::string & command, std::string & error) {
+    std::string line = find_line(command, 0);
+    if (line.compare(0, command.size() + 5, command + " fail") == 0) {
+        error = rest_after(line, 2);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+namespace kelvo_asr {
+
+struct KelvoASR::impl {
+    std::string error;
+};
+
+struct ForcedAligner::impl {
+    std::string error;
+};
+
+bool load_audio_file(const std::string & path, std::vector<float> & samples, int32_t & sample_rate) {
+    log_call("load_audio_file " + path);
+    std::istringstream in(find_line("audio", 0));
+    std::string        command, status;
+    long               frames = 0;
+    float              value  = 0;
+    in >> command >> status >> sample_rate >> frames >> value;
+    if (status != "ok") {
+        return false;
+    }
+    samples.assign(static_cast<size_t>(frames), value);
+    script().base = samples.data();
+    return true;
+}
+
+KelvoASR::KelvoASR() : pimpl(new impl) {
+    log_call("asr construct");
+}
+
+KelvoASR::~KelvoASR() {
+    log_call("asr destroy");
+}
+
+bool KelvoASR::load_model(const std::string & path) {
+    const char * vram = std::getenv("KELVO_USE_VRAM");
+    log_call("asr load " + path + " KELVO_USE_VRAM=" + (vram ? vram : "(unset)"));
+    return load_answer("asr_load", pimpl->error);
+}
+
+const std::string & KelvoASR::last_error() const {
+    return pimpl->error;
+}
+
+transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples, const transcribe_params & params) {
+    log_call("transcribe at " + std::to_string(samples - script().base) + " n " + std::to_string(n_samples) +
+             " chunk " + std::to_string(params.chunk_samples) + " language [" + params.language + "] threads " +
+             std::to_string(params.n_threads) + " flags " + std::to_string(params.keep_noise_words) +
+             std::to_string(params.print_log));
+    transcribe_result result;
+    std::string       line = find_line("transcribe", script().next_transcribe++);
+    if (line.compare(0, 14, "transcribe ok ") == 0) {
+        std::istringstream in(line);
+        std::string        command, status;
+        in >> command >> status >> result.language;
+        result.text    = rest_after(line, 3);
+        result.success = true;
+    } else {
+        result.error = rest_after(line, 2);
+    }
+    return result;
+}
+
+ForcedAligner::ForcedAligner() : pimpl(new impl) {
+    log_call("aligner construct");
+}
+
+ForcedAligner::~ForcedAligner() {
+    log_call("aligner destroy");
+}
+
+bool ForcedAligner::load_model(const std::string & path) {
+    log_call("aligner load " + path);
+    return load_answer("aligner_load", pimpl->error);
+}
+
+const std::string & ForcedAligner::last_error() const {
+    return pimpl->error;
+}
+
+alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, const std::string & text,
+                                      const std::string & language) {
+    log_call("align at " + std::to_string(samples - script().base) + " n " + std::to_string(n_samples) + " text [" +
+             text + "] language [" + language + "]");
+    alignment_result result;
+    std::string      line = find_line("align", script().next_align++);
+    if (line == "align echo") {
+        std::istringstream in(text);
+        std::string        word;
+        for (int k = 0; in >> word; k++) {
+            result.words.push_back({ word, 0.5f * static_cast<float>(k), 0.5f * static_cast<float>(k) + 0.25f });
+        }
+        result.success = true;
+    } else if (line.compare(0, 12, "align words ") == 0) {
+        std::istringstream in(line.substr(12));
+        std::string        item;
+        while (in >> item) {
+            size_t a = item.find('@');
+            size_t b = item.find('@', a + 1);
+            result.words.push_back({ decode(item.substr(0, a)), std::stof(item.substr(a + 1, b - a - 1)),
+                                     std::stof(item.substr(b + 1)) });
+        }
+        result.success = true;
+    } else {
+        result.error = rest_after(line, 2);
+    }
+    return result;
+}
+
+} // namespace kelvo_asr

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Whole-run benchmark. Builds in Release, makes recordings of 1, 10 and 60 minutes (LibriVox clips and
+# espeak-ng speech with pauses) and, with and without a turns file and an extra-words file of every word,
+# prints per length: the tool's wall time, real-time factor and peak RSS, the split of a run into model
+# loading, recognition, alignment and the tool's own work, and the same audio decoded by
+# pocketsphinx_continuous with the same model as the baseline. Then the micro-benchmarks.
+#
+#   bench/run.sh                      all lengths
+#   TAVRIK_BENCH_MINUTES="1 10" bench/run.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/install_deps.sh
+./scripts/build.sh build-bench Release -DTAVRIK_BUILD_BENCH=ON -DTAVRIK_BUILD_TESTS=OFF >/dev/null
+
+bench=build-bench/bench/tavrik_pipeline_bench
+tool=build-bench/cli/tavrik-asr
+model=/usr/share/pocketsphinx/model/en-us
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+field() { sed -n "s/.*\b$1=\([^ ]*\).*/\1/p" <<<"$2"; }
+
+printf '%-5s %-6s %8s %7s %8s %9s %10s %8s %8s %9s %9s %9s\n' \
+    min files wall_s rtf rss_mib segments transcribe align own own_% base_s base_rtf
+for minutes in ${TAVRIK_BENCH_MINUTES:-1 10 60}; do
+    dir=$work/$minutes
+    mkdir -p "$dir"
+    "$bench" make "$minutes" "$dir" >/dev/null
+    base=$("$bench" measure pocketsphinx_continuous -infile "$dir/audio.wav" -hmm "$model/en-us" \
+        -lm "$model/en-us.lm.bin" -dict "$model/cmudict-en-us.dict" -logfn /dev/null)
+    for files in no yes; do
+        args=()
+        phase_files=(- -)
+        if [[ $files == yes ]]; then
+            args=(--turns "$dir/turns.txt" --extra-words "$dir/extra.txt")
+            phase_files=("$dir/turns.txt" "$dir/extra.txt")
+        fi
+        run=$("$bench" measure "$tool" --asr "$model" --aligner "$model" --audio "$dir/audio.wav" "${args[@]}")
+        phases=$("$bench" phases "$model" "$model" "$dir/audio.wav" "${phase_files[@]}")
+        audio_s=$(field audio_s "$phases")
+        wall=$(field wall "$run")
+        base_wall=$(field wall "$base")
+        printf '%-5s %-6s %8.1f %7.3f %8.1f %9s %10.1f %8.1f %8.3f %9.4f %9.1f %9.3f\n' \
+            "$minutes" "$files" "$wall" "$(awk "BEGIN{print $wall / $audio_s}")" "$(field rss_mib "$run")" \
+            "$(field segments "$phases")" "$(field transcribe "$phases")" "$(field align "$phases")" \
+            "$(field own "$phases")" "$(field own_share "$phases" | tr -d %)" "$base_wall" \
+            "$(awk "BEGIN{print $base_wall / $audio_s}")"
+    done
+done
+echo
+echo "columns: wall_s, rtf (wall / audio length) and rss_mib are the tool's own run; transcribe, align and own"
+echo "(seconds) split the same run done step by step; base_s is pocketsphinx_continuous on the same audio."
+
+if [[ -x build-bench/bench/tavrik_micro_bench ]]; then
+    echo
+    build-bench/bench/tavrik_micro_bench --benchmark_min_time=0.2
+fi

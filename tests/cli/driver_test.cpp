@@ -1,0 +1,213 @@
+// The driver over the scripted engine: every byte of both streams, the exit status and the engine calls.
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string usage_error = "{\"error\":\"usage: tavrik-asr --asr <model> --aligner <model> --audio <16 kHz mono "
+                                "wav>\"}\n";
+const std::string audio_error = "{\"error\":\"could not read the audio (it must be 16 kHz mono WAV)\"}\n";
+const std::string loaded      = "progress 0.000 loading\nusing CPU\n";
+
+struct DriverRun {
+    ProcessResult            result;
+    std::vector<std::string> calls; // the engine calls, one line each
+};
+
+class Driver : public ::testing::Test {
+  protected:
+    std::string dir = make_temp_dir();
+
+    std::string file(const std::string & name, const std::string & bytes) {
+        std::string path = dir + "/" + name;
+        write_file(path, bytes);
+        return path;
+    }
+
+    DriverRun run(const std::string &      script,
+                  std::vector<std::string> args = { "--asr", "m", "--aligner", "a", "--audio", "x.wav" },
+                  std::vector<std::pair<std::string, std::string>> env = {}) {
+        std::string log = dir + "/calls.log";
+        std::remove(log.c_str());
+        env.push_back({ "TAVRIK_SCRIPT", file("script.txt", script) });
+        env.push_back({ "TAVRIK_SCRIPT_LOG", log });
+        args.insert(args.begin(), scripted_binary());
+        DriverRun   r{ run_process(args, env), {} };
+        std::string calls = read_file(log);
+        size_t      at    = 0;
+        while (at < calls.size()) {
+            size_t nl = calls.find('\n', at);
+            r.calls.push_back(calls.substr(at, nl - at));
+            at = nl + 1;
+        }
+        return r;
+    }
+};
+
+const std::string ok_models = "asr_load ok\naligner_load ok\n";
+
+TEST_F(Driver, MissingRequiredOptionsGiveTheUsageErrorAndNothingElse) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        { "--asr", "m.bin", "--aligner", "a.bin", "--audio", "x.wav", "--asr" },
+        { "--asr", "--aligner", "a.bin", "--audio", "x.wav" },
+        { "--asr", "", "--aligner", "a.bin", "--audio", "x.wav" },
+        { "--ASR", "m.bin", "--aligner", "a.bin", "--audio", "x.wav" },
+        { "--asr=m.bin", "--aligner", "a.bin", "--audio", "x.wav" },
+    };
+    for (const auto & args : cases) {
+        DriverRun r = run("audio ok 16000 16000\n" + ok_models, args);
+        EXPECT_EQ(r.result.out, usage_error);
+        EXPECT_EQ(r.result.err, "");
+        EXPECT_EQ(r.result.status, 1);
+        EXPECT_TRUE(r.calls.empty()) << "the audio is not read before the options are complete";
+    }
+}
+
+TEST_F(Driver, UnreadableOrWrongRateAudioGivesOnlyTheAudioError) {
+    for (const char * audio : { "audio fail\n", "audio ok 44100 44100\n", "audio ok 8000 8000\n" }) {
+        DriverRun r = run(std::string(audio) + ok_models);
+        EXPECT_EQ(r.result.out, audio_error);
+        EXPECT_EQ(r.result.err, "");
+        EXPECT_EQ(r.result.status, 1);
+        EXPECT_EQ(r.calls, std::vector<std::string>{ "load_audio_file x.wav" });
+    }
+}
+
+TEST_F(Driver, ModelFailuresCarryTheEngineTextAfterAFixedPrefix) {
+    DriverRun r = run("audio ok 16000 16000\nasr_load fail no dictionary \"x\" in /m\n");
+    EXPECT_EQ(r.result.out, "{\"error\":\"could not load the speech model: no dictionary \\\"x\\\" in /m\"}\n");
+    EXPECT_EQ(r.result.err, loaded);
+    EXPECT_EQ(r.result.status, 1);
+    EXPECT_EQ(r.calls, (std::vector<std::string>{ "load_audio_file x.wav", "asr construct",
+                                                  "asr load m KELVO_USE_VRAM=1", "asr destroy" }));
+
+    r = run("audio ok 16000 16000\nasr_load ok\naligner_load fail\n");
+    EXPECT_EQ(r.result.out, "{\"error\":\"could not load the aligner: \"}\n");
+    EXPECT_EQ(r.result.err, loaded);
+    EXPECT_EQ(r.result.status, 1);
+    EXPECT_EQ(r.calls,
+              (std::vector<std::string>{ "load_audio_file x.wav", "asr construct", "asr load m KELVO_USE_VRAM=1",
+                                         "aligner construct", "aligner load a", "aligner destroy", "asr destroy" }));
+}
+
+TEST_F(Driver, LeavesAPresetVramSettingAlone) {
+    DriverRun r = run("audio ok 16000 16000\nasr_load fail x\n", { "--asr", "m", "--aligner", "a", "--audio", "x.wav" },
+                      { { "KELVO_USE_VRAM", "0" } });
+    EXPECT_EQ(r.calls[2], "asr load m KELVO_USE_VRAM=0");
+    r = run("audio ok 16000 16000\nasr_load fail x\n", { "--asr", "m", "--aligner", "a", "--audio", "x.wav" },
+            { { "KELVO_USE_VRAM", "" } });
+    EXPECT_EQ(r.calls[2], "asr load m KELVO_USE_VRAM=");
+}
+
+TEST_F(Driver, OneSegmentRunPrintsTheDocumentWithDisplayWords) {
+    DriverRun r = run("audio ok 16000 160000\n" + ok_models + "transcribe ok en-us Hello , world .\nalign echo\n",
+                      { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--threads", "8x", "--language", "de" });
+    EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"Hello,\",\"start\":0.000,\"end\":0.250},"
+                            "{\"text\":\"world.\",\"start\":0.500,\"end\":0.750}]}\n");
+    EXPECT_EQ(r.result.err, loaded + "progress 0.000 transcribing\nprogress 0.600 aligning\nprogress 1.000 done\n");
+    EXPECT_EQ(r.result.status, 0);
+    EXPECT_EQ(r.calls,
+              (std::vector<std::string>{
+                  "load_audio_file x.wav", "asr construct", "asr load m KELVO_USE_VRAM=1", "aligner construct",
+                  "aligner load a", "transcribe at 0 n 160000 chunk 1024 language [de] threads 8 flags 00",
+                  "align at 0 n 160000 text [Hello world] language [en-us]", "aligner destroy", "asr destroy" }));
+}
+
+TEST_F(Driver, AnotherWordCountFromTheAlignerPrintsItsOwnTexts) {
+    DriverRun r = run("audio ok 16000 16000\n" + ok_models +
+                      "transcribe ok en x , y\nalign words p@0.1@0.1 q@0.2@0.2004 r@0.3@0.2\n");
+    EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"p\",\"start\":0.100,\"end\":0.100,\"untimed\":true},"
+                            "{\"text\":\"q\",\"start\":0.200,\"end\":0.200,\"untimed\":true},"
+                            "{\"text\":\"r\",\"start\":0.300,\"end\":0.200,\"untimed\":true}]}\n");
+    EXPECT_EQ(r.result.status, 0);
+}
+
+TEST_F(Driver, EmptyRecognitionSkipsAlignment) {
+    DriverRun r = run("audio ok 16000 16000\n" + ok_models + "transcribe ok en , ... !\n");
+    EXPECT_EQ(r.result.out, "{\"words\":[]}\n");
+    EXPECT_EQ(r.result.err, loaded + "progress 0.000 transcribing\nprogress 1.000 done\n");
+    EXPECT_EQ(r.result.status, 0);
+    for (const auto & call : r.calls) {
+        EXPECT_NE(call.rfind("align ", 0), 0u) << call;
+    }
+}
+
+TEST_F(Driver, TranscriptionAndAlignmentFailuresEndTheRunWithoutWords) {
+    DriverRun r = run("audio ok 16000 16000\n" + ok_models + "transcribe fail decoder \\x01 broke\n");
+    EXPECT_EQ(r.result.out, "{\"error\":\"transcription failed: decoder \\u0001 broke\"}\n");
+    EXPECT_EQ(r.result.err, loaded + "progress 0.000 transcribing\n");
+    EXPECT_EQ(r.result.status, 1);
+    EXPECT_EQ(r.calls.back(), "asr destroy");
+    EXPECT_EQ(r.calls[r.calls.size() - 2], "aligner destroy");
+
+    r = run("audio ok 16000 16000\n" + ok_models + "transcribe ok en yes\nalign fail no search\n");
+    EXPECT_EQ(r.result.out, "{\"error\":\"alignment failed: no search\"}\n");
+    EXPECT_EQ(r.result.err, loaded + "progress 0.000 transcribing\nprogress 0.600 aligning\n");
+    EXPECT_EQ(r.result.status, 1);
+}
+
+TEST_F(Driver, ThreeTurnsGiveTheFullProgressScheduleAndLabelledWords) {
+    std::string turns = file("turns.txt", "0.0 2.0 P\n3.0 5.0 C\n6.0 8.0 S\n");
+    DriverRun   r     = run("audio ok 16000 160000\n" + ok_models +
+                                "transcribe ok en one\ntranscribe ok en two\ntranscribe ok en three\n"
+                                      "align echo\nalign echo\nalign echo\n",
+                            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--turns", turns });
+    EXPECT_EQ(r.result.err, loaded + "progress 0.000 transcribing\nprogress 0.200 aligning\n"
+                                     "progress 0.333 transcribing\nprogress 0.533 aligning\n"
+                                     "progress 0.667 transcribing\nprogress 0.867 aligning\nprogress 1.000 done\n");
+    EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"one\",\"start\":0.000,\"end\":0.250,\"who\":\"P\"},"
+                            "{\"text\":\"two\",\"start\":2.850,\"end\":3.100,\"who\":\"C\"},"
+                            "{\"text\":\"three\",\"start\":5.850,\"end\":6.100}]}\n");
+    EXPECT_EQ(r.result.status, 0);
+    EXPECT_EQ(r.calls[5], "transcribe at 0 n 34400 chunk 1024 language [] threads 4 flags 00");
+    EXPECT_EQ(r.calls[7], "transcribe at 45600 n 36800 chunk 1024 language [] threads 4 flags 00");
+}
+
+TEST_F(Driver, FailureInTheSecondOfThreeSegmentsStopsAtItsProgressLine) {
+    std::string turns = file("turns.txt", "0.0 2.0 P\n3.0 5.0 C\n6.0 8.0 S\n");
+    DriverRun   r =
+        run("audio ok 16000 160000\n" + ok_models + "transcribe ok en one\ntranscribe fail out of memory\nalign echo\n",
+            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--turns", turns });
+    EXPECT_EQ(r.result.err, loaded + "progress 0.000 transcribing\nprogress 0.200 aligning\n"
+                                     "progress 0.333 transcribing\n");
+    EXPECT_EQ(r.result.out, "{\"error\":\"transcription failed: out of memory\"}\n");
+    EXPECT_EQ(r.result.status, 1);
+}
+
+TEST_F(Driver, TurnsThatAllDropGiveAnEmptyDocument) {
+    std::string turns = file("turns.txt", "20.0 21.0 P\n10.2 11.0 C\n-5.0 -0.2 P\n");
+    DriverRun   r     = run("audio ok 16000 160000\n" + ok_models,
+                            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--turns", turns });
+    EXPECT_EQ(r.result.err, loaded + "progress 1.000 done\n");
+    EXPECT_EQ(r.result.out, "{\"words\":[]}\n");
+    EXPECT_EQ(r.result.status, 0);
+}
+
+TEST_F(Driver, UnreadableInputFilesAreSilentlyEmpty) {
+    DriverRun r =
+        run("audio ok 16000 16000\n" + ok_models + "transcribe ok en yes\nalign echo\n",
+            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--turns", dir + "/missing", "--extra-words", dir });
+    EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"yes\",\"start\":0.000,\"end\":0.250}]}\n");
+    EXPECT_EQ(r.result.status, 0);
+}
+
+TEST_F(Driver, RestoredFillersGoToTheAlignerAndComeOutAdded) {
+    std::string extra = file("extra.txt", "0.1 so\n0.4 um,\n0.8 think\n");
+    DriverRun   r     = run("audio ok 16000 32000\n" + ok_models + "transcribe ok en So think.\nalign echo\n",
+                            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--extra-words", extra });
+    EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"So\",\"start\":0.000,\"end\":0.250},"
+                            "{\"text\":\"um\",\"start\":0.500,\"end\":0.750,\"added\":true},"
+                            "{\"text\":\"think.\",\"start\":1.000,\"end\":1.250}]}\n");
+    EXPECT_EQ(r.calls[6], "align at 0 n 32000 text [So um think] language [en]");
+
+    // When the aligner answers with another count, no word keeps its added flag.
+    r = run("audio ok 16000 32000\n" + ok_models + "transcribe ok en So think.\nalign words So@0@1 think@1@2\n",
+            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--extra-words", extra });
+    EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"So\",\"start\":0.000,\"end\":1.000},"
+                            "{\"text\":\"think\",\"start\":1.000,\"end\":2.000}]}\n");
+}
+
+} // namespace

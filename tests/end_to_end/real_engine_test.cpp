@@ -1,0 +1,265 @@
+// The tool with the real engine, on LibriVox recordings and on speech synthesised with espeak-ng.
+
+#include "segments/segments.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace {
+
+struct Clip {
+    std::string path;
+    std::string reference; // lower-case words
+};
+
+std::vector<Clip> librivox_clips() {
+    std::vector<Clip> clips;
+    std::ifstream     f(testdata_dir() + "/librivox/transcription");
+    std::string       line;
+    while (std::getline(f, line)) {
+        size_t open = line.rfind('(');
+        size_t shut = line.rfind(')');
+        if (open == std::string::npos || shut == std::string::npos) {
+            continue;
+        }
+        std::string id   = line.substr(open + 1, shut - open - 1);
+        std::string text = line.substr(0, open);
+        for (const char * tag : { "<s>", "</s>" }) {
+            size_t at;
+            while ((at = text.find(tag)) != std::string::npos) {
+                text.erase(at, std::string(tag).size());
+            }
+        }
+        clips.push_back({ testdata_dir() + "/librivox/" + id + ".wav", text });
+    }
+    return clips;
+}
+
+ProcessResult run_tool(const std::string & audio, const std::vector<std::string> & extra = {}) {
+    std::vector<std::string> args = { asr_binary(), "--asr", model_dir(), "--aligner", model_dir(), "--audio", audio };
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run_process(args);
+}
+
+std::string joined_text(const std::vector<DocWord> & words) {
+    std::string text;
+    for (const auto & w : words) {
+        text += (text.empty() ? "" : " ") + w.text;
+    }
+    return text;
+}
+
+// The progress lines of one stage.
+size_t count_lines(const std::string & err, const std::string & stage) {
+    size_t n = 0;
+    for (size_t at = 0; (at = err.find(" " + stage + "\n", at)) != std::string::npos; at++) {
+        n++;
+    }
+    return n;
+}
+
+// Words are in time order and inside the recording; times are finite and start <= end unless untimed.
+void expect_ordered(const std::vector<DocWord> & words, double duration) {
+    double last = 0;
+    for (const auto & w : words) {
+        EXPECT_TRUE(std::isfinite(w.start) && std::isfinite(w.end));
+        EXPECT_GE(w.start, last - 0.0005) << w.text;
+        EXPECT_LE(w.start, w.end + 0.0005) << w.text;
+        EXPECT_LE(w.end, duration + 0.0005) << w.text;
+        last = w.start;
+    }
+}
+
+std::vector<float> silence(double seconds) {
+    return std::vector<float>(static_cast<size_t>(seconds * 16000), 0.0f);
+}
+
+// Sample index of the first window of 10 ms whose RMS is above a small floor, at or after `from`.
+size_t speech_onset(const std::vector<float> & s, size_t from) {
+    for (size_t at = from; at + 160 <= s.size(); at += 160) {
+        double e = 0;
+        for (size_t k = 0; k < 160; k++) {
+            e += static_cast<double>(s[at + k]) * s[at + k];
+        }
+        if (std::sqrt(e / 160) > 0.01) {
+            return at;
+        }
+    }
+    return s.size();
+}
+
+TEST(RealEngine, LibriVoxClipsGiveOrderedPlausibleWords) {
+    auto clips = librivox_clips();
+    ASSERT_EQ(clips.size(), 5u);
+    double total_wer = 0;
+    for (const auto & clip : clips) {
+        ProcessResult r = run_tool(clip.path);
+        ASSERT_EQ(r.status, 0) << r.out;
+        auto words = parse_words_document(r.out);
+        ASSERT_TRUE(words.has_value()) << r.out;
+        ASSERT_FALSE(words->empty());
+        std::vector<float> samples;
+        int32_t            rate = 0;
+        ASSERT_TRUE(read_wav_pcm16(clip.path, samples, rate));
+        expect_ordered(*words, static_cast<double>(samples.size()) / rate);
+        EXPECT_EQ(r.err, "progress 0.000 loading\nusing CPU\nprogress 0.000 transcribing\n"
+                         "progress 0.600 aligning\nprogress 1.000 done\n");
+        total_wer += word_error_rate(clip.reference, joined_text(*words));
+    }
+    EXPECT_LT(total_wer / 5, 0.45) << "most reference words are recognised";
+}
+
+TEST(RealEngine, SynthesisedSentenceStartsWhereTheSpeechStarts) {
+    std::string        dir = make_temp_dir();
+    std::vector<float> speech;
+    int32_t            rate = 0;
+    ASSERT_TRUE(synthesize_speech("the weather today is cold and windy near the river", "en-us", 150, dir + "/s.wav"));
+    ASSERT_TRUE(read_wav_pcm16(dir + "/s.wav", speech, rate));
+    std::vector<float> audio = silence(1.5);
+    audio.insert(audio.end(), speech.begin(), speech.end());
+    auto tail = silence(1.0);
+    audio.insert(audio.end(), tail.begin(), tail.end());
+    ASSERT_TRUE(write_wav_pcm16(dir + "/a.wav", audio, 16000));
+
+    ProcessResult r = run_tool(dir + "/a.wav");
+    ASSERT_EQ(r.status, 0) << r.out;
+    auto words = parse_words_document(r.out);
+    ASSERT_TRUE(words.has_value() && !words->empty()) << r.out;
+    expect_ordered(*words, audio.size() / 16000.0);
+    const double onset = speech_onset(audio, 0) / 16000.0;
+    EXPECT_NEAR(words->front().start, onset, 0.2) << joined_text(*words);
+    // The model was trained on human speech: synthetic speech is recognised only in part, but what is
+    // recognised lies inside the speech.
+    const double speech_end = (1.5 * 16000 + speech.size()) / 16000.0;
+    for (const auto & w : *words) {
+        EXPECT_GE(w.start, onset - 0.2) << w.text;
+        EXPECT_LE(w.end, speech_end + 0.2) << w.text;
+    }
+}
+
+TEST(RealEngine, OtherSampleRatesGiveOnlyTheAudioError) {
+    std::string        dir = make_temp_dir();
+    std::vector<float> tone(44100);
+    for (size_t i = 0; i < tone.size(); i++) {
+        tone[i] = 0.3f * static_cast<float>(std::sin(i * 0.05));
+    }
+    ASSERT_TRUE(write_wav_pcm16(dir + "/44k.wav", tone, 44100));
+    ProcessResult r = run_tool(dir + "/44k.wav");
+    EXPECT_EQ(r.out, "{\"error\":\"could not read the audio (it must be 16 kHz mono WAV)\"}\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST(RealEngine, ModelFolderWithoutDictionaryNamesIt) {
+    std::string dir = make_temp_dir();
+    ProcessResult r = run_process({ asr_binary(), "--asr", dir, "--aligner", model_dir(), "--audio",
+                                    librivox_clips()[1].path });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind("{\"error\":\"could not load the speech model: ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(dir), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "progress 0.000 loading\nusing CPU\n");
+    EXPECT_TRUE(is_valid_json(r.out));
+}
+
+// About 90 s of LibriVox speech with pauses: several pieces, each recognised, words in order throughout.
+TEST(RealEngine, LongRecordingIsTranscribedInPiecesOnOneTimeLine) {
+    std::string        dir = make_temp_dir();
+    std::vector<float> audio;
+    auto               clips = librivox_clips();
+    std::vector<std::pair<double, double>> spoken; // where each clip lies in the recording
+    while (audio.size() < 90u * 16000u) {
+        for (const auto & clip : clips) {
+            std::vector<float> s;
+            int32_t            rate = 0;
+            ASSERT_TRUE(read_wav_pcm16(clip.path, s, rate));
+            spoken.push_back({ audio.size() / 16000.0, (audio.size() + s.size()) / 16000.0 });
+            audio.insert(audio.end(), s.begin(), s.end());
+            auto pause = silence(0.8);
+            audio.insert(audio.end(), pause.begin(), pause.end());
+        }
+    }
+    ASSERT_TRUE(write_wav_pcm16(dir + "/long.wav", audio, 16000));
+    std::vector<float> written;
+    int32_t            rate = 0;
+    ASSERT_TRUE(read_wav_pcm16(dir + "/long.wav", written, rate));
+    const size_t pieces = split_long_audio(written, 16000).size();
+    ASSERT_GE(pieces, 3u);
+
+    ProcessResult r = run_tool(dir + "/long.wav");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(count_lines(r.err, "transcribing"), pieces);
+    auto words = parse_words_document(r.out);
+    ASSERT_TRUE(words.has_value());
+    expect_ordered(*words, audio.size() / 16000.0);
+    // Every clip of the recording yields words, so no piece was lost and times did not drift.
+    for (const auto & [from, to] : spoken) {
+        size_t inside = 0;
+        for (const auto & w : *words) {
+            inside += (w.start >= from - 0.3 && w.end <= to + 0.3) ? 1 : 0;
+        }
+        EXPECT_GE(inside, 3u) << "clip at " << from << " s";
+    }
+}
+
+// Two espeak-ng voices take turns; the turns file says who speaks when.
+TEST(RealEngine, TurnsLabelEveryWordWithItsSpeaker) {
+    std::string dir = make_temp_dir();
+    const std::vector<std::pair<char, std::string>> lines = {
+        { 'P', "good morning doctor thank you for seeing me today" },
+        { 'C', "good morning please sit down and tell me what is wrong" },
+        { 'P', "my back has been hurting for three weeks now" },
+        { 'C', "i see does it hurt more in the morning or at night" },
+    };
+    std::vector<float> audio = silence(0.5);
+    std::string        turns;
+    for (const auto & [who, text] : lines) {
+        std::vector<float> s;
+        int32_t            rate = 0;
+        ASSERT_TRUE(synthesize_speech(text, who == 'P' ? "en-us" : "en-gb", 150, dir + "/t.wav"));
+        ASSERT_TRUE(read_wav_pcm16(dir + "/t.wav", s, rate));
+        const size_t begin = speech_onset(s, 0);
+        std::ostringstream rec;
+        rec.precision(3);
+        rec << std::fixed << (audio.size() + begin) / 16000.0 << " " << (audio.size() + s.size()) / 16000.0 << " "
+            << who << (who == 'P' ? "atient" : "arer") << "\n";
+        turns += rec.str();
+        audio.insert(audio.end(), s.begin(), s.end());
+        auto pause = silence(0.7);
+        audio.insert(audio.end(), pause.begin(), pause.end());
+    }
+    ASSERT_TRUE(write_wav_pcm16(dir + "/talk.wav", audio, 16000));
+    ASSERT_TRUE(write_file(dir + "/turns.txt", turns));
+
+    ProcessResult r = run_tool(dir + "/talk.wav", { "--turns", dir + "/turns.txt" });
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(count_lines(r.err, "transcribing"), lines.size());
+    auto words = parse_words_document(r.out);
+    ASSERT_TRUE(words.has_value());
+    ASSERT_GE(words->size(), 20u);
+    std::istringstream in(turns);
+    std::vector<Turn>  spans;
+    double             a, b;
+    std::string        label;
+    while (in >> a >> b >> label) {
+        spans.push_back({ a, b, label[0] });
+    }
+    size_t right = 0;
+    for (const auto & w : *words) {
+        const double mid = (w.start + w.end) / 2;
+        for (const auto & t : spans) {
+            if (mid >= t.start - 0.2 && mid <= t.end + 0.2) {
+                right += w.who == std::string(1, t.label) ? 1 : 0;
+                break;
+            }
+        }
+    }
+    EXPECT_GE(right, words->size() * 95 / 100) << r.out;
+}
+
+} // namespace

@@ -1,0 +1,138 @@
+#include "engine/kelvo_asr.h"
+#include "engine_test_clips.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+class Recognizer : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        asr = std::make_unique<kelvo_asr::KelvoASR>();
+        ASSERT_TRUE(asr->load_model(model_dir())) << asr->last_error();
+        clips = load_reference_clips();
+    }
+    static void TearDownTestSuite() {
+        asr.reset();
+        clips.clear();
+    }
+    static kelvo_asr::transcribe_params quiet() {
+        kelvo_asr::transcribe_params p;
+        p.print_log = false;
+        return p;
+    }
+    static std::unique_ptr<kelvo_asr::KelvoASR> asr;
+    static std::vector<reference_clip>          clips;
+};
+
+std::unique_ptr<kelvo_asr::KelvoASR> Recognizer::asr;
+std::vector<reference_clip>          Recognizer::clips;
+
+TEST_F(Recognizer, FindsMostReferenceWordsOfARecording) {
+    ASSERT_FALSE(clips.empty());
+    const reference_clip &       c = clips[0];
+    kelvo_asr::transcribe_result r = asr->transcribe(c.samples.data(), static_cast<int32_t>(c.samples.size()), quiet());
+    ASSERT_TRUE(r.success) << r.error;
+    EXPECT_LT(word_error_rate(c.text, r.text), 0.4) << r.text;
+    EXPECT_EQ(r.language, "en-us");
+    EXPECT_EQ(r.word_frames.size(), split_on_spaces(r.text).size());
+    for (size_t i = 1; i < r.word_frames.size(); i++) {
+        EXPECT_LE(r.word_frames[i - 1], r.word_frames[i]);
+    }
+    // The text is plain words: no sentence marks, noise words or pronunciation numbers.
+    EXPECT_EQ(r.text.find('<'), std::string::npos);
+    EXPECT_EQ(r.text.find('['), std::string::npos);
+    EXPECT_EQ(r.text.find('('), std::string::npos);
+    EXPECT_EQ(r.text.find("  "), std::string::npos);
+}
+
+TEST_F(Recognizer, SameResultForAnyChunkSizeAndRepeatedCalls) {
+    ASSERT_FALSE(clips.empty());
+    const reference_clip &       c     = clips[1];
+    const int32_t                n     = static_cast<int32_t>(c.samples.size());
+    kelvo_asr::transcribe_result first = asr->transcribe(c.samples.data(), n, quiet());
+    ASSERT_TRUE(first.success);
+    for (int32_t chunk : { 0, 1, 1 << 20 }) {
+        SCOPED_TRACE(chunk);
+        kelvo_asr::transcribe_params p = quiet();
+        p.chunk_samples                = chunk;
+        kelvo_asr::transcribe_result r = asr->transcribe(c.samples.data(), n, p);
+        ASSERT_TRUE(r.success);
+        EXPECT_EQ(r.text, first.text);
+    }
+}
+
+TEST_F(Recognizer, SilenceAndEmptyInputGiveEmptyText) {
+    std::vector<float> silence(16000 * 3, 0.0f);
+    std::vector<float> hum(16000 * 2);
+    for (size_t i = 0; i < hum.size(); i++) {
+        hum[i] = 2e-5f * static_cast<float>(std::sin(static_cast<double>(i) * 0.3));
+    }
+    const struct {
+        const char *  name;
+        const float * samples;
+        int32_t       n;
+    } cases[] = {
+        { "digital silence", silence.data(), static_cast<int32_t>(silence.size()) },
+        { "near-silent hum", hum.data(), static_cast<int32_t>(hum.size()) },
+        { "no samples", silence.data(), 0 },
+        { "one sample", silence.data(), 1 },
+    };
+    for (const auto & c : cases) {
+        SCOPED_TRACE(c.name);
+        kelvo_asr::transcribe_result r = asr->transcribe(c.samples, c.n, quiet());
+        EXPECT_TRUE(r.success) << r.error;
+        EXPECT_EQ(r.text, "");
+        EXPECT_TRUE(r.word_frames.empty());
+    }
+}
+
+TEST_F(Recognizer, NonFiniteAndClippedSamplesAreDecoded) {
+    ASSERT_FALSE(clips.empty());
+    std::vector<float> s = clips[1].samples;
+    for (size_t i = 0; i < s.size(); i += 997) {
+        s[i] = (i % 2 == 0) ? std::nanf("") : 40.0f;
+    }
+    s[5]                           = -INFINITY;
+    kelvo_asr::transcribe_result r = asr->transcribe(s.data(), static_cast<int32_t>(s.size()), quiet());
+    EXPECT_TRUE(r.success) << r.error;
+    EXPECT_FALSE(r.text.empty());
+}
+
+TEST_F(Recognizer, LanguageIsTheCallersWhenGiven) {
+    std::vector<float>           silence(1600, 0.0f);
+    kelvo_asr::transcribe_params p = quiet();
+    p.language                     = "de";
+    EXPECT_EQ(asr->transcribe(silence.data(), 1600, p).language, "de");
+    EXPECT_EQ(asr->transcribe(silence.data(), 1600, quiet()).language, "en-us");
+}
+
+TEST_F(Recognizer, DecoderLogStaysOffStandardError) {
+    ASSERT_FALSE(clips.empty());
+    const reference_clip & c = clips[1];
+    testing::internal::CaptureStderr();
+    kelvo_asr::KelvoASR          other;
+    bool                         loaded = other.load_model(model_dir());
+    kelvo_asr::transcribe_result r =
+        other.transcribe(c.samples.data(), static_cast<int32_t>(c.samples.size()), quiet());
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(loaded);
+    EXPECT_TRUE(r.success);
+    EXPECT_EQ(err, "");
+}
+
+TEST_F(Recognizer, SecondLoadReplacesTheFirst) {
+    kelvo_asr::KelvoASR other;
+    ASSERT_TRUE(other.load_model(model_dir()));
+    EXPECT_FALSE(other.load_model(make_temp_dir()));
+    std::vector<float> silence(1600, 0.0f);
+    EXPECT_FALSE(other.transcribe(silence.data(), 1600, quiet()).success);
+    ASSERT_TRUE(other.load_model(model_dir()));
+    EXPECT_TRUE(other.transcribe(silence.data(), 1600, quiet()).success);
+}
+
+} // namespace

@@ -1,0 +1,60 @@
+#include "output/output.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TimedWord word(const std::string & text, double start, double end, bool added = false, char who = 0,
+               bool untimed = false) {
+    return TimedWord{ text, start, end, added, who, untimed };
+}
+
+std::string document(const std::vector<TimedWord> & words) {
+    return capture_fd(1, [&] { write_words_document(words); });
+}
+
+TEST(WordsDocument, ReportsDoneBeforeTheDocument) {
+    std::string err = capture_fd(2, [] { capture_fd(1, [] { write_words_document({}); }); });
+    EXPECT_EQ(err, "progress 1.000 done\n");
+    EXPECT_EQ(document({}), "{\"words\":[]}\n");
+}
+
+TEST(WordsDocument, WritesEachWordInItsFixedShape) {
+    struct Case {
+        std::vector<TimedWord> words;
+        std::string            expected;
+    };
+    const Case cases[] = {
+        { { word("Hello,", 0.12, 0.5) }, "{\"words\":[{\"text\":\"Hello,\",\"start\":0.120,\"end\":0.500}]}\n" },
+        { { word("a", 0, 1), word("b", 1, 2) },
+          "{\"words\":[{\"text\":\"a\",\"start\":0.000,\"end\":1.000},{\"text\":\"b\",\"start\":1.000,\"end\":2.000}]}\n" },
+        { { word("um", 3.2, 3.2, true, 'P', true) },
+          "{\"words\":[{\"text\":\"um\",\"start\":3.200,\"end\":3.200,\"added\":true,\"untimed\":true,\"who\":\"P\"}]}\n" },
+        { { word("x", 1, 1, false, 'C', true) },
+          "{\"words\":[{\"text\":\"x\",\"start\":1.000,\"end\":1.000,\"untimed\":true,\"who\":\"C\"}]}\n" },
+        { { word("x", 1, 2, true, 'C') },
+          "{\"words\":[{\"text\":\"x\",\"start\":1.000,\"end\":2.000,\"added\":true,\"who\":\"C\"}]}\n" },
+        { { word("s", 1, 2, false, 'S'), word("p", 1, 2, false, 'p'), word("c", 1, 2, false, 'c') },
+          "{\"words\":[{\"text\":\"s\",\"start\":1.000,\"end\":2.000},{\"text\":\"p\",\"start\":1.000,\"end\":2.000},"
+          "{\"text\":\"c\",\"start\":1.000,\"end\":2.000}]}\n" },
+        { { word("65", 65.4321, 65.4326) }, "{\"words\":[{\"text\":\"65\",\"start\":65.432,\"end\":65.433}]}\n" },
+        { { word("q\"\\\t\x01", 0, 0) },
+          "{\"words\":[{\"text\":\"q\\\"\\\\\\t\\u0001\",\"start\":0.000,\"end\":0.000}]}\n" },
+    };
+    for (const Case & c : cases) {
+        EXPECT_EQ(document(c.words), c.expected);
+    }
+}
+
+TEST(WordsDocument, KeepsBytesAfterAnEmbeddedZeroAndParsesAsJson) {
+    std::vector<TimedWord> words = { word(std::string("a\0b", 3), 0, 1), word("\xc3\xa9t\xc3\xa9", 1, 2) };
+    const std::string      out   = document(words);
+    EXPECT_NE(out.find("a\\u0000b"), std::string::npos);
+    auto parsed = parse_words_document(out);
+    ASSERT_TRUE(parsed.has_value());
+    ASSERT_EQ(parsed->size(), 2u);
+    EXPECT_EQ((*parsed)[1].text, "\xc3\xa9t\xc3\xa9");
+}
+
+} // namespace
