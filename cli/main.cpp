@@ -8,6 +8,7 @@
 
 #include "ggml-backend.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -111,6 +112,9 @@ int run(int argc, const char * const * argv) {
 } // namespace
 
 int main(int argc, char ** argv) {
+    // A caller that stops reading a stream must not kill the run: a write to a pipe nobody reads then fails
+    // and is ignored like any failed write, and the run still ends with its own exit status.
+    std::signal(SIGPIPE, SIG_IGN);
     // Out of memory (or any other unexpected failure) still ends with one JSON text and status 1.
     // Nothing of the words document has been written when one can be thrown.
     try {

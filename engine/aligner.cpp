@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <optional>
 
 namespace kelvo_asr {
@@ -36,6 +35,7 @@ constexpr double word_skip_prob     = 1e-4;
 constexpr double wide_beam          = 1e-80;
 constexpr int    frames_per_phone   = 3;
 constexpr double samples_per_second = 16000.0;
+constexpr size_t words_none         = static_cast<size_t>(-1);
 
 // One word of the text, as the grammar sees it.
 struct text_word {
@@ -55,12 +55,70 @@ struct placement {
 // digital zeros (padding, synthetic pauses) give feature values it has never seen, which drags word
 // edges into the silence.
 void add_dither(std::vector<int16_t> & pcm) {
-    if (std::getenv("TUNE_NODITHER")) return;
     uint32_t state = 0x2545F491u;
     for (int16_t & s : pcm) {
         state = state * 1664525u + 1013904223u;
         int v = s + static_cast<int>(state >> 30) - 1; // -1, 0, 1 or 2
         s     = static_cast<int16_t>(std::clamp(v, -32768, 32767));
+    }
+}
+
+// A word after a pause starts at its first frame of sound: the decoder's 10 ms frames and its silence
+// model let such a word begin a little inside the pause. Quiet is judged against the segment's own
+// noise floor and speech level, and a start moves by at most 100 ms. (Ends are left to the decoder:
+// trimming them by energy cut the decaying ends of words.)
+void move_starts_off_pauses(const float * samples, int32_t n_samples, const std::vector<bool> & placed,
+                            std::vector<double> & start, std::vector<double> & end) {
+    const double        length_s = n_samples / samples_per_second;
+    const int32_t       hop      = 80; // 5 ms
+    std::vector<double> energy;
+    for (int32_t at = 0; at + hop <= n_samples; at += hop) {
+        energy.push_back(rms_energy(samples + at, hop));
+    }
+    if (energy.size() < 4) {
+        return;
+    }
+    std::vector<double> sorted = energy;
+    std::sort(sorted.begin(), sorted.end());
+    const double floor_level  = sorted[sorted.size() / 10];
+    const double speech_level = sorted[sorted.size() * 9 / 10];
+    const double quiet        = std::max(1.5 * floor_level, 0.01 * speech_level);
+    const double max_shift    = 0.1;
+    const double keep         = 0.03; // a word keeps at least this much of its time
+    const double hop_s        = hop / samples_per_second;
+    auto         quiet_at     = [&](double t) {
+        long f = static_cast<long>(t / hop_s);
+        return f >= 0 && f < static_cast<long>(energy.size()) && energy[static_cast<size_t>(f)] < quiet;
+    };
+    size_t previous = words_none;
+    for (size_t i = 0; i < placed.size(); i++) {
+        if (!placed[i]) {
+            continue;
+        }
+        const bool pause_before = previous == words_none || end[previous] < start[i] - 1e-6;
+        if (pause_before) {
+            double limit = std::min(start[i] + max_shift, end[i] - keep);
+            while (start[i] + hop_s <= limit && quiet_at(start[i])) {
+                start[i] += hop_s;
+            }
+            // Sound just before the start (a nasal or a vowel the silence model took) joins the word.
+            double earliest = std::max(start[i] - max_shift, previous == words_none ? 0.0 : end[previous]);
+            while (start[i] - hop_s >= earliest - 1e-9 && !quiet_at(start[i] - hop_s / 2)) {
+                start[i] -= hop_s;
+            }
+        }
+        size_t next = i + 1;
+        while (next < placed.size() && !placed[next]) {
+            next++;
+        }
+        const double next_start = next < placed.size() ? start[next] : length_s;
+        if (next_start > end[i] + 1e-6) {
+            double limit = std::min(end[i] + max_shift, next_start);
+            while (end[i] + hop_s <= limit + 1e-9 && !quiet_at(end[i] + hop_s / 2)) {
+                end[i] += hop_s;
+            }
+        }
+        previous = i;
     }
 }
 
@@ -152,23 +210,32 @@ struct ForcedAligner::impl {
             w.silent = true;
             return w;
         }
-        std::vector<std::string> candidates = { key };
-        std::string              trimmed    = key;
+        // The word itself, then without apostrophes at its edges, then with one added at either edge
+        // ("em" is also "'em", "goin" also "goin'"); every form the dictionary holds is an alternative.
+        std::string trimmed = key;
         while (!trimmed.empty() && trimmed.front() == '\'') {
             trimmed.erase(trimmed.begin());
         }
         while (!trimmed.empty() && trimmed.back() == '\'') {
             trimmed.pop_back();
         }
-        if (!trimmed.empty() && trimmed != key) {
-            candidates.push_back(trimmed);
+        std::vector<std::string> candidates = { key };
+        if (!trimmed.empty()) {
+            for (const std::string & c : { trimmed, "'" + trimmed, trimmed + "'" }) {
+                if (std::find(candidates.begin(), candidates.end(), c) == candidates.end()) {
+                    candidates.push_back(c);
+                }
+            }
         }
         for (const std::string & c : candidates) {
             if (std::optional<std::string> phones = lookup(c)) {
+                int n      = count_phones(*phones);
+                w.n_phones = w.names.empty() ? n : std::min(w.n_phones, n);
                 w.names.push_back(c);
-                w.n_phones = count_phones(*phones);
-                return w;
             }
+        }
+        if (!w.names.empty()) {
+            return w;
         }
         if (sound == token_sound::spoken) {
             for (const std::vector<std::string> & reading : number_readings(key)) {
@@ -266,8 +333,12 @@ struct ForcedAligner::impl {
         if (!set_grammar(words, may_skip, beam)) {
             return false;
         }
-        if (ps_start_utt(decoder) < 0 || ps_process_raw(decoder, pcm.data(), pcm.size(), FALSE, TRUE) < 0 ||
-            ps_end_utt(decoder) < 0) {
+        if (ps_start_utt(decoder) < 0) {
+            return false;
+        }
+        // The utterance is ended even when processing fails, so that the next call can start one.
+        const bool processed = ps_process_raw(decoder, pcm.data(), pcm.size(), FALSE, TRUE) >= 0;
+        if (ps_end_utt(decoder) < 0 || !processed) {
             return false;
         }
         struct found {
@@ -399,8 +470,9 @@ alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, 
     const bool             decodable = !spoken.empty() && n_frames >= frames_per_phone * total_phones &&
                            rms_energy(samples, n_samples) >= silence_energy_floor;
     if (decodable) {
-        std::vector<int16_t> pcm      = to_pcm16(samples, n_samples);
-        bool                 complete = false;
+        std::vector<int16_t> pcm = to_pcm16(samples, n_samples);
+        add_dither(pcm);
+        bool complete = false;
         const struct {
             bool   may_skip;
             double beam;
@@ -433,6 +505,9 @@ alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, 
         end[i]    = e;
         placed[i] = true;
         last_end  = e;
+    }
+    if (decodable) {
+        move_starts_off_pauses(samples, n_samples, placed, start, end);
     }
     // A silent token sits at the boundary after the word before it (or before the word after it).
     for (size_t i = 0; i < words.size(); i++) {

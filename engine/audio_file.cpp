@@ -25,6 +25,28 @@ float clamp_sample(float v) {
     return v;
 }
 
+// Smallest size a sample of `format` can take in the file, in bytes.
+double bytes_per_sample(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+        return 1.0;
+    case SF_FORMAT_PCM_16:
+        return 2.0;
+    case SF_FORMAT_PCM_24:
+        return 3.0;
+    case SF_FORMAT_DOUBLE:
+        return 8.0;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+        return 4.0;
+    default:
+        return 0.5; // compressed codecs (ADPCM, GSM)
+    }
+}
+
 } // namespace
 
 bool load_audio_file(const std::string & path, std::vector<float> & samples, int32_t & sample_rate) {
@@ -40,8 +62,16 @@ bool load_audio_file(const std::string & path, std::vector<float> & samples, int
     }
     const int  major  = info.format & SF_FORMAT_TYPEMASK;
     const bool is_wav = major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX;
-    if (!is_wav || info.channels < 1 || info.samplerate < 1 ||
-        info.frames > static_cast<sf_count_t>(std::numeric_limits<int32_t>::max())) {
+    if (!is_wav || info.channels < 1 || info.samplerate < 1) {
+        sf_close(file);
+        return false;
+    }
+    // A recording too long for 32-bit sample positions is refused up front when the file is really that
+    // big; a header that merely claims so is read, and the frames actually there are counted below.
+    const double limit = static_cast<double>(std::numeric_limits<int32_t>::max());
+    if (static_cast<double>(info.frames) > limit &&
+        static_cast<double>(st.st_size) / (static_cast<double>(info.channels) * bytes_per_sample(info.format)) >
+            limit) {
         sf_close(file);
         return false;
     }

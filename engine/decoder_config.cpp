@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
@@ -162,15 +161,13 @@ ps_decoder_t * make_recognition_decoder(const model_files & files) {
 ps_decoder_t * make_alignment_decoder(const model_files & files) {
     silence_decoder_log();
     // Silence frames are kept so that frame numbers are times in the segment; the word beam equals the
-    // main beam so that a word of the text that was not spoken does not empty the search.
-    std::vector<std::string> args = { "aligner", "-hmm", files.acoustic_model, "-dict", files.dictionary,
-                                      "-remove_silence", "no", "-beam", "1e-48", "-wbeam", "1e-48" };
-    if (const char * tune = std::getenv("TUNE_ARGS")) { // TEMPORARY tuning hook
-        std::string t = tune, cur;
-        for (char c : t + " ") {
-            if (c == ' ') { if (!cur.empty()) args.push_back(cur); cur.clear(); } else cur += c;
-        }
-    }
+    // main beam so that a word of the text that was not spoken does not empty the search; a higher
+    // silence probability than the recogniser's keeps pauses out of words (measured on synthetic speech
+    // with added noise: 93.5 % of starts within 50 ms at the default, 95.2 % at 0.1).
+    std::vector<std::string> args = {
+        "aligner", "-hmm",  files.acoustic_model, "-dict", files.dictionary, "-remove_silence", "no", "-beam", "1e-48",
+        "-wbeam",  "1e-48", "-silprob",           "0.1"
+    };
     std::vector<char *> argv;
     for (std::string & a : args) {
         argv.push_back(a.data());

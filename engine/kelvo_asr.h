@@ -26,9 +26,10 @@ namespace kelvo_asr {
 // Audio
 //
 
-// Reads a WAV file (8/16/24/32-bit PCM, 32/64-bit float) into mono samples in [-1, 1], channels averaged.
-// Returns false, leaving both outputs unspecified, for a missing, unreadable or non-WAV file and for a
-// recording of more than 2^31 - 1 frames.
+// Reads a WAV file (8/16/24/32-bit PCM, 32/64-bit float, plain or extensible) into mono samples in
+// [-1, 1]: channels averaged, NaN read as 0 and infinities as +-1. Any sample rate is accepted and
+// returned. Returns false, the outputs then holding nothing of use, for a missing, unreadable or
+// non-WAV file, a directory, and a recording of more than 2^31 - 1 frames.
 bool load_audio_file(const std::string & path, std::vector<float> & samples, int32_t & sample_rate);
 
 //
@@ -36,7 +37,7 @@ bool load_audio_file(const std::string & path, std::vector<float> & samples, int
 //
 
 struct transcribe_params {
-    int32_t     chunk_samples    = 1024;  // samples handed to the decoder per step; values below 1 mean 1024
+    int32_t     chunk_samples = 1024;     // samples handed to the decoder per step; values below 1 mean 1024
     std::string language;                 // language tag reported back; empty: the model's own tag
     int32_t     n_threads        = 4;     // accepted for callers that pass one; decoding uses one thread
     bool        keep_noise_words = false; // true: keep the model's noise words ("[NOISE]", "<sil>") in the text
@@ -48,7 +49,7 @@ struct transcribe_result {
     std::string          language;    // `params.language` when given, else the model's language tag
     std::vector<int32_t> word_frames; // first frame (10 ms each) of every word of `text`, in order
     bool                 success = false;
-    std::string          error;       // what went wrong when `success` is false
+    std::string          error; // what went wrong when `success` is false
 };
 
 class KelvoASR {
@@ -86,9 +87,9 @@ struct aligned_word {
 };
 
 struct alignment_result {
-    std::vector<aligned_word> words;   // one per word of the text, in the same order
+    std::vector<aligned_word> words; // one per word of the text, in the same order
     bool                      success = false;
-    std::string               error;   // what went wrong when `success` is false
+    std::string               error; // what went wrong when `success` is false
 };
 
 class ForcedAligner {
@@ -103,9 +104,10 @@ class ForcedAligner {
     bool load_model(const std::string & path);
 
     // Aligns the space-separated words of `text` against `n_samples` samples at 16 kHz. Returns every
-    // word, in order, with its own text; a word that cannot be placed gets start == end at an interpolated
-    // position. `success` is false only when no model is loaded or the decoder fails. `language` is
-    // accepted for symmetry with `transcribe` and not used.
+    // word, in order, with its own text; times are in order and 0 <= start <= end <= the segment's length.
+    // A word that cannot be placed gets start == end at an interpolated position, a token with no sound
+    // (a dash) start == end at its neighbour's boundary. `success` is false only when no model is loaded
+    // or the decoder fails. `language` is accepted for symmetry with `transcribe` and not used.
     alignment_result align(const float * samples, int32_t n_samples, const std::string & text,
                            const std::string & language);
 

@@ -117,13 +117,13 @@ std::vector<std::string> cardinal_words(uint64_t n) {
     return out;
 }
 
-// "nineteen ninety five", "nineteen oh five", "nineteen hundred" for 1000 < n < 10000 not a multiple
-// of 1000 except in the hundreds form.
+// The year reading of a four-digit number: "nineteen ninety five", "nineteen oh five", "twelve hundred",
+// "twenty nineteen"; empty for 2000 to 2009 and the like, which are read as cardinals.
 std::vector<std::string> year_words(uint64_t n) {
     std::vector<std::string> out;
     uint64_t                 high = n / 100;
     uint64_t                 low  = n % 100;
-    if (high % 10 == 0) {
+    if (high % 10 == 0 && low < 10) {
         return out; // 2005 is read "two thousand five", which is the cardinal reading
     }
     append_below_hundred(high, out);
@@ -296,6 +296,14 @@ std::vector<std::vector<std::string>> number_readings(const std::string & token)
         std::vector<std::string> year = year_words(value);
         if (!year.empty()) {
             out.push_back(year);
+        }
+        // The older way of reading a year: "nineteen hundred ninety five".
+        if (value % 100 != 0 && (value / 100) % 10 != 0) {
+            std::vector<std::string> hundreds;
+            append_below_hundred(value / 100, hundreds);
+            hundreds.push_back("hundred");
+            append_below_hundred(value % 100, hundreds);
+            out.push_back(hundreds);
         }
     }
     return out;

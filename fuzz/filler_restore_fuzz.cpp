@@ -31,19 +31,25 @@ std::string pick_word(FuzzedDataProvider & in) {
 
 double pick_time(FuzzedDataProvider & in) {
     switch (in.ConsumeIntegralInRange<int>(0, 7)) {
-        case 0: return std::numeric_limits<double>::quiet_NaN();
-        case 1: return std::numeric_limits<double>::infinity();
-        case 2: return -std::numeric_limits<double>::infinity();
-        case 3: return 1e308;
-        case 4: return in.ConsumeFloatingPoint<double>();
-        default: return in.ConsumeIntegralInRange<int>(-20, 60) * 0.1; // around the segment
+    case 0:
+        return std::numeric_limits<double>::quiet_NaN();
+    case 1:
+        return std::numeric_limits<double>::infinity();
+    case 2:
+        return -std::numeric_limits<double>::infinity();
+    case 3:
+        return 1e308;
+    case 4:
+        return in.ConsumeFloatingPoint<double>();
+    default:
+        return in.ConsumeIntegralInRange<int>(-20, 60) * 0.1; // around the segment
     }
 }
 
 // The longest common subsequence with the whole table kept, traced back with the entry of a given up on ties.
 std::vector<int32_t> plain_match(const std::vector<std::string> & a, const std::vector<std::string> & b) {
-    const size_t                     n = a.size();
-    const size_t                     m = b.size();
+    const size_t                      n = a.size();
+    const size_t                      m = b.size();
     std::vector<std::vector<int32_t>> L(n + 1, std::vector<int32_t>(m + 1, 0));
     for (size_t i = n; i-- > 0;) {
         for (size_t j = m; j-- > 0;) {
@@ -80,8 +86,7 @@ size_t common_length(const std::vector<std::string> & a, const std::vector<std::
     return k;
 }
 
-void plain_restore(SegmentWords & words, const std::vector<ExtraWord> & extra, const Segment & segment,
-                   int32_t rate) {
+void plain_restore(SegmentWords & words, const std::vector<ExtraWord> & extra, const Segment & segment, int32_t rate) {
     if (extra.empty() || rate <= 0) {
         return;
     }
@@ -189,9 +194,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t * data, size_t size) {
         extra.push_back(ExtraWord{ time, pick_word(in) });
     }
     Segment segment{};
-    segment.start  = in.ConsumeIntegralInRange<int32_t>(0, 64000);
-    segment.end    = segment.start + in.ConsumeIntegralInRange<int32_t>(0, 64000);
-    segment.label  = in.ConsumeBool() ? 0 : static_cast<char>(in.ConsumeIntegral<uint8_t>());
+    segment.start      = in.ConsumeIntegralInRange<int32_t>(0, 64000);
+    segment.end        = segment.start + in.ConsumeIntegralInRange<int32_t>(0, 64000);
+    segment.label      = in.ConsumeBool() ? 0 : static_cast<char>(in.ConsumeIntegral<uint8_t>());
     const int32_t rate = in.ConsumeBool() ? 16000 : in.ConsumeIntegral<int32_t>();
 
     const SegmentWords original = build_segment_words(text);

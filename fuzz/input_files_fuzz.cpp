@@ -79,8 +79,8 @@ void check_turns(const std::string & path, const std::string & bytes) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t * data, size_t size) {
-    static ScratchFile file("input-files");
-    const std::string  bytes(reinterpret_cast<const char *>(data), size);
+    static ScratchFile  file("input-files");
+    const std::string   bytes(reinterpret_cast<const char *>(data), size);
     const std::string & path = file.write(data, size);
     check_extra_words(path, bytes);
     check_turns(path, bytes);

@@ -16,26 +16,41 @@ namespace {
 
 float pick_sample(FuzzedDataProvider & in) {
     switch (in.ConsumeIntegralInRange<int>(0, 7)) {
-        case 0: return std::numeric_limits<float>::quiet_NaN();
-        case 1: return std::numeric_limits<float>::infinity();
-        case 2: return -std::numeric_limits<float>::infinity();
-        case 3: return std::numeric_limits<float>::max();
-        case 4: return 0.0f;
-        case 5: return in.ConsumeFloatingPoint<float>();
-        default: return in.ConsumeFloatingPointInRange<float>(-1.0f, 1.0f);
+    case 0:
+        return std::numeric_limits<float>::quiet_NaN();
+    case 1:
+        return std::numeric_limits<float>::infinity();
+    case 2:
+        return -std::numeric_limits<float>::infinity();
+    case 3:
+        return std::numeric_limits<float>::max();
+    case 4:
+        return 0.0f;
+    case 5:
+        return in.ConsumeFloatingPoint<float>();
+    default:
+        return in.ConsumeFloatingPointInRange<float>(-1.0f, 1.0f);
     }
 }
 
 double pick_time(FuzzedDataProvider & in) {
     switch (in.ConsumeIntegralInRange<int>(0, 9)) {
-        case 0: return std::numeric_limits<double>::quiet_NaN();
-        case 1: return std::numeric_limits<double>::infinity();
-        case 2: return -std::numeric_limits<double>::infinity();
-        case 3: return 1e308;
-        case 4: return -1e308;
-        case 5: return in.ConsumeFloatingPoint<double>();
-        case 6: return in.ConsumeIntegralInRange<int64_t>(-200000, 200000) * 1.0; // hours away
-        default: return in.ConsumeIntegralInRange<int>(-50, 1000) * 0.1;       // inside or near
+    case 0:
+        return std::numeric_limits<double>::quiet_NaN();
+    case 1:
+        return std::numeric_limits<double>::infinity();
+    case 2:
+        return -std::numeric_limits<double>::infinity();
+    case 3:
+        return 1e308;
+    case 4:
+        return -1e308;
+    case 5:
+        return in.ConsumeFloatingPoint<double>();
+    case 6:
+        return in.ConsumeIntegralInRange<int64_t>(-200000, 200000) * 1.0; // hours away
+    default:
+        return in.ConsumeIntegralInRange<int>(-50, 1000) * 0.1; // inside or near
     }
 }
 
@@ -158,17 +173,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t * data, size_t size) {
     int32_t rate  = 16000;
     int64_t max_n = 40000;
     switch (in.ConsumeIntegralInRange<int>(0, 15)) {
-        case 0: max_n = 1300000; break; // a little over 81 s
-        case 1:
-        case 2:
-        case 3: break;
-        case 4:
-            rate  = in.ConsumeIntegral<int32_t>();
-            max_n = 4000;
-            break;
-        default:
-            rate  = in.ConsumeIntegralInRange<int32_t>(1, 400);
-            max_n = 120 * int64_t(rate);
+    case 0:
+        max_n = 1300000;
+        break; // a little over 81 s
+    case 1:
+    case 2:
+    case 3:
+        break;
+    case 4:
+        rate  = in.ConsumeIntegral<int32_t>();
+        max_n = 4000;
+        break;
+    default:
+        rate  = in.ConsumeIntegralInRange<int32_t>(1, 400);
+        max_n = 120 * int64_t(rate);
     }
     const int64_t n = in.ConsumeIntegralInRange<int64_t>(0, max_n);
 
@@ -184,8 +202,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t * data, size_t size) {
         const int64_t from   = in.ConsumeIntegralInRange<int64_t>(0, n - 1);
         const int64_t length = in.ConsumeIntegralInRange<int64_t>(1, std::max<int64_t>(1, n - from));
         const size_t  colour = in.ConsumeIntegralInRange<size_t>(0, palette.size() - 1);
-        const float   first   = palette[colour];
-        const float   second  = in.ConsumeBool() ? palette[(colour + 1) % palette.size()] : first; // stripes
+        const float   first  = palette[colour];
+        const float   second = in.ConsumeBool() ? palette[(colour + 1) % palette.size()] : first; // stripes
         for (int64_t k = from; k < from + length; k++) {
             samples[size_t(k)] = (k & 1) ? second : first;
         }

@@ -6,7 +6,8 @@
 //
 // Truth: a word starts where the synthesiser's word event puts it. It ends where the next word starts
 // (the end of the speech for the last word) less the silence before that point, found by energy in 5 ms
-// frames below 1 % of the passage's loudest frame.
+// frames below 1 % of the passage's loudest frame. Where the word event comes before the sound, the start
+// moves on to the first frame above that level.
 
 #include "engine/kelvo_asr.h"
 
@@ -23,9 +24,9 @@
 
 namespace {
 
-constexpr int    out_rate     = 16000;
-constexpr double pad_seconds  = 0.3;  // silence before and after each passage, as in a real segment
-constexpr double pause_gap    = 0.15; // a word more than this after the previous word's end follows a pause
+constexpr int    out_rate    = 16000;
+constexpr double pad_seconds = 0.3;  // silence before and after each passage, as in a real segment
+constexpr double pause_gap   = 0.15; // a word more than this after the previous word's end follows a pause
 
 // Passages spoken one by one; each is one aligned segment.
 const char * const passages[] = {
@@ -61,9 +62,9 @@ const voice_setting voices[] = {
 };
 
 struct true_word {
-    std::string key;   // the match key the aligner receives
-    double      start = -1.0;
-    double      end   = -1.0;
+    std::string key; // the match key the aligner receives
+    double      start       = -1.0;
+    double      end         = -1.0;
     bool        after_pause = false;
 };
 
@@ -90,7 +91,7 @@ std::string match_key(const std::string & token) {
 }
 
 struct synth_capture {
-    std::vector<short> samples;
+    std::vector<short>               samples;
     std::vector<std::pair<int, int>> events; // text position (1-based), audio position (ms)
 };
 
@@ -110,10 +111,10 @@ int on_synth(short * wav, int n, espeak_EVENT * events) {
 
 // Windowed-sinc resampling from `rate` to 16 kHz.
 std::vector<float> resample(const std::vector<short> & in, int rate) {
-    const double ratio  = static_cast<double>(rate) / out_rate;
-    const double cutoff = 0.95 * std::min(1.0, 1.0 / ratio);
-    const int    half   = 24;
-    size_t       n_out  = static_cast<size_t>(static_cast<double>(in.size()) / ratio);
+    const double       ratio  = static_cast<double>(rate) / out_rate;
+    const double       cutoff = 0.95 * std::min(1.0, 1.0 / ratio);
+    const int          half   = 24;
+    size_t             n_out  = static_cast<size_t>(static_cast<double>(in.size()) / ratio);
     std::vector<float> out(n_out);
     for (size_t i = 0; i < n_out; i++) {
         double t   = static_cast<double>(i) * ratio;
@@ -201,10 +202,10 @@ bool synthesize(const std::string & passage, const voice_setting & v, int espeak
     }
 
     // Ends: back from the next start over frames quieter than 1 % of the loudest frame.
-    std::vector<double> energy = frame_energy(out.samples);
-    double              peak   = *std::max_element(energy.begin(), energy.end());
-    double              quiet  = 0.01 * peak;
-    auto                frame_at = [&](double t) { return static_cast<long>(std::floor(t * 200.0)); };
+    std::vector<double> energy    = frame_energy(out.samples);
+    double              peak      = *std::max_element(energy.begin(), energy.end());
+    double              quiet     = 0.01 * peak;
+    auto                frame_at  = [&](double t) { return static_cast<long>(std::floor(t * 200.0)); };
     long                last_loud = static_cast<long>(energy.size()) - 1;
     while (last_loud > 0 && energy[static_cast<size_t>(last_loud)] < quiet) {
         last_loud--;
@@ -227,6 +228,19 @@ bool synthesize(const std::string & passage, const voice_setting & v, int espeak
         }
         out.words[i].end = (f + 1) / 200.0;
     }
+    // Starts: a word event can come before the sound (the closure of a stop, a pause the voice puts
+    // first); the truth is the first frame that is not quiet.
+    for (true_word & w : out.words) {
+        if (w.start < 0) {
+            continue;
+        }
+        long f = frame_at(w.start);
+        long e = frame_at(w.end);
+        while (f < e && f < static_cast<long>(energy.size()) && energy[static_cast<size_t>(f)] < quiet) {
+            f++;
+        }
+        w.start = std::max(w.start, f / 200.0);
+    }
     double previous_end = 0.0;
     for (true_word & w : out.words) {
         if (w.start < 0) {
@@ -241,9 +255,11 @@ bool synthesize(const std::string & passage, const voice_setting & v, int espeak
 struct error_stats {
     std::vector<double> start_err;
     std::vector<double> end_err;
-    int                 untimed = 0;
-    int                 lost    = 0;
-    int                 words   = 0;
+    double              start_bias = 0.0; // sum of signed start errors (aligned - true)
+    double              end_bias   = 0.0;
+    int                 untimed    = 0;
+    int                 lost       = 0;
+    int                 words      = 0;
 };
 
 double percentile(std::vector<double> v, double p) {
@@ -272,9 +288,10 @@ void print_errors(const char * title, const std::vector<double> & e) {
         mean += x;
     }
     mean = e.empty() ? 0.0 : mean / static_cast<double>(e.size());
-    std::printf("  %-22s n=%4zu  mean %6.1f ms  median %6.1f ms  p90 %6.1f ms  within 20/50/100 ms: %5.1f%% %5.1f%% %5.1f%%\n",
-                title, e.size(), mean * 1000, percentile(e, 0.5) * 1000, percentile(e, 0.9) * 1000,
-                share_within(e, 0.020), share_within(e, 0.050), share_within(e, 0.100));
+    std::printf(
+        "  %-22s n=%4zu  mean %6.1f ms  median %6.1f ms  p90 %6.1f ms  within 20/50/100 ms: %5.1f%% %5.1f%% %5.1f%%\n",
+        title, e.size(), mean * 1000, percentile(e, 0.5) * 1000, percentile(e, 0.9) * 1000, share_within(e, 0.020),
+        share_within(e, 0.050), share_within(e, 0.100));
 }
 
 // Aligns every passage and gathers the errors of all words and of words after a pause.
@@ -292,7 +309,7 @@ void measure(kelvo_asr::ForcedAligner & aligner, const std::vector<passage_audio
             continue;
         }
         for (size_t i = 0; i < p.words.size(); i++) {
-            const true_word &              w = p.words[i];
+            const true_word &               w = p.words[i];
             const kelvo_asr::aligned_word & a = r.words[i];
             all.words++;
             if (a.text != w.key) {
@@ -305,11 +322,15 @@ void measure(kelvo_asr::ForcedAligner & aligner, const std::vector<passage_audio
             }
             double es = std::abs(a.start - w.start);
             double ee = std::abs(a.end - w.end);
+            all.start_bias += a.start - w.start;
+            all.end_bias += a.end - w.end;
             all.start_err.push_back(es);
             all.end_err.push_back(ee);
             if (w.after_pause) {
                 after_pause.words++;
                 after_pause.untimed += untimed ? 1 : 0;
+                after_pause.start_bias += a.start - w.start;
+                after_pause.end_bias += a.end - w.end;
                 after_pause.start_err.push_back(es);
                 after_pause.end_err.push_back(ee);
             }
@@ -325,8 +346,17 @@ void report(const char * title, const error_stats & all, const error_stats & aft
     std::printf("%s\n", title);
     std::printf("  words %d, lost %d, untimed %d (%.2f%%)\n", all.words, all.lost, all.untimed,
                 all.words ? 100.0 * all.untimed / all.words : 0.0);
+    if (!all.start_err.empty()) {
+        std::printf("  mean signed error (aligned - true): start %+.1f ms, end %+.1f ms\n",
+                    1000 * all.start_bias / all.start_err.size(), 1000 * all.end_bias / all.end_err.size());
+    }
     print_errors("start error", all.start_err);
     print_errors("end error", all.end_err);
+    if (!after_pause.start_err.empty()) {
+        std::printf("  after a pause, mean signed error: start %+.1f ms, end %+.1f ms\n",
+                    1000 * after_pause.start_bias / after_pause.start_err.size(),
+                    1000 * after_pause.end_bias / after_pause.end_err.size());
+    }
     print_errors("start after a pause", after_pause.start_err);
     print_errors("end after a pause", after_pause.end_err);
 }
@@ -359,12 +389,17 @@ std::vector<passage_audio> with_noise(const std::vector<passage_audio> & set, do
 
 int main(int argc, char ** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s MODEL_FOLDER CLIPS_FOLDER [--verbose]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s MODEL_FOLDER CLIPS_FOLDER [--verbose] [--quick]\n", argv[0]);
         return 2;
     }
     const std::string model_folder = argv[1];
     const std::string clips_folder = argv[2];
-    const bool        verbose      = argc > 3 && std::string(argv[3]) == "--verbose";
+    bool              verbose      = false;
+    bool              quick        = false; // skip the recognition timing
+    for (int i = 3; i < argc; i++) {
+        verbose = verbose || std::string(argv[i]) == "--verbose";
+        quick   = quick || std::string(argv[i]) == "--quick";
+    }
 
     int espeak_rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
     if (espeak_rate <= 0) {
@@ -416,7 +451,7 @@ int main(int argc, char ** argv) {
     int           clip_words = 0;
     int           clip_timed = 0;
     while (std::getline(in, line)) {
-        size_t open = line.rfind('(');
+        size_t open  = line.rfind('(');
         size_t close = line.rfind(')');
         if (open == std::string::npos || close == std::string::npos || close < open) {
             continue;
@@ -449,6 +484,9 @@ int main(int argc, char ** argv) {
     std::printf("recorded clips: %d reference words, %.2f%% with non-zero duration\n", clip_words,
                 clip_words ? 100.0 * clip_timed / clip_words : 0.0);
 
+    if (quick) {
+        return 0;
+    }
     // Alignment time against recognition time for the same audio.
     kelvo_asr::KelvoASR asr;
     if (!asr.load_model(model_folder)) {

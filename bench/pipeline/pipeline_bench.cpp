@@ -10,6 +10,8 @@
 //       transcribe, inside align, and in everything else (the tool's own work).
 //   tavrik_pipeline_bench measure CMD [ARGS...]
 //       runs CMD with its standard output discarded; prints wall seconds and peak RSS in MiB.
+//   tavrik_pipeline_bench wer REFERENCE HYPOTHESIS
+//       prints the word errors (substitutions, deletions, insertions) and the reference length.
 
 #include "cli/cli.h"
 #include "engine/kelvo_asr.h"
@@ -17,6 +19,7 @@
 #include "segments/segments.h"
 #include "words/words.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -280,6 +283,30 @@ int measure(int argc, char ** argv) {
     return 0;
 }
 
+// Word-level edit distance, compared lower-cased.
+int word_errors(const std::string & reference, const std::string & hypothesis) {
+    auto lower = [](std::string t) {
+        for (auto & c : t) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        return split_words(t);
+    };
+    const auto          ref = lower(reference), hyp = lower(hypothesis);
+    std::vector<size_t> prev(hyp.size() + 1), cur(hyp.size() + 1);
+    for (size_t j = 0; j <= hyp.size(); j++) {
+        prev[j] = j;
+    }
+    for (size_t i = 1; i <= ref.size(); i++) {
+        cur[0] = i;
+        for (size_t j = 1; j <= hyp.size(); j++) {
+            cur[j] = std::min({ prev[j - 1] + (ref[i - 1] == hyp[j - 1] ? 0 : 1), prev[j] + 1, cur[j - 1] + 1 });
+        }
+        std::swap(prev, cur);
+    }
+    std::printf("errors=%zu words=%zu\n", prev[hyp.size()], ref.size());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char ** argv) {
@@ -289,6 +316,9 @@ int main(int argc, char ** argv) {
     }
     if (mode == "phases" && argc >= 5) {
         return time_phases(argv[2], argv[3], argv[4], argc > 5 ? argv[5] : "-", argc > 6 ? argv[6] : "-");
+    }
+    if (mode == "wer" && argc == 4) {
+        return word_errors(argv[2], argv[3]);
     }
     if (mode == "measure" && argc >= 3) {
         return measure(argc - 2, argv + 2);

@@ -118,3 +118,158 @@ TEST_F(Aligner, EmptyTextAndEmptyAudio) {
 }
 
 } // namespace
+
+namespace {
+
+// Speaks `text` into samples; false when the synthesiser or sox is missing.
+bool speak(const std::string & text, std::vector<float> & samples) {
+    if (!have_command("espeak-ng") || !have_command("sox")) {
+        return false;
+    }
+    std::string path = make_temp_dir() + "/speech.wav";
+    int32_t     rate = 0;
+    return synthesize_speech(text, "en-us", 160, path) && kelvo_asr::load_audio_file(path, samples, rate) &&
+           rate == 16000;
+}
+
+TEST_F(Aligner, EveryFormOfMatchKeyIsAlignedOneForOne) {
+    std::vector<float> s;
+    if (!speak("Well, I don't like rock and roll, but the café opened in 1995 on the 2nd of May. "
+               "35 naive people came from Tokyo, and Dashwood said it's fine.",
+               s)) {
+        GTEST_SKIP() << "no speech synthesiser";
+    }
+    // The keys as the tool sends them: restored case, apostrophes, digits, UTF-8, a lone dash and a
+    // curly apostrophe, a script the synthesiser only spells.
+    const std::string text = "Well I don't like rock'n'roll but the café opened in 1995 on the 2nd of May \xE2\x80\x94 "
+                             "35 naïve people came from 東京 and Dashwood said it\xE2\x80\x99s fine";
+    kelvo_asr::alignment_result r = align(s, text);
+    expect_well_formed(r, text, s.size() / 16000.0);
+    ASSERT_EQ(r.words.size(), 28u);
+    EXPECT_LE(count_untimed(r), 2); // the dash has no sound
+    // The dash sits at the boundary after "May".
+    EXPECT_FLOAT_EQ(r.words[16].start, r.words[16].end);
+    EXPECT_FLOAT_EQ(r.words[16].start, r.words[15].end);
+    for (size_t i : { 2u, 4u, 7u, 10u, 13u, 17u, 18u, 24u, 26u }) {
+        EXPECT_GT(r.words[i].end - r.words[i].start, 0.05f) << r.words[i].text;
+    }
+    // The word in another script is speech of some kind: it gets time, however little.
+    EXPECT_GT(r.words[22].end - r.words[22].start, 0.001f);
+}
+
+TEST_F(Aligner, TextWithAWordTooManyOrTooFew) {
+    ASSERT_FALSE(clips.empty());
+    const reference_clip &   c     = clips[0];
+    std::vector<std::string> words = split_on_spaces(c.text);
+    std::string              extra;
+    std::string              fewer;
+    for (size_t i = 0; i < words.size(); i++) {
+        extra += (extra.empty() ? "" : " ") + words[i];
+        if (i == words.size() / 2) {
+            extra += " elephant";
+        }
+        if (i != 3) {
+            fewer += (fewer.empty() ? "" : " ") + words[i];
+        }
+    }
+    for (const std::string & text : { extra, fewer }) {
+        SCOPED_TRACE(text);
+        kelvo_asr::alignment_result r = align(c.samples, text);
+        expect_well_formed(r, text, c.samples.size() / 16000.0);
+        EXPECT_LE(count_untimed(r), 2);
+    }
+}
+
+TEST_F(Aligner, SegmentTooShortForItsWordsIsLeftUntimed) {
+    ASSERT_FALSE(clips.empty());
+    std::vector<float>          short_piece(clips[0].samples.begin() + 16000, clips[0].samples.begin() + 16000 + 1600);
+    const std::string           text = "much there might be prudently in his power to do for them";
+    kelvo_asr::alignment_result r    = align(short_piece, text);
+    expect_well_formed(r, text, 0.1);
+    EXPECT_EQ(count_untimed(r), static_cast<int>(split_on_spaces(text).size()));
+}
+
+TEST_F(Aligner, ThirtyEightSecondSegment) {
+    ASSERT_FALSE(clips.empty());
+    std::vector<float> s;
+    std::string        text;
+    const size_t       pause = 16000 / 2;
+    while (s.size() < 38 * 16000) {
+        for (const reference_clip & c : clips) {
+            s.insert(s.end(), c.samples.begin(), c.samples.end());
+            s.insert(s.end(), pause, 0.0f);
+            text += (text.empty() ? "" : " ") + c.text;
+        }
+    }
+    s.resize(38 * 16000, 0.0f);
+    // Only the words of clips that fit completely: cut the text at the last whole clip.
+    std::string whole;
+    size_t      at = 0;
+    for (size_t k = 0; at < s.size(); k++) {
+        const reference_clip & c = clips[k % clips.size()];
+        at += c.samples.size() + pause;
+        if (at - pause <= s.size()) {
+            whole += (whole.empty() ? "" : " ") + c.text;
+        }
+    }
+    kelvo_asr::alignment_result r = align(s, whole);
+    expect_well_formed(r, whole, 38.0);
+    EXPECT_LE(count_untimed(r), 1);
+    for (const auto & w : r.words) {
+        EXPECT_LT(w.end - w.start, 1.5f) << w.text << " at " << w.start;
+    }
+}
+
+TEST_F(Aligner, SpokenFillerLeftOutOfTheTextDoesNotDragItsNeighbours) {
+    std::vector<float> s;
+    if (!speak("We went home. Um, then we, uh, slept until noon.", s)) {
+        GTEST_SKIP() << "no speech synthesiser";
+    }
+    kelvo_asr::alignment_result full    = align(s, "We went home um then we uh slept until noon");
+    kelvo_asr::alignment_result without = align(s, "We went home then we slept until noon");
+    expect_well_formed(full, "We went home um then we uh slept until noon", s.size() / 16000.0);
+    expect_well_formed(without, "We went home then we slept until noon", s.size() / 16000.0);
+    // "then" and "slept" start where they start when the fillers are in the text.
+    EXPECT_NEAR(without.words[3].start, full.words[4].start, 0.05);
+    EXPECT_NEAR(without.words[5].start, full.words[7].start, 0.05);
+    EXPECT_NEAR(without.words[4].end, full.words[5].end, 0.06);
+}
+
+TEST_F(Aligner, NoWordRunsIntoALongPause) {
+    ASSERT_FALSE(clips.empty());
+    const reference_clip & c = clips[1];
+    // The clip, two seconds of silence, the clip again.
+    std::vector<float> s = c.samples;
+    s.insert(s.end(), 2 * 16000, 0.0f);
+    s.insert(s.end(), c.samples.begin(), c.samples.end());
+    const std::string           text = c.text + " " + c.text;
+    kelvo_asr::alignment_result r    = align(s, text);
+    expect_well_formed(r, text, s.size() / 16000.0);
+    const size_t half = split_on_spaces(c.text).size();
+    const float  clip = static_cast<float>(c.samples.size()) / 16000.0f;
+    EXPECT_LE(r.words[half - 1].end, clip + 0.05f);
+    EXPECT_GE(r.words[half].start, clip + 2.0f - 0.05f);
+    // The same audio after the pause gives the same times, shifted.
+    for (size_t i = 0; i < half; i++) {
+        EXPECT_NEAR(r.words[half + i].start, r.words[i].start + clip + 2.0f, 0.03f) << r.words[i].text;
+        EXPECT_NEAR(r.words[half + i].end, r.words[i].end + clip + 2.0f, 0.03f) << r.words[i].text;
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Aligner, KeysThatLostTheirEdgeApostrophesFindTheirDictionaryForms) {
+    std::vector<float> s;
+    if (!speak("I told 'em it was goin' well, and 'tis true.", s)) {
+        GTEST_SKIP() << "no speech synthesiser";
+    }
+    // Match keys drop apostrophes at word edges: "'em" arrives as "em", "goin'" as "goin".
+    const std::string           text = "I told em it was goin well and tis true";
+    kelvo_asr::alignment_result r    = align(s, text);
+    expect_well_formed(r, text, s.size() / 16000.0);
+    EXPECT_EQ(count_untimed(r), 0);
+}
+
+} // namespace

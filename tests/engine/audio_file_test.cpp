@@ -95,6 +95,8 @@ TEST(LoadAudioFile, ReadsEverySampleFormatAsMono) {
               { 0.375f, 0.0f, 0.0f },
               1e-4f },
             { "other rate kept", make_wav(1, 1, 44100, 16, pcm_bytes(v, 16)), 44100, vf, 1e-4f },
+            { "8-bit data chunk claims over 2^31 frames", make_wav(1, 1, 16000, 8, pcm_bytes(v, 8), 0xFFFFFFF0u), 16000, vf,
+              0.01f },
             { "data chunk claims more than it holds", make_wav(1, 1, 16000, 16, pcm_bytes(v, 16), 0x7FFFFFF0u), 16000, vf,
               1e-4f },
     };
