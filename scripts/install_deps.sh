@@ -10,6 +10,7 @@ packages=(
     libsndfile1-dev libespeak-ng-dev
     libgtest-dev libbenchmark-dev
     pocketsphinx-testdata espeak-ng sox
+    clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
