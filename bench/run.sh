@@ -7,6 +7,7 @@
 #
 #   bench/run.sh                      all lengths
 #   TAVRIK_BENCH_MINUTES="1 10" bench/run.sh
+#   TAVRIK_BENCH_JOBS=2 bench/run.sh  two measurements at a time (on a machine with two idle cores)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install_deps.sh
@@ -20,14 +21,28 @@ trap 'rm -rf "$work"' EXIT
 
 field() { sed -n "s/.*\b$1=\([^ ]*\).*/\1/p" <<<"$2"; }
 
-printf '%-5s %-6s %8s %7s %8s %9s %10s %8s %8s %9s %9s %9s\n' \
-    min files wall_s rtf rss_mib segments transcribe align own own_% base_s base_rtf
-for minutes in ${TAVRIK_BENCH_MINUTES:-1 10 60}; do
+# The measurements are independent runs of one process each; TAVRIK_BENCH_JOBS of them run at a time
+# (default 1). Every run is single-threaded, so with no more jobs than idle cores the figures hold.
+jobs=${TAVRIK_BENCH_JOBS:-1}
+minutes_list=${TAVRIK_BENCH_MINUTES:-1 10 60}
+launch() { # launch OUTPUT COMMAND...: runs COMMAND in the background, its stdout into OUTPUT
+    local out=$1
+    shift
+    while (($(jobs -rp | wc -l) >= jobs)); do
+        wait -n
+    done
+    "$@" >"$out" &
+}
+
+for minutes in $minutes_list; do
+    mkdir -p "$work/$minutes"
+    "$bench" make "$minutes" "$work/$minutes" >/dev/null
+done
+# Longest recordings first, so the parallel runs finish close together.
+for minutes in $(tr ' ' '\n' <<<"$minutes_list" | sort -rn); do
     dir=$work/$minutes
-    mkdir -p "$dir"
-    "$bench" make "$minutes" "$dir" >/dev/null
-    base=$("$bench" measure pocketsphinx_continuous -infile "$dir/audio.wav" -hmm "$model/en-us" \
-        -lm "$model/en-us.lm.bin" -dict "$model/cmudict-en-us.dict" -logfn /dev/null)
+    launch "$dir/base.out" "$bench" measure pocketsphinx_continuous -infile "$dir/audio.wav" -hmm "$model/en-us" \
+        -lm "$model/en-us.lm.bin" -dict "$model/cmudict-en-us.dict" -logfn /dev/null
     for files in no yes; do
         args=()
         phase_files=(- -)
@@ -35,8 +50,21 @@ for minutes in ${TAVRIK_BENCH_MINUTES:-1 10 60}; do
             args=(--turns "$dir/turns.txt" --extra-words "$dir/extra.txt")
             phase_files=("$dir/turns.txt" "$dir/extra.txt")
         fi
-        run=$("$bench" measure "$tool" --asr "$model" --aligner "$model" --audio "$dir/audio.wav" "${args[@]}")
-        phases=$("$bench" phases "$model" "$model" "$dir/audio.wav" "${phase_files[@]}")
+        launch "$dir/run_$files.out" "$bench" measure "$tool" --asr "$model" --aligner "$model" \
+            --audio "$dir/audio.wav" "${args[@]}"
+        launch "$dir/phases_$files.out" "$bench" phases "$model" "$model" "$dir/audio.wav" "${phase_files[@]}"
+    done
+done
+wait
+
+printf '%-5s %-6s %8s %7s %8s %9s %10s %8s %8s %9s %9s %9s\n' \
+    min files wall_s rtf rss_mib segments transcribe align own own_% base_s base_rtf
+for minutes in $minutes_list; do
+    dir=$work/$minutes
+    base=$(<"$dir/base.out")
+    for files in no yes; do
+        run=$(<"$dir/run_$files.out")
+        phases=$(<"$dir/phases_$files.out")
         audio_s=$(field audio_s "$phases")
         wall=$(field wall "$run")
         base_wall=$(field wall "$base")

@@ -165,6 +165,7 @@ struct ForcedAligner::impl {
     ps_decoder_t * decoder = nullptr;
     std::string    error;
     int            frame_rate = 100;
+    bool           faulted    = false; // the last decode stopped on a fault inside the decoder library
 
     ~impl() { release(); }
 
@@ -329,16 +330,17 @@ struct ForcedAligner::impl {
     bool decode(const std::vector<int16_t> & pcm, const std::vector<const text_word *> & words, bool may_skip,
                 double beam, std::vector<placement> & where, bool & complete) {
         where.assign(words.size(), placement{});
-        complete = false;
-        if (!set_grammar(words, may_skip, beam)) {
-            return false;
-        }
-        if (ps_start_utt(decoder) < 0) {
-            return false;
-        }
-        // The utterance is ended even when processing fails, so that the next call can start one.
-        const bool processed = ps_process_raw(decoder, pcm.data(), pcm.size(), FALSE, TRUE) >= 0;
-        if (ps_end_utt(decoder) < 0 || !processed) {
+        complete     = false;
+        bool decoded = false;
+        faulted      = !run_guarded([&] {
+            decoded = set_grammar(words, may_skip, beam) && ps_start_utt(decoder) >= 0;
+            if (decoded) {
+                // The utterance is ended even when processing fails, so that the next call can start one.
+                const bool processed = ps_process_raw(decoder, pcm.data(), pcm.size(), FALSE, TRUE) >= 0;
+                decoded              = ps_end_utt(decoder) >= 0 && processed;
+            }
+        });
+        if (faulted || !decoded) {
             return false;
         }
         struct found {
@@ -417,7 +419,13 @@ bool ForcedAligner::load_model(const std::string & path) {
     if (!find_model_files(path, files, pimpl->error) || !check_model_files(files, path, false, pimpl->error)) {
         return false;
     }
-    pimpl->decoder = make_alignment_decoder(files);
+    ps_decoder_t * decoder = nullptr;
+    if (!run_guarded([&] { decoder = make_alignment_decoder(files); })) {
+        pimpl->error =
+            "the decoder stopped on a fault while loading the model in " + path + " (are its files damaged?)";
+        return false;
+    }
+    pimpl->decoder = decoder;
     if (pimpl->decoder == nullptr) {
         pimpl->error = "the decoder could not be initialised with the model in " + path;
         return false;
@@ -479,6 +487,12 @@ alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, 
         } attempts[] = { { false, 0.0 }, { false, wide_beam }, { true, wide_beam } };
         for (const auto & a : attempts) {
             if (!pimpl->decode(pcm, spoken, a.may_skip, a.beam, where, complete)) {
+                if (pimpl->faulted) {
+                    // The decoder's state is unknown after a fault: it is dropped, never freed or used again.
+                    pimpl->decoder = nullptr;
+                    result.error   = decoder_fault_text;
+                    return result;
+                }
                 result.error = "the decoder failed on the audio";
                 return result;
             }

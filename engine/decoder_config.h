@@ -7,6 +7,7 @@
 #include <pocketsphinx.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,16 @@ ps_decoder_t * make_recognition_decoder(const model_files & files);
 // Makes a decoder from `files` with the aligner's settings (no language model, silence kept, wide
 // word beam).
 ps_decoder_t * make_alignment_decoder(const model_files & files);
+
+// Runs `call`, which calls into the decoder library, with the library's faults caught: a crash inside
+// it (the library does not check every model file it maps, e.g. a truncated binary model definition or
+// mixture-weight dump) returns false instead of ending the process. After false the decoder `call`
+// used is in an unknown state and must be dropped without being freed. Returns true otherwise.
+// `call` must not own objects with destructors: a fault leaves its frames without unwinding them.
+bool run_guarded(const std::function<void()> & call);
+
+// The failure text for a decoder that stopped on a fault while decoding.
+inline const char * const decoder_fault_text = "the decoder stopped on a fault (are the model files damaged?)";
 
 // Converts samples in [-1, 1] to 16-bit with clipping; NaN and infinities become 0.
 std::vector<int16_t> to_pcm16(const float * samples, int32_t n_samples);

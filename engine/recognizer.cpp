@@ -43,7 +43,13 @@ bool KelvoASR::load_model(const std::string & path) {
     if (!find_model_files(path, files, pimpl->error) || !check_model_files(files, path, true, pimpl->error)) {
         return false;
     }
-    pimpl->decoder = make_recognition_decoder(files);
+    ps_decoder_t * decoder = nullptr;
+    if (!run_guarded([&] { decoder = make_recognition_decoder(files); })) {
+        pimpl->error =
+            "the decoder stopped on a fault while loading the model in " + path + " (are its files damaged?)";
+        return false;
+    }
+    pimpl->decoder = decoder;
     if (pimpl->decoder == nullptr) {
         pimpl->error = "the decoder could not be initialised with the model in " + path;
         return false;
@@ -68,13 +74,23 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
     std::vector<int16_t> pcm   = to_pcm16(samples, n_samples);
     const size_t         chunk = static_cast<size_t>(params.chunk_samples >= 1 ? params.chunk_samples : 1024);
     ps_decoder_t *       ps    = pimpl->decoder;
-    bool                 ok    = ps_start_utt(ps) >= 0;
-    for (size_t at = 0; ok && at < pcm.size(); at += chunk) {
-        size_t n = std::min(chunk, pcm.size() - at);
-        ok       = ps_process_raw(ps, pcm.data() + at, n, FALSE, FALSE) >= 0;
-    }
-    if (ps_end_utt(ps) < 0) {
-        ok = false;
+    bool                 ok    = false;
+    const bool           whole = run_guarded([&] {
+        ok = ps_start_utt(ps) >= 0;
+        for (size_t at = 0; ok && at < pcm.size(); at += chunk) {
+            size_t n = std::min(chunk, pcm.size() - at);
+            ok       = ps_process_raw(ps, pcm.data() + at, n, FALSE, FALSE) >= 0;
+        }
+        if (ps_end_utt(ps) < 0) {
+            ok = false;
+        }
+    });
+    if (!whole) {
+        // The decoder's state is unknown after a fault: it is dropped, never freed or used again.
+        pimpl->decoder = nullptr;
+        route_decoder_log(false);
+        result.error = decoder_fault_text;
+        return result;
     }
     if (!ok) {
         route_decoder_log(false);

@@ -5,15 +5,34 @@
 
 void write_words_document(const std::vector<TimedWord> & timed_words) {
     report_progress(1.0, "done");
-    std::fputs("{\"words\":[", stdout);
+
+    // The whole document is built first and written in one call, so running out of memory part way can
+    // never leave half a document on standard output ahead of an error object.
+    std::string document = "{\"words\":[";
+    document.reserve(document.size() + timed_words.size() * 64);
+    char times[96];
     for (size_t i = 0; i < timed_words.size(); i++) {
-        const TimedWord &  word    = timed_words[i];
-        const std::string  text    = json_escape(word.text);
-        const char * const added   = word.added ? ",\"added\":true" : "";
-        const char * const untimed = word.untimed ? ",\"untimed\":true" : "";
-        const char * const who     = word.who == 'P' ? ",\"who\":\"P\"" : word.who == 'C' ? ",\"who\":\"C\"" : "";
-        std::printf("%s{\"text\":\"%.*s\",\"start\":%.3f,\"end\":%.3f%s%s%s}", i == 0 ? "" : ",",
-                    static_cast<int>(text.size()), text.c_str(), word.start, word.end, added, untimed, who);
+        const TimedWord & word = timed_words[i];
+        if (i > 0) {
+            document += ',';
+        }
+        document += "{\"text\":\"";
+        document += json_escape(word.text);
+        std::snprintf(times, sizeof(times), "\",\"start\":%.3f,\"end\":%.3f", word.start, word.end);
+        document += times;
+        if (word.added) {
+            document += ",\"added\":true";
+        }
+        if (word.untimed) {
+            document += ",\"untimed\":true";
+        }
+        if (word.who == 'P' || word.who == 'C') {
+            document += ",\"who\":\"";
+            document += word.who;
+            document += '"';
+        }
+        document += '}';
     }
-    std::fputs("]}\n", stdout);
+    document += "]}\n";
+    std::fwrite(document.data(), 1, document.size(), stdout);
 }

@@ -3,15 +3,9 @@
 // aligns the reference texts of recorded clips and compares alignment time with recognition time.
 //
 // Usage: alignment_bench MODEL_FOLDER CLIPS_FOLDER
-//
-// Truth: a word starts where the synthesiser's word event puts it. It ends where the next word starts
-// (the end of the speech for the last word) less the silence before that point, found by energy in 5 ms
-// frames below 1 % of the passage's loudest frame. Where the word event comes before the sound, the start
-// moves on to the first frame above that level.
 
 #include "engine/kelvo_asr.h"
-
-#include <espeak-ng/speak_lib.h>
+#include "synthesised_speech.h"
 
 #include <algorithm>
 #include <chrono>
@@ -23,10 +17,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int    out_rate    = 16000;
-constexpr double pad_seconds = 0.3;  // silence before and after each passage, as in a real segment
-constexpr double pause_gap   = 0.15; // a word more than this after the previous word's end follows a pause
 
 // Passages spoken one by one; each is one aligned segment.
 const char * const passages[] = {
@@ -52,205 +42,9 @@ const char * const passages[] = {
     "Hello? Is anybody there? No answer. Just the wind, I suppose.",
 };
 
-struct voice_setting {
-    const char * name;
-    int          words_per_minute;
-};
-
 const voice_setting voices[] = {
     { "en-us", 160 }, { "en-us+m3", 200 }, { "en+f2", 140 }, { "en-us+f4", 180 }, { "en+m5", 220 },
 };
-
-struct true_word {
-    std::string key; // the match key the aligner receives
-    double      start       = -1.0;
-    double      end         = -1.0;
-    bool        after_pause = false;
-};
-
-struct passage_audio {
-    std::vector<float>     samples;
-    std::vector<true_word> words;
-    std::string            text; // keys joined by spaces
-    std::string            voice;
-};
-
-// The match key of a token: ASCII letters and digits, bytes >= 0x80, apostrophes inside the word.
-std::string match_key(const std::string & token) {
-    std::string key;
-    for (size_t i = 0; i < token.size(); i++) {
-        unsigned char c = static_cast<unsigned char>(token[i]);
-        if (c >= 0x80 || std::isalnum(c)) {
-            key += static_cast<char>(c);
-        } else if (c == '\'' && !key.empty() && i + 1 < token.size() &&
-                   std::isalnum(static_cast<unsigned char>(token[i + 1]))) {
-            key += '\'';
-        }
-    }
-    return key;
-}
-
-struct synth_capture {
-    std::vector<short>               samples;
-    std::vector<std::pair<int, int>> events; // text position (1-based), audio position (ms)
-};
-
-synth_capture * current_capture = nullptr;
-
-int on_synth(short * wav, int n, espeak_EVENT * events) {
-    if (wav != nullptr && n > 0) {
-        current_capture->samples.insert(current_capture->samples.end(), wav, wav + n);
-    }
-    for (espeak_EVENT * e = events; e != nullptr && e->type != espeakEVENT_LIST_TERMINATED; e++) {
-        if (e->type == espeakEVENT_WORD) {
-            current_capture->events.push_back({ e->text_position, e->audio_position });
-        }
-    }
-    return 0;
-}
-
-// Windowed-sinc resampling from `rate` to 16 kHz.
-std::vector<float> resample(const std::vector<short> & in, int rate) {
-    const double       ratio  = static_cast<double>(rate) / out_rate;
-    const double       cutoff = 0.95 * std::min(1.0, 1.0 / ratio);
-    const int          half   = 24;
-    size_t             n_out  = static_cast<size_t>(static_cast<double>(in.size()) / ratio);
-    std::vector<float> out(n_out);
-    for (size_t i = 0; i < n_out; i++) {
-        double t   = static_cast<double>(i) * ratio;
-        long   c   = static_cast<long>(std::floor(t));
-        double sum = 0.0;
-        for (long k = c - half + 1; k <= c + half; k++) {
-            if (k < 0 || k >= static_cast<long>(in.size())) {
-                continue;
-            }
-            double x      = t - static_cast<double>(k);
-            double arg    = M_PI * x * cutoff;
-            double sinc   = std::abs(x) < 1e-9 ? 1.0 : std::sin(arg) / arg;
-            double window = 0.5 + 0.5 * std::cos(M_PI * x / (half + 1));
-            sum += in[static_cast<size_t>(k)] / 32768.0 * cutoff * sinc * window;
-        }
-        out[i] = static_cast<float>(std::clamp(sum, -1.0, 1.0));
-    }
-    return out;
-}
-
-// RMS of 5 ms frames.
-std::vector<double> frame_energy(const std::vector<float> & s) {
-    const size_t        frame = out_rate / 200;
-    std::vector<double> e;
-    for (size_t at = 0; at + frame <= s.size(); at += frame) {
-        double sum = 0.0;
-        for (size_t k = at; k < at + frame; k++) {
-            sum += static_cast<double>(s[k]) * s[k];
-        }
-        e.push_back(std::sqrt(sum / frame));
-    }
-    return e;
-}
-
-bool synthesize(const std::string & passage, const voice_setting & v, int espeak_rate, passage_audio & out) {
-    synth_capture capture;
-    current_capture = &capture;
-    if (espeak_SetVoiceByName(v.name) != EE_OK) {
-        return false;
-    }
-    espeak_SetParameter(espeakRATE, v.words_per_minute, 0);
-    if (espeak_Synth(passage.c_str(), passage.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr) !=
-        EE_OK) {
-        return false;
-    }
-    espeak_Synchronize();
-    current_capture = nullptr;
-
-    std::vector<float> speech = resample(capture.samples, espeak_rate);
-    const size_t       pad    = static_cast<size_t>(pad_seconds * out_rate);
-    out.samples.assign(pad, 0.0f);
-    out.samples.insert(out.samples.end(), speech.begin(), speech.end());
-    out.samples.insert(out.samples.end(), pad, 0.0f);
-    out.voice = std::string(v.name) + " at " + std::to_string(v.words_per_minute) + " wpm";
-
-    // Tokens of the passage with their character offsets (the passages are ASCII: bytes are characters).
-    std::vector<std::pair<size_t, std::string>> tokens;
-    for (size_t i = 0; i < passage.size();) {
-        while (i < passage.size() && passage[i] == ' ') {
-            i++;
-        }
-        size_t b = i;
-        while (i < passage.size() && passage[i] != ' ') {
-            i++;
-        }
-        if (i > b) {
-            tokens.push_back({ b, passage.substr(b, i - b) });
-        }
-    }
-    out.words.clear();
-    for (const auto & t : tokens) {
-        true_word w;
-        w.key = match_key(t.second);
-        if (w.key.empty()) {
-            continue;
-        }
-        for (const auto & e : capture.events) {
-            if (static_cast<size_t>(e.first) == t.first + 1) {
-                w.start = pad_seconds + e.second / 1000.0;
-                break;
-            }
-        }
-        out.words.push_back(w);
-        out.text += (out.text.empty() ? "" : " ") + w.key;
-    }
-
-    // Ends: back from the next start over frames quieter than 1 % of the loudest frame.
-    std::vector<double> energy    = frame_energy(out.samples);
-    double              peak      = *std::max_element(energy.begin(), energy.end());
-    double              quiet     = 0.01 * peak;
-    auto                frame_at  = [&](double t) { return static_cast<long>(std::floor(t * 200.0)); };
-    long                last_loud = static_cast<long>(energy.size()) - 1;
-    while (last_loud > 0 && energy[static_cast<size_t>(last_loud)] < quiet) {
-        last_loud--;
-    }
-    for (size_t i = 0; i < out.words.size(); i++) {
-        if (out.words[i].start < 0) {
-            continue;
-        }
-        double next = (last_loud + 1) / 200.0;
-        for (size_t j = i + 1; j < out.words.size(); j++) {
-            if (out.words[j].start >= 0) {
-                next = std::min(next, out.words[j].start);
-                break;
-            }
-        }
-        long f = frame_at(next) - 1;
-        long s = frame_at(out.words[i].start);
-        while (f > s && energy[static_cast<size_t>(f)] < quiet) {
-            f--;
-        }
-        out.words[i].end = (f + 1) / 200.0;
-    }
-    // Starts: a word event can come before the sound (the closure of a stop, a pause the voice puts
-    // first); the truth is the first frame that is not quiet.
-    for (true_word & w : out.words) {
-        if (w.start < 0) {
-            continue;
-        }
-        long f = frame_at(w.start);
-        long e = frame_at(w.end);
-        while (f < e && f < static_cast<long>(energy.size()) && energy[static_cast<size_t>(f)] < quiet) {
-            f++;
-        }
-        w.start = std::max(w.start, f / 200.0);
-    }
-    double previous_end = 0.0;
-    for (true_word & w : out.words) {
-        if (w.start < 0) {
-            continue;
-        }
-        w.after_pause = w.start - previous_end > pause_gap;
-        previous_end  = w.end;
-    }
-    return true;
-}
 
 struct error_stats {
     std::vector<double> start_err;
@@ -318,23 +112,31 @@ void measure(kelvo_asr::ForcedAligner & aligner, const std::vector<passage_audio
             bool untimed = (a.end - a.start) < 0.001f;
             all.untimed += untimed ? 1 : 0;
             if (w.start < 0) {
+                if (verbose) {
+                    std::printf("    %-12s no word event  aligned %7.3f-%7.3f  (%s)\n", w.key.c_str(), a.start, a.end,
+                                p.voice.c_str());
+                }
                 continue; // no word event for this token: no truth to compare with
             }
             double es = std::abs(a.start - w.start);
             double ee = std::abs(a.end - w.end);
             all.start_bias += a.start - w.start;
-            all.end_bias += a.end - w.end;
+            if (w.end_known) {
+                all.end_bias += a.end - w.end;
+                all.end_err.push_back(ee);
+            }
             all.start_err.push_back(es);
-            all.end_err.push_back(ee);
             if (w.after_pause) {
                 after_pause.words++;
                 after_pause.untimed += untimed ? 1 : 0;
                 after_pause.start_bias += a.start - w.start;
-                after_pause.end_bias += a.end - w.end;
                 after_pause.start_err.push_back(es);
-                after_pause.end_err.push_back(ee);
+                if (w.end_known) {
+                    after_pause.end_bias += a.end - w.end;
+                    after_pause.end_err.push_back(ee);
+                }
             }
-            if (verbose && (es > 0.05 || ee > 0.05)) {
+            if (verbose && (es > 0.05 || (w.end_known && ee > 0.05))) {
                 std::printf("    %-12s true %7.3f-%7.3f  aligned %7.3f-%7.3f%s  (%s)\n", w.key.c_str(), w.start, w.end,
                             a.start, a.end, w.after_pause ? "  after pause" : "", p.voice.c_str());
             }
@@ -401,12 +203,11 @@ int main(int argc, char ** argv) {
         quick   = quick || std::string(argv[i]) == "--quick";
     }
 
-    int espeak_rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
+    int espeak_rate = speech_synthesiser_start();
     if (espeak_rate <= 0) {
         std::fprintf(stderr, "the speech synthesiser did not start\n");
         return 1;
     }
-    espeak_SetSynthCallback(on_synth);
     std::vector<passage_audio> set;
     size_t                     n_passages = sizeof(passages) / sizeof(passages[0]);
     size_t                     n_voices   = sizeof(voices) / sizeof(voices[0]);
@@ -422,7 +223,7 @@ int main(int argc, char ** argv) {
     }
     double audio_seconds = 0.0;
     for (const passage_audio & p : set) {
-        audio_seconds += static_cast<double>(p.samples.size()) / out_rate;
+        audio_seconds += static_cast<double>(p.samples.size()) / speech_rate;
     }
 
     kelvo_asr::ForcedAligner aligner;
@@ -471,7 +272,7 @@ int main(int argc, char ** argv) {
         }
         std::vector<float> samples;
         int32_t            rate = 0;
-        if (!kelvo_asr::load_audio_file(clips_folder + "/" + id + ".wav", samples, rate) || rate != out_rate) {
+        if (!kelvo_asr::load_audio_file(clips_folder + "/" + id + ".wav", samples, rate) || rate != speech_rate) {
             continue;
         }
         kelvo_asr::alignment_result r =

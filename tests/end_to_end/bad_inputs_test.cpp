@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <random>
 
@@ -373,6 +374,67 @@ TEST_F(BadInputs, BrokenModelFoldersGiveTheLoadErrorNamingWhatIsMissing) {
         ProcessResult r = run_tool({ "--asr", c.asr, "--aligner", c.aligner, "--audio", clip_path() });
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, loaded);
+        EXPECT_EQ(r.status, 1);
+    }
+}
+
+// A copy of the model folder (links to its files) in which `part` of the acoustic model is cut to 3000 bytes.
+std::string model_with_truncated(const std::string & root, const std::string & part) {
+    namespace fs           = std::filesystem;
+    const std::string copy = root + "/truncated_" + part;
+    fs::create_directories(copy + "/en-us");
+    for (const fs::directory_entry & e : fs::directory_iterator(model_dir())) {
+        if (e.is_regular_file()) {
+            fs::create_symlink(e.path(), copy + "/" + e.path().filename().string());
+        }
+    }
+    for (const fs::directory_entry & e : fs::directory_iterator(model_dir() + "/en-us")) {
+        const std::string name = e.path().filename().string();
+        if (name != part) {
+            fs::create_symlink(e.path(), copy + "/en-us/" + name);
+        }
+    }
+    std::ifstream in(model_dir() + "/en-us/" + part, std::ios::binary);
+    std::string   head(3000, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(in.gcount()));
+    EXPECT_TRUE(write_file(copy + "/en-us/" + part, head));
+    return copy;
+}
+
+TEST_F(BadInputs, ModelFilesTheDecoderCrashesOnGiveAnErrorObject) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The address sanitizer owns the fault signals and reports the library's crash as its own finding.
+    GTEST_SKIP() << "the decoder's crashes are the sanitizer's to report in this build";
+#endif
+    // The decoder library does not check the length of a binary model definition (it crashes while
+    // loading) nor of the mixture-weight dump it maps (it crashes on the first audio).
+    const std::string bad_mdef    = model_with_truncated(dir, "mdef");
+    const std::string bad_sendump = model_with_truncated(dir, "sendump");
+    const std::string load_fault  = "the decoder stopped on a fault while loading the model in ";
+    const std::string run_fault   = "the decoder stopped on a fault (are the model files damaged?)";
+    struct Case {
+        std::string asr;
+        std::string aligner;
+        std::string out;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        { bad_mdef, model_dir(),
+          "{\"error\":\"could not load the speech model: " + load_fault + bad_mdef + " (are its files damaged?)\"}\n",
+          loaded },
+        { model_dir(), bad_mdef,
+          "{\"error\":\"could not load the aligner: " + load_fault + bad_mdef + " (are its files damaged?)\"}\n",
+          loaded },
+        { bad_sendump, model_dir(), "{\"error\":\"transcription failed: " + run_fault + "\"}\n",
+          loaded + "progress 0.000 transcribing\n" },
+        { model_dir(), bad_sendump, "{\"error\":\"alignment failed: " + run_fault + "\"}\n",
+          loaded + "progress 0.000 transcribing\nprogress 0.600 aligning\n" },
+    };
+    for (const Case & c : cases) {
+        ProcessResult r = run_tool({ "--asr", c.asr, "--aligner", c.aligner, "--audio", clip_path() });
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.status, 1);
     }
 }
