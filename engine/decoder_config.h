@@ -49,6 +49,11 @@ ps_decoder_t * make_alignment_decoder(const model_files & files);
 // `call` must not own objects with destructors: a fault leaves its frames without unwinding them.
 bool run_guarded(const std::function<void()> & call);
 
+// Makes a decoder with `make` from `files`, guarded against the library's faults. Returns the decoder, or
+// nullptr with `error` naming `folder` when the library refuses the model or stops on a fault.
+ps_decoder_t * load_decoder(ps_decoder_t * (*make)(const model_files &), const model_files & files,
+                            const std::string & folder, std::string & error);
+
 // The failure text for a decoder that stopped on a fault while decoding.
 inline const char * const decoder_fault_text = "the decoder stopped on a fault (are the model files damaged?)";
 

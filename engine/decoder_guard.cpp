@@ -69,4 +69,17 @@ bool run_guarded(const std::function<void()> & call) {
     return completed;
 }
 
+ps_decoder_t * load_decoder(ps_decoder_t * (*make)(const model_files &), const model_files & files,
+                            const std::string & folder, std::string & error) {
+    ps_decoder_t * decoder = nullptr;
+    if (!run_guarded([&] { decoder = make(files); })) {
+        error = "the decoder stopped on a fault while loading the model in " + folder + " (are its files damaged?)";
+        return nullptr;
+    }
+    if (decoder == nullptr) {
+        error = "the decoder could not be initialised with the model in " + folder;
+    }
+    return decoder;
+}
+
 } // namespace kelvo_asr

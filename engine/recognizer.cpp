@@ -43,15 +43,8 @@ bool KelvoASR::load_model(const std::string & path) {
     if (!find_model_files(path, files, pimpl->error) || !check_model_files(files, path, true, pimpl->error)) {
         return false;
     }
-    ps_decoder_t * decoder = nullptr;
-    if (!run_guarded([&] { decoder = make_recognition_decoder(files); })) {
-        pimpl->error =
-            "the decoder stopped on a fault while loading the model in " + path + " (are its files damaged?)";
-        return false;
-    }
-    pimpl->decoder = decoder;
+    pimpl->decoder = load_decoder(make_recognition_decoder, files, path, pimpl->error);
     if (pimpl->decoder == nullptr) {
-        pimpl->error = "the decoder could not be initialised with the model in " + path;
         return false;
     }
     pimpl->language_tag = files.language_tag;
