@@ -243,7 +243,7 @@ int main(int argc, char ** argv) {
     error_stats                noisy_all;
     error_stats                noisy_pause;
     double                     noisy_seconds = 0.0;
-    measure(aligner, noisy, noisy_all, noisy_pause, noisy_seconds, false);
+    measure(aligner, noisy, noisy_all, noisy_pause, noisy_seconds, verbose);
     report("white noise at 20 dB SNR", noisy_all, noisy_pause);
 
     // Recorded clips with their reference texts.
