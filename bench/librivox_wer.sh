@@ -3,12 +3,7 @@
 # transcription, and pocketsphinx_continuous with the same model as the baseline. Also the run time and
 # peak memory of the tool on each clip.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-./scripts/install_deps.sh
-./scripts/build.sh build-bench Release -DTAVRIK_BUILD_BENCH=ON -DTAVRIK_BUILD_TESTS=OFF >/dev/null
-bench=build-bench/bench/tavrik_pipeline_bench
-tool=build-bench/cli/tavrik-asr
-model=/usr/share/pocketsphinx/model/en-us
+source "$(dirname "$0")/build_bench.sh"
 data=/usr/share/pocketsphinx/test/data/librivox
 
 words_of() { sed -e 's/"text":"\([^"]*\)"/\n\1\n/g' | awk 'NR % 2 == 0' | tr '\n' ' '; }

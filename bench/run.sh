@@ -9,13 +9,8 @@
 #   TAVRIK_BENCH_MINUTES="1 10" bench/run.sh
 #   TAVRIK_BENCH_JOBS=2 bench/run.sh  two measurements at a time (on a machine with two idle cores)
 set -euo pipefail
-cd "$(dirname "$0")/.."
-./scripts/install_deps.sh
-./scripts/build.sh build-bench Release -DTAVRIK_BUILD_BENCH=ON -DTAVRIK_BUILD_TESTS=OFF >/dev/null
+source "$(dirname "$0")/build_bench.sh"
 
-bench=build-bench/bench/tavrik_pipeline_bench
-tool=build-bench/cli/tavrik-asr
-model=/usr/share/pocketsphinx/model/en-us
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

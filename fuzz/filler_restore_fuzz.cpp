@@ -29,23 +29,6 @@ std::string pick_word(FuzzedDataProvider & in) {
     return in.ConsumeRandomLengthString(12);
 }
 
-double pick_time(FuzzedDataProvider & in) {
-    switch (in.ConsumeIntegralInRange<int>(0, 7)) {
-    case 0:
-        return std::numeric_limits<double>::quiet_NaN();
-    case 1:
-        return std::numeric_limits<double>::infinity();
-    case 2:
-        return -std::numeric_limits<double>::infinity();
-    case 3:
-        return 1e308;
-    case 4:
-        return in.ConsumeFloatingPoint<double>();
-    default:
-        return in.ConsumeIntegralInRange<int>(-20, 60) * 0.1; // around the segment
-    }
-}
-
 // The longest common subsequence with the whole table kept, traced back with the entry of a given up on ties.
 std::vector<int32_t> plain_match(const std::vector<std::string> & a, const std::vector<std::string> & b) {
     const size_t                      n = a.size();
@@ -190,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t * data, size_t size) {
     std::vector<ExtraWord> extra;
     const int              extra_count = in.ConsumeIntegralInRange<int>(0, 32);
     for (int i = 0; i < extra_count; i++) {
-        const double time = pick_time(in);
+        const double time = fuzz_pick_time(in, -20, 60);
         extra.push_back(ExtraWord{ time, pick_word(in) });
     }
     Segment segment{};

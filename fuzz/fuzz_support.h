@@ -1,5 +1,5 @@
-// Helpers shared by the fuzz targets: an invariant check that aborts, and a scratch file for the readers
-// that take a path.
+// Helpers shared by the fuzz targets: an invariant check that aborts, a scratch file for the readers that
+// take a path, and times that break careless arithmetic.
 
 #pragma once
 
@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <string>
 
+#include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
 // Aborts with the failed condition and its place when `condition` is false, so the fuzzer keeps the input.
@@ -47,3 +49,26 @@ class ScratchFile {
   private:
     std::string path_;
 };
+
+// A time in seconds: NaN, an infinity, a huge value, any double, a time hours away, or most often a time in
+// tenths of a second between `near_min_tenths` and `near_max_tenths`.
+inline double fuzz_pick_time(FuzzedDataProvider & in, int near_min_tenths, int near_max_tenths) {
+    switch (in.ConsumeIntegralInRange<int>(0, 9)) {
+    case 0:
+        return std::numeric_limits<double>::quiet_NaN();
+    case 1:
+        return std::numeric_limits<double>::infinity();
+    case 2:
+        return -std::numeric_limits<double>::infinity();
+    case 3:
+        return 1e308;
+    case 4:
+        return -1e308;
+    case 5:
+        return in.ConsumeFloatingPoint<double>();
+    case 6:
+        return static_cast<double>(in.ConsumeIntegralInRange<int64_t>(-200000, 200000)); // hours away
+    default:
+        return in.ConsumeIntegralInRange<int>(near_min_tenths, near_max_tenths) * 0.1;
+    }
+}

@@ -33,27 +33,6 @@ float pick_sample(FuzzedDataProvider & in) {
     }
 }
 
-double pick_time(FuzzedDataProvider & in) {
-    switch (in.ConsumeIntegralInRange<int>(0, 9)) {
-    case 0:
-        return std::numeric_limits<double>::quiet_NaN();
-    case 1:
-        return std::numeric_limits<double>::infinity();
-    case 2:
-        return -std::numeric_limits<double>::infinity();
-    case 3:
-        return 1e308;
-    case 4:
-        return -1e308;
-    case 5:
-        return in.ConsumeFloatingPoint<double>();
-    case 6:
-        return in.ConsumeIntegralInRange<int64_t>(-200000, 200000) * 1.0; // hours away
-    default:
-        return in.ConsumeIntegralInRange<int>(-50, 1000) * 0.1; // inside or near
-    }
-}
-
 // The splitter done step by step in 64-bit arithmetic; under 40 samples per second there is no window
 // to search and the default cut is kept.
 std::vector<AudioPiece> plain_split(const float * samples, int64_t n, int32_t rate) {
@@ -212,8 +191,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t * data, size_t size) {
     std::vector<Turn> turns;
     const int         turn_count = in.ConsumeIntegralInRange<int>(0, 12);
     for (int i = 0; i < turn_count; i++) {
-        const double start = pick_time(in);
-        const double end   = in.ConsumeBool() ? start + in.ConsumeIntegralInRange<int>(0, 900) * 0.1 : pick_time(in);
+        const double start = fuzz_pick_time(in, -50, 1000);
+        const double end =
+            in.ConsumeBool() ? start + in.ConsumeIntegralInRange<int>(0, 900) * 0.1 : fuzz_pick_time(in, -50, 1000);
         turns.push_back(Turn{ start, end, static_cast<char>(in.ConsumeIntegral<uint8_t>()) });
     }
 

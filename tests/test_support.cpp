@@ -35,28 +35,6 @@ TempDirs & temp_dirs() {
     return dirs;
 }
 
-void append_le(std::string & out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; i++) {
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    }
-}
-
-std::string wav_header(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, uint32_t data_bytes) {
-    std::string h = "RIFF";
-    append_le(h, 36 + data_bytes, 4);
-    h += "WAVEfmt ";
-    append_le(h, 16, 4);
-    append_le(h, format, 2);
-    append_le(h, channels, 2);
-    append_le(h, rate, 4);
-    append_le(h, rate * channels * (bits / 8), 4);
-    append_le(h, channels * (bits / 8), 2);
-    append_le(h, bits, 2);
-    h += "data";
-    append_le(h, data_bytes, 4);
-    return h;
-}
-
 // Minimal strict JSON reader, enough to check the tool's documents.
 struct JsonReader {
     const std::string & s;
@@ -86,7 +64,7 @@ struct JsonReader {
                 if (++i >= s.size()) {
                     return false;
                 }
-                char e = s[i];
+                char         e      = s[i];
                 const char * simple = "\"\\/bfnrt";
                 const char * mapped = "\"\\/\b\f\n\r\t";
                 const char * at     = std::strchr(simple, e);
@@ -106,8 +84,9 @@ struct JsonReader {
                     if (!std::isxdigit(static_cast<unsigned char>(h))) {
                         return false;
                     }
-                    value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(h)) ? h - '0'
-                                                                                                           : (h | 0x20) - 'a' + 10);
+                    value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(h))
+                                                                   ? h - '0'
+                                                                   : (h | 0x20) - 'a' + 10);
                 }
                 if (out) {
                     if (value >= 0x100) {
@@ -239,7 +218,7 @@ struct JsonReader {
 
 } // namespace
 
-ProcessResult run_process(const std::vector<std::string> & argv,
+ProcessResult run_process(const std::vector<std::string> &                         argv,
                           const std::vector<std::pair<std::string, std::string>> & env) {
     ProcessResult result{ "", "", -1 };
     int           out_pipe[2];
@@ -257,7 +236,7 @@ ProcessResult run_process(const std::vector<std::string> & argv,
 
     std::vector<std::string> env_strings;
     for (char ** e = environ; *e != nullptr; e++) {
-        std::string entry = *e;
+        std::string entry    = *e;
         bool        replaced = false;
         for (const auto & kv : env) {
             if (entry.compare(0, kv.first.size() + 1, kv.first + "=") == 0) {
@@ -293,7 +272,7 @@ ProcessResult run_process(const std::vector<std::string> & argv,
         close(err_pipe[0]);
         return result;
     }
-    pollfd fds[2] = { { out_pipe[0], POLLIN, 0 }, { err_pipe[0], POLLIN, 0 } };
+    pollfd fds[2]     = { { out_pipe[0], POLLIN, 0 }, { err_pipe[0], POLLIN, 0 } };
     int    open_count = 2;
     char   buf[65536];
     while (open_count > 0) {
@@ -344,7 +323,7 @@ std::string capture_fd(int fd, const std::function<void()> & body) {
 }
 
 std::string make_temp_dir() {
-    std::string base = std::filesystem::temp_directory_path().string() + "/tavrik-test-XXXXXX";
+    std::string       base = std::filesystem::temp_directory_path().string() + "/tavrik-test-XXXXXX";
     std::vector<char> tmpl(base.begin(), base.end());
     tmpl.push_back('\0');
     const char * made = mkdtemp(tmpl.data());
@@ -368,9 +347,35 @@ std::string read_file(const std::string & path) {
     return s.str();
 }
 
+void append_le(std::string & out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; i++) {
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+}
+
+std::string wav_file_bytes(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, const std::string & data,
+                           uint32_t claimed_data_bytes, const std::string & fmt_extra) {
+    std::string fmt;
+    append_le(fmt, format, 2);
+    append_le(fmt, channels, 2);
+    append_le(fmt, rate, 4);
+    append_le(fmt, static_cast<uint64_t>(rate) * channels * (bits / 8), 4);
+    append_le(fmt, channels * (bits / 8), 2);
+    append_le(fmt, bits, 2);
+    fmt += fmt_extra;
+    std::string w = "RIFF";
+    append_le(w, 4 + 8 + fmt.size() + 8 + static_cast<uint64_t>(claimed_data_bytes), 4);
+    w += "WAVEfmt ";
+    append_le(w, fmt.size(), 4);
+    w += fmt;
+    w += "data";
+    append_le(w, claimed_data_bytes, 4);
+    return w + data;
+}
+
 bool write_wav_pcm16(const std::string & path, const std::vector<float> & frames, int32_t rate, int32_t channels) {
-    std::string bytes = wav_header(1, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate), 16,
-                                   static_cast<uint32_t>(frames.size() * 2));
+    std::string bytes = wav_file_bytes(1, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate), 16, "",
+                                       static_cast<uint32_t>(frames.size() * 2));
     for (float x : frames) {
         float   c = std::isfinite(x) ? std::clamp(x, -1.0f, 1.0f) : 0.0f;
         int32_t v = static_cast<int32_t>(std::lrint(c * 32767.0f));
@@ -380,8 +385,8 @@ bool write_wav_pcm16(const std::string & path, const std::vector<float> & frames
 }
 
 bool write_wav_float(const std::string & path, const std::vector<float> & frames, int32_t rate, int32_t channels) {
-    std::string bytes = wav_header(3, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate), 32,
-                                   static_cast<uint32_t>(frames.size() * 4));
+    std::string bytes = wav_file_bytes(3, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate), 32, "",
+                                       static_cast<uint32_t>(frames.size() * 4));
     for (float x : frames) {
         uint32_t bits = 0;
         std::memcpy(&bits, &x, 4);
@@ -418,8 +423,8 @@ static std::string find_command(const std::string & name) {
 bool synthesize_speech(const std::string & text, const std::string & voice, int words_per_minute,
                        const std::string & path) {
     std::string raw = path + ".espeak.wav";
-    auto        r   = run_process({ find_command("espeak-ng"), "-v", voice, "-s", std::to_string(words_per_minute),
-                                    "-w", raw, text });
+    auto        r   = run_process(
+                 { find_command("espeak-ng"), "-v", voice, "-s", std::to_string(words_per_minute), "-w", raw, text });
     if (r.status != 0) {
         return false;
     }
@@ -433,14 +438,14 @@ bool read_wav_pcm16(const std::string & path, std::vector<float> & samples, int3
     if (b.size() < 12 || b.compare(0, 4, "RIFF") != 0 || b.compare(8, 4, "WAVE") != 0) {
         return false;
     }
-    auto   le = [&](size_t at, int n) {
+    auto le = [&](size_t at, int n) {
         uint32_t v = 0;
         for (int k = 0; k < n; k++) {
             v |= static_cast<uint32_t>(static_cast<unsigned char>(b[at + k])) << (8 * k);
         }
         return v;
     };
-    size_t at = 12;
+    size_t at     = 12;
     bool   fmt_ok = false;
     while (at + 8 <= b.size()) {
         std::string id   = b.substr(at, 4);
@@ -547,6 +552,30 @@ double word_error_rate(const std::string & reference, const std::string & hypoth
         std::swap(prev, cur);
     }
     return static_cast<double>(prev[hyp.size()]) / static_cast<double>(ref.size());
+}
+
+std::vector<ReferenceText> read_reference_texts() {
+    std::vector<ReferenceText> texts;
+    std::ifstream              in(testdata_dir() + "/librivox/transcription");
+    std::string                line;
+    while (std::getline(in, line)) {
+        size_t open  = line.rfind('(');
+        size_t close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close < open) {
+            continue;
+        }
+        ReferenceText t;
+        t.id = line.substr(open + 1, close - open - 1);
+        std::stringstream words(line.substr(0, open));
+        std::string       w;
+        while (words >> w) {
+            if (w != "<s>" && w != "</s>") {
+                t.text += (t.text.empty() ? "" : " ") + w;
+            }
+        }
+        texts.push_back(t);
+    }
+    return texts;
 }
 
 std::string model_dir() {

@@ -18,7 +18,7 @@ struct ProcessResult {
 };
 
 // Runs `argv` (argv[0] is a path) with `env` added to this process's environment and waits for it.
-ProcessResult run_process(const std::vector<std::string> & argv,
+ProcessResult run_process(const std::vector<std::string> &                         argv,
                           const std::vector<std::pair<std::string, std::string>> & env = {});
 
 // Runs `body` with file descriptor `fd` (1 or 2) sent to a temporary file; returns what was written to it.
@@ -32,6 +32,15 @@ bool write_file(const std::string & path, const std::string & bytes);
 
 // Returns the bytes of the file at `path`; empty when it cannot be read.
 std::string read_file(const std::string & path);
+
+// Appends the `bytes` low bytes of `value` to `out`, least significant first.
+void append_le(std::string & out, uint64_t value, int bytes);
+
+// The bytes of a WAV file: the RIFF header, a fmt chunk of the given fields followed by `fmt_extra` (the
+// extension of an extensible format), and a data chunk holding `data` whose size field (and the RIFF
+// size) say `claimed_data_bytes`, so that a file can claim more than it holds.
+std::string wav_file_bytes(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, const std::string & data,
+                           uint32_t claimed_data_bytes, const std::string & fmt_extra = "");
 
 // Writes `frames` (interleaved when channels > 1) as a 16-bit PCM WAV. Returns false on failure.
 bool write_wav_pcm16(const std::string & path, const std::vector<float> & frames, int32_t rate, int32_t channels = 1);
@@ -56,7 +65,7 @@ struct DocWord {
     double      end     = 0;
     bool        added   = false;
     bool        untimed = false;
-    std::string who;     // "" when the key is absent
+    std::string who; // "" when the key is absent
 };
 
 // Parses one words document line (strict JSON, then the document's shape); nullopt when it is not one.
@@ -67,6 +76,15 @@ bool is_valid_json(const std::string & text);
 
 // Word error rate of `hypothesis` against `reference` (space-separated words, compared lower-cased).
 double word_error_rate(const std::string & reference, const std::string & hypothesis);
+
+// One LibriVox clip of the test data: its id (the WAV file's name without .wav) and its reference words.
+struct ReferenceText {
+    std::string id;
+    std::string text; // lower case, single spaces, without the sentence tags
+};
+
+// Reads the test data's LibriVox transcription file; empty when it is missing.
+std::vector<ReferenceText> read_reference_texts();
 
 // Folder of the English model and of the test recordings (fixed at build time).
 std::string model_dir();

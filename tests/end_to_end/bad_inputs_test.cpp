@@ -32,32 +32,9 @@ std::string clip_path() {
     return testdata_dir() + "/librivox/sense_and_sensibility_01_austen_64kb-0880.wav";
 }
 
-void append_le(std::string & out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; i++) {
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    }
-}
-
-// A WAV file of `data` whose data chunk claims `claimed` bytes.
-std::string wav_bytes(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, const std::string & data,
-                      uint32_t claimed) {
-    std::string b = "RIFF";
-    append_le(b, static_cast<uint32_t>(36 + static_cast<uint64_t>(claimed)), 4);
-    b += "WAVEfmt ";
-    append_le(b, 16, 4);
-    append_le(b, format, 2);
-    append_le(b, channels, 2);
-    append_le(b, rate, 4);
-    append_le(b, static_cast<uint64_t>(rate) * channels * (bits / 8), 4);
-    append_le(b, channels * (bits / 8), 2);
-    append_le(b, bits, 2);
-    b += "data";
-    append_le(b, claimed, 4);
-    return b + data;
-}
-
+// A WAV file of `data`.
 std::string wav_bytes(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, const std::string & data) {
-    return wav_bytes(format, channels, rate, bits, data, static_cast<uint32_t>(data.size()));
+    return wav_file_bytes(format, channels, rate, bits, data, static_cast<uint32_t>(data.size()));
 }
 
 // An AIFF file at 16 kHz, mono, 16-bit, holding the little-endian 16-bit samples of `data`.
@@ -302,7 +279,7 @@ TEST_F(BadInputs, DegenerateRecordingsGiveAValidDocument) {
     for (size_t i = 0; i < 16000; i++) {
         append_le(one_second, static_cast<uint16_t>(values[i]), 2);
     }
-    r = run_on(file("claims_2gib.wav", wav_bytes(1, 1, 16000, 16, one_second, 0x80000000u)));
+    r = run_on(file("claims_2gib.wav", wav_file_bytes(1, 1, 16000, 16, one_second, 0x80000000u)));
     ASSERT_EQ(r.status, 0) << r.out;
     auto words = parse_words_document(r.out);
     ASSERT_TRUE(words.has_value()) << r.out;

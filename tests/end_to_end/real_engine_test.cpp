@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -20,23 +19,8 @@ struct Clip {
 
 std::vector<Clip> librivox_clips() {
     std::vector<Clip> clips;
-    std::ifstream     f(testdata_dir() + "/librivox/transcription");
-    std::string       line;
-    while (std::getline(f, line)) {
-        size_t open = line.rfind('(');
-        size_t shut = line.rfind(')');
-        if (open == std::string::npos || shut == std::string::npos) {
-            continue;
-        }
-        std::string id   = line.substr(open + 1, shut - open - 1);
-        std::string text = line.substr(0, open);
-        for (const char * tag : { "<s>", "</s>" }) {
-            size_t at;
-            while ((at = text.find(tag)) != std::string::npos) {
-                text.erase(at, std::string(tag).size());
-            }
-        }
-        clips.push_back({ testdata_dir() + "/librivox/" + id + ".wav", text });
+    for (const ReferenceText & t : read_reference_texts()) {
+        clips.push_back({ testdata_dir() + "/librivox/" + t.id + ".wav", t.text });
     }
     return clips;
 }
@@ -157,9 +141,9 @@ TEST(RealEngine, OtherSampleRatesGiveOnlyTheAudioError) {
 }
 
 TEST(RealEngine, ModelFolderWithoutDictionaryNamesIt) {
-    std::string dir = make_temp_dir();
-    ProcessResult r = run_process({ asr_binary(), "--asr", dir, "--aligner", model_dir(), "--audio",
-                                    librivox_clips()[1].path });
+    std::string   dir = make_temp_dir();
+    ProcessResult r =
+        run_process({ asr_binary(), "--asr", dir, "--aligner", model_dir(), "--audio", librivox_clips()[1].path });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.rfind("{\"error\":\"could not load the speech model: ", 0), 0u) << r.out;
     EXPECT_NE(r.out.find(dir), std::string::npos) << r.out;
@@ -169,9 +153,9 @@ TEST(RealEngine, ModelFolderWithoutDictionaryNamesIt) {
 
 // About 90 s of LibriVox speech with pauses: several pieces, each recognised, words in order throughout.
 TEST(RealEngine, LongRecordingIsTranscribedInPiecesOnOneTimeLine) {
-    std::string        dir = make_temp_dir();
-    std::vector<float> audio;
-    auto               clips = librivox_clips();
+    std::string                            dir = make_temp_dir();
+    std::vector<float>                     audio;
+    auto                                   clips = librivox_clips();
     std::vector<std::pair<double, double>> spoken; // where each clip lies in the recording
     while (audio.size() < 90u * 16000u) {
         for (const auto & clip : clips) {
@@ -209,7 +193,7 @@ TEST(RealEngine, LongRecordingIsTranscribedInPiecesOnOneTimeLine) {
 
 // Two espeak-ng voices take turns; the turns file says who speaks when.
 TEST(RealEngine, TurnsLabelEveryWordWithItsSpeaker) {
-    std::string dir = make_temp_dir();
+    std::string                                     dir   = make_temp_dir();
     const std::vector<std::pair<char, std::string>> lines = {
         { 'P', "good morning doctor thank you for seeing me today" },
         { 'C', "good morning please sit down and tell me what is wrong" },
@@ -223,7 +207,7 @@ TEST(RealEngine, TurnsLabelEveryWordWithItsSpeaker) {
         int32_t            rate = 0;
         ASSERT_TRUE(synthesize_speech(text, who == 'P' ? "en-us" : "en-gb", 150, dir + "/t.wav"));
         ASSERT_TRUE(read_wav_pcm16(dir + "/t.wav", s, rate));
-        const size_t begin = speech_onset(s, 0);
+        const size_t       begin = speech_onset(s, 0);
         std::ostringstream rec;
         rec.precision(3);
         rec << std::fixed << (audio.size() + begin) / 16000.0 << " " << (audio.size() + s.size()) / 16000.0 << " "

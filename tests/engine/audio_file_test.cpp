@@ -9,53 +9,32 @@
 
 namespace {
 
-void put_le(std::string & out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; i++) {
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    }
-}
-
 // A WAV file with the given format tag (1 PCM, 3 float, 0xFFFE extensible), sample width and raw data.
 // `claimed_data` overrides the data chunk's size field when non-zero.
 std::string make_wav(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits, const std::string & data,
                      uint32_t claimed_data = 0) {
-    const bool  extensible = tag == 0xFFFE;
-    std::string fmt;
-    put_le(fmt, tag, 2);
-    put_le(fmt, channels, 2);
-    put_le(fmt, rate, 4);
-    put_le(fmt, static_cast<uint64_t>(rate) * channels * (bits / 8), 4);
-    put_le(fmt, channels * (bits / 8), 2);
-    put_le(fmt, bits, 2);
-    if (extensible) {
-        put_le(fmt, 22, 2);
-        put_le(fmt, bits, 2);
-        put_le(fmt, channels == 1 ? 0x4 : 0x3, 4);
+    std::string extension;
+    if (tag == 0xFFFE) {
+        append_le(extension, 22, 2);
+        append_le(extension, bits, 2);
+        append_le(extension, channels == 1 ? 0x4 : 0x3, 4);
         // KSDATAFORMAT_SUBTYPE_PCM
         const unsigned char guid[16] = { 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                          0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71 };
-        fmt.append(reinterpret_cast<const char *>(guid), 16);
+        extension.append(reinterpret_cast<const char *>(guid), 16);
     }
-    std::string w         = "RIFF";
-    uint32_t    data_size = claimed_data != 0 ? claimed_data : static_cast<uint32_t>(data.size());
-    put_le(w, 4 + 8 + fmt.size() + 8 + data.size(), 4);
-    w += "WAVEfmt ";
-    put_le(w, fmt.size(), 4);
-    w += fmt;
-    w += "data";
-    put_le(w, data_size, 4);
-    w += data;
-    return w;
+    const uint32_t claimed = claimed_data != 0 ? claimed_data : static_cast<uint32_t>(data.size());
+    return wav_file_bytes(tag, channels, rate, bits, data, claimed, extension);
 }
 
 std::string pcm_bytes(const std::vector<double> & values, int bits) {
     std::string out;
     for (double v : values) {
         if (bits == 8) {
-            put_le(out, static_cast<uint64_t>(std::lround(v * 127.0) + 128), 1);
+            append_le(out, static_cast<uint64_t>(std::lround(v * 127.0) + 128), 1);
         } else {
             int64_t scaled = std::llround(v * static_cast<double>((int64_t{ 1 } << (bits - 1)) - 1));
-            put_le(out, static_cast<uint64_t>(scaled), bits / 8);
+            append_le(out, static_cast<uint64_t>(scaled), bits / 8);
         }
     }
     return out;
@@ -66,7 +45,7 @@ std::string double_bytes(const std::vector<double> & values) {
     for (double v : values) {
         uint64_t u = 0;
         std::memcpy(&u, &v, 8);
-        put_le(out, u, 8);
+        append_le(out, u, 8);
     }
     return out;
 }

@@ -5,7 +5,6 @@
 #include "engine/kelvo_asr.h"
 #include "test_support.h"
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -18,28 +17,10 @@ struct reference_clip {
 // Reads the LibriVox clips of the test data with their reference transcriptions; empty when missing.
 inline std::vector<reference_clip> load_reference_clips() {
     std::vector<reference_clip> clips;
-    std::ifstream               in(testdata_dir() + "/librivox/transcription");
-    std::string                 line;
-    while (std::getline(in, line)) {
-        size_t open  = line.rfind('(');
-        size_t close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos || close < open) {
-            continue;
-        }
+    for (const ReferenceText & t : read_reference_texts()) {
         reference_clip c;
-        c.id = line.substr(open + 1, close - open - 1);
-        std::string words;
-        std::string cur;
-        for (char ch : line.substr(0, open) + " ") {
-            if (ch == ' ') {
-                if (!cur.empty() && cur != "<s>" && cur != "</s>") {
-                    c.text += (c.text.empty() ? "" : " ") + cur;
-                }
-                cur.clear();
-            } else {
-                cur += ch;
-            }
-        }
+        c.id         = t.id;
+        c.text       = t.text;
         int32_t rate = 0;
         if (kelvo_asr::load_audio_file(testdata_dir() + "/librivox/" + c.id + ".wav", c.samples, rate) &&
             rate == 16000) {
