@@ -360,7 +360,7 @@ std::string wav_file_bytes(uint16_t format, uint16_t channels, uint32_t rate, ui
     append_le(fmt, channels, 2);
     append_le(fmt, rate, 4);
     append_le(fmt, static_cast<uint64_t>(rate) * channels * (bits / 8), 4);
-    append_le(fmt, channels * (bits / 8), 2);
+    append_le(fmt, static_cast<uint64_t>(channels) * (bits / 8), 2);
     append_le(fmt, bits, 2);
     fmt += fmt_extra;
     std::string w = "RIFF";

@@ -250,9 +250,16 @@ int main(int argc, char ** argv) {
     }
     bool   same_words = kept.size() == plain.size();
     double max_shift  = 0.0;
+    size_t max_at     = 0;
+    size_t shifted    = 0; // words that start more than 50 ms away from where they start without extra words
     for (size_t i = 0; same_words && i < kept.size(); i++) {
-        same_words = kept[i].text == plain[i].text;
-        max_shift  = std::max(max_shift, std::abs(kept[i].start - plain[i].start));
+        same_words         = kept[i].text == plain[i].text;
+        const double shift = std::abs(kept[i].start - plain[i].start);
+        shifted += shift > 0.05 ? 1 : 0;
+        if (shift > max_shift) {
+            max_shift = shift;
+            max_at    = i;
+        }
     }
     std::printf("conversation: %zu turns, 2 speakers, %.1f s, %zu spoken words, %zu spoken fillers\n",
                 2 * std::size(conversation), static_cast<double>(audio.size()) / speech_rate, spoken_words,
@@ -262,7 +269,10 @@ int main(int argc, char ** argv) {
                 plain.size(), recognised_fillers, near_limit, heard_near);
     std::printf("fillers restored: %zu; within %.1f s of where spoken: %zu\n", added, near_limit, near);
     if (same_words) {
-        std::printf("other words: the same %zu words; largest start shift %.3f s\n", kept.size(), max_shift);
+        std::printf("other words: the same %zu words; %zu start more than 0.05 s away; largest start shift %.3f s "
+                    "(\"%s\" at %.3f s, %.3f s without extra words)\n",
+                    kept.size(), shifted, max_shift, kept.empty() ? "" : kept[max_at].text.c_str(),
+                    kept.empty() ? 0.0 : kept[max_at].start, kept.empty() ? 0.0 : plain[max_at].start);
     } else {
         std::printf("other words: changed (%zu words without extra words, %zu kept with them)\n", plain.size(),
                     kept.size());
