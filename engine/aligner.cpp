@@ -22,12 +22,13 @@ namespace {
 const char * const runtime_prefix = "_w_";
 const char * const filler_prefix  = "_f_";
 
-// Spoken fillers that the text may leave out; the grammar lets them occur anywhere between words.
+// Spoken fillers that the text may leave out; the grammar lets them occur anywhere between words. Their
+// decoder names carry `filler_prefix`, so they are never returned as words.
 const char * const filler_pronunciations[][2] = {
-    { "um", "AH M" },
-    { "uh", "AH" },
-    { "er", "ER" },
-    { "hmm", "HH M" },
+    { "_f_um", "AH M" },
+    { "_f_uh", "AH" },
+    { "_f_er", "ER" },
+    { "_f_hmm", "HH M" },
 };
 
 constexpr double filler_loop_prob   = 0.01;
@@ -317,8 +318,7 @@ struct ForcedAligner::impl {
             }
         }
         for (const auto & filler : filler_pronunciations) {
-            std::string name = std::string(filler_prefix) + filler[0];
-            int32_t     wid  = fsg_model_word_add(fsg, name.c_str());
+            int32_t wid = fsg_model_word_add(fsg, filler[0]);
             for (int32_t s = 0; s < n_state; s++) {
                 fsg_model_trans_add(fsg, s, s, filler_logp, wid);
             }
@@ -427,7 +427,7 @@ bool ForcedAligner::load_model(const std::string & path) {
     if (!find_model_files(path, files, pimpl->error) || !check_model_files(files, path, false, pimpl->error)) {
         return false;
     }
-    pimpl->decoder = load_decoder(make_alignment_decoder, files, path, pimpl->error);
+    pimpl->decoder = load_decoder(make_alignment_config(files), path, pimpl->error);
     if (pimpl->decoder == nullptr) {
         return false;
     }
@@ -436,8 +436,7 @@ bool ForcedAligner::load_model(const std::string & path) {
         pimpl->frame_rate = 100;
     }
     for (const auto & filler : filler_pronunciations) {
-        std::string name = std::string(filler_prefix) + filler[0];
-        if (ps_add_word(pimpl->decoder, name.c_str(), filler[1], FALSE) < 0) {
+        if (ps_add_word(pimpl->decoder, filler[0], filler[1], FALSE) < 0) {
             pimpl->release();
             pimpl->error = "the aligner could not add its filler words to the model in " + path;
             return false;

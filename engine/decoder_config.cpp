@@ -146,19 +146,13 @@ void route_decoder_log(bool on) {
     err_set_logfp(on ? stderr : nullptr);
 }
 
-ps_decoder_t * make_recognition_decoder(const model_files & files) {
+cmd_ln_t * make_recognition_config(const model_files & files) {
     silence_decoder_log();
-    cmd_ln_t * config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", files.acoustic_model.c_str(), "-lm",
-                                    files.language_model.c_str(), "-dict", files.dictionary.c_str(), nullptr);
-    if (config == nullptr) {
-        return nullptr;
-    }
-    ps_decoder_t * ps = ps_init(config);
-    cmd_ln_free_r(config);
-    return ps;
+    return cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", files.acoustic_model.c_str(), "-lm",
+                       files.language_model.c_str(), "-dict", files.dictionary.c_str(), nullptr);
 }
 
-ps_decoder_t * make_alignment_decoder(const model_files & files) {
+cmd_ln_t * make_alignment_config(const model_files & files) {
     silence_decoder_log();
     // Silence frames are kept so that frame numbers are times in the segment; the word beam equals the
     // main beam so that a word of the text that was not spoken does not empty the search; a higher
@@ -172,13 +166,7 @@ ps_decoder_t * make_alignment_decoder(const model_files & files) {
     for (std::string & a : args) {
         argv.push_back(a.data());
     }
-    cmd_ln_t * config = cmd_ln_parse_r(nullptr, ps_args(), static_cast<int32>(argv.size()), argv.data(), TRUE);
-    if (config == nullptr) {
-        return nullptr;
-    }
-    ps_decoder_t * ps = ps_init(config);
-    cmd_ln_free_r(config);
-    return ps;
+    return cmd_ln_parse_r(nullptr, ps_args(), static_cast<int32>(argv.size()), argv.data(), TRUE);
 }
 
 std::vector<int16_t> to_pcm16(const float * samples, int32_t n_samples) {

@@ -35,12 +35,13 @@ void silence_decoder_log();
 // Sends the decoder's log to standard error (`on`) or nowhere, for the length of one call.
 void route_decoder_log(bool on);
 
-// Makes a decoder from `files` with the recogniser's settings (the stock defaults for the model).
-ps_decoder_t * make_recognition_decoder(const model_files & files);
+// Returns the decoder settings for `files` with the recogniser's choices (the stock defaults for the
+// model), or nullptr when the library refuses them; the caller owns the result. Reads no model file.
+cmd_ln_t * make_recognition_config(const model_files & files);
 
-// Makes a decoder from `files` with the aligner's settings (no language model, silence kept, wide
-// word beam).
-ps_decoder_t * make_alignment_decoder(const model_files & files);
+// Returns the decoder settings for `files` with the aligner's choices (no language model, silence kept,
+// wide word beam), or nullptr when the library refuses them; the caller owns the result.
+cmd_ln_t * make_alignment_config(const model_files & files);
 
 // Runs `call`, which calls into the decoder library, with the library's faults caught: a crash inside
 // it (the library does not check every model file it maps, e.g. a truncated binary model definition or
@@ -49,10 +50,10 @@ ps_decoder_t * make_alignment_decoder(const model_files & files);
 // `call` must not own objects with destructors: a fault leaves its frames without unwinding them.
 bool run_guarded(const std::function<void()> & call);
 
-// Makes a decoder with `make` from `files`, guarded against the library's faults. Returns the decoder, or
-// nullptr with `error` naming `folder` when the library refuses the model or stops on a fault.
-ps_decoder_t * load_decoder(ps_decoder_t * (*make)(const model_files &), const model_files & files,
-                            const std::string & folder, std::string & error);
+// Makes a decoder from `config` (taken over and freed; nullptr allowed), reading the model in `folder`
+// guarded against the library's faults. Returns the decoder, or nullptr with `error` naming `folder` when
+// the library refuses the model or stops on a fault.
+ps_decoder_t * load_decoder(cmd_ln_t * config, const std::string & folder, std::string & error);
 
 // The failure text for a decoder that stopped on a fault while decoding.
 inline const char * const decoder_fault_text = "the decoder stopped on a fault (are the model files damaged?)";

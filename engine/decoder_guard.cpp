@@ -69,12 +69,16 @@ bool run_guarded(const std::function<void()> & call) {
     return completed;
 }
 
-ps_decoder_t * load_decoder(ps_decoder_t * (*make)(const model_files &), const model_files & files,
-                            const std::string & folder, std::string & error) {
+ps_decoder_t * load_decoder(cmd_ln_t * config, const std::string & folder, std::string & error) {
     ps_decoder_t * decoder = nullptr;
-    if (!run_guarded([&] { decoder = make(files); })) {
-        error = "the decoder stopped on a fault while loading the model in " + folder + " (are its files damaged?)";
-        return nullptr;
+    if (config != nullptr) {
+        // Only the library call is guarded: nothing with a destructor lives in the frames a fault skips.
+        const bool completed = run_guarded([&] { decoder = ps_init(config); });
+        cmd_ln_free_r(config); // the decoder, when made, holds its own reference
+        if (!completed) {
+            error = "the decoder stopped on a fault while loading the model in " + folder + " (are its files damaged?)";
+            return nullptr;
+        }
     }
     if (decoder == nullptr) {
         error = "the decoder could not be initialised with the model in " + folder;

@@ -43,7 +43,7 @@ bool KelvoASR::load_model(const std::string & path) {
     if (!find_model_files(path, files, pimpl->error) || !check_model_files(files, path, true, pimpl->error)) {
         return false;
     }
-    pimpl->decoder = load_decoder(make_recognition_decoder, files, path, pimpl->error);
+    pimpl->decoder = load_decoder(make_recognition_config(files), path, pimpl->error);
     if (pimpl->decoder == nullptr) {
         return false;
     }
