@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Makes the recognition benchmark corpus in OUT_DIR (the same bytes on every run): festival conversations with word times, clean and with white noise at 20 dB SNR, espeak-ng conversations, and the LibriVox clips.
+#
+#   bench/recognition/make_corpus.sh OUT_DIR
+#
+# Per recording NAME: NAME.wav (16 kHz mono) and NAME.txt (the spoken words on one line, lower-case); for the
+# festival ones also NAME.ref (`start end speaker word` per spoken word), NAME.turns (`start end P|C` per
+# turn) and NAME.extra (`start word` per spoken word). OUT_DIR/sources.tsv names each recording's source.
+# The conversations are texts/*.txt (`P text` / `C text` per turn). Festival recordings are named
+# festival-TEXT-PVOICE-CVOICE (slt: cmu_us_slt_arctic_hts, kal: kal_diphone), their noisy copies
+# festival-TEXT-PVOICE-CVOICE-snr20. RECOGNITION_BENCH names a built recognition_bench helper; otherwise it
+# is built in BUILD_DIR (default build-bench).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+[[ $# -eq 1 ]] || { echo "usage: $0 OUT_DIR" >&2; exit 2; }
+mkdir -p "$1"
+out=$(cd "$1" && pwd)
+librivox=${LIBRIVOX_DIR:-/usr/share/pocketsphinx/test/data/librivox}
+
+helper=${RECOGNITION_BENCH:-}
+if [[ -z $helper ]]; then
+    build=${BUILD_DIR:-$root/build-bench}
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVRIK_BUILD_BENCH=ON -DTAVRIK_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$build" -j"${JOBS:-2}" --target recognition_bench >/dev/null
+    helper=$build/bench/recognition/recognition_bench
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+declare -A festival_voice=([slt]=voice_cmu_us_slt_arctic_hts [kal]=voice_kal_diphone)
+texts=()
+for text in "$here"/texts/*.txt; do
+    texts+=("$(basename "$text" .txt)")
+    if grep -q '["\\]' "$text"; then
+        echo "$text: no double quotes or backslashes, please (they end festival's strings)" >&2
+        exit 1
+    fi
+done
+
+# Every turn of every text in both festival voices: TEXT-VOICE-NN.wav (16 kHz) and TEXT-VOICE-NN.words
+# (`word start end punctuation` per word of festival's Word relation, in the turn's time).
+for name in "${texts[@]}"; do
+    for voice in slt kal; do
+        scm=$work/$name-$voice.scm
+        cat >"$scm" <<SCHEME
+(define (save-words utt file)
+  (let ((fd (fopen file "w")))
+    (mapcar
+     (lambda (w)
+       (format fd "%s %f %f %s\n" (item.name w) (item.feat w "word_start") (item.feat w "word_end")
+               (if (item.next (item.relation w 'Token)) "0" (item.feat w "R:Token.parent.punc"))))
+     (utt.relation.items utt 'Word))
+    (fclose fd)))
+(${festival_voice[$voice]})
+SCHEME
+        n=0
+        while read -r speaker line; do
+            n=$((n + 1))
+            base=$work/$name-$voice-$(printf %02d $n)
+            printf '(set! u (SynthText "%s"))\n(utt.save.wave u "%s.raw.wav" (quote riff))\n(save-words u "%s.words")\n' \
+                "$line" "$base" "$base" >>"$scm"
+        done <"$here/texts/$name.txt"
+        festival -b "$scm" >"$work/$name-$voice.log" 2>&1
+        for ((i = 1; i <= n; i++)); do
+            base=$work/$name-$voice-$(printf %02d $i)
+            [[ -s $base.raw.wav && -s $base.words ]] || { echo "festival failed on $name ($voice), turn $i" >&2; exit 1; }
+            sox -D "$base.raw.wav" -r 16000 -c 1 -b 16 "$base.wav"
+        done
+    done
+done
+
+: >"$out/sources.tsv"
+for name in "${texts[@]}"; do
+    for pair in "slt kal" "kal slt"; do
+        read -r p_voice c_voice <<<"$pair"
+        rec=festival-$name-$p_voice-$c_voice
+        n=0
+        while read -r speaker line; do
+            n=$((n + 1))
+            voice=$([[ $speaker == P ]] && echo "$p_voice" || echo "$c_voice")
+            base=$work/$name-$voice-$(printf %02d $n)
+            echo "$speaker $base.wav $base.words"
+        done <"$here/texts/$name.txt" >"$work/$rec.list"
+        "$helper" join "$work/$rec.list" "$out/$rec"
+        "$helper" noise "$out/$rec.wav" "$out/$rec.turns" 20 "$out/$rec-snr20.wav" >/dev/null
+        for ext in txt ref turns extra; do
+            cp "$out/$rec.$ext" "$out/$rec-snr20.$ext"
+        done
+        printf '%s\tfestival\n' "$rec" >>"$out/sources.tsv"
+        printf '%s\tfestival-snr20\n' "$rec-snr20" >>"$out/sources.tsv"
+    done
+done
+
+# espeak-ng reads festival's words (numbers already spelt out, punctuation kept), so both say the same words.
+espeak_texts=("${texts[@]:0:2}")
+espeak_voices=("en-us -s 165" "en+f2 -s 150")
+k=0
+for name in "${espeak_texts[@]}"; do
+    rec=espeak-$name
+    n=0
+    while read -r speaker line; do
+        n=$((n + 1))
+        base=$work/$name-espeak-$(printf %02d $n)
+        words=$work/$name-slt-$(printf %02d $n).words
+        said=$(awk '{ printf "%s%s%s", (NR > 1 ? " " : ""), $1, ($4 == "0" ? "" : $4) }' "$words")
+        c=0
+        [[ $speaker == C ]] && c=1
+        read -ra voice <<<"${espeak_voices[$(((k + c) % 2))]}"
+        espeak-ng -v "${voice[@]}" -w "$base.raw.wav" "$said"
+        sox -D "$base.raw.wav" -r 16000 -c 1 -b 16 "$base.wav"
+        echo "$speaker $base.wav $words"
+    done <"$here/texts/$name.txt" >"$work/$rec.list"
+    "$helper" join "$work/$rec.list" "$out/$rec" --untimed
+    printf '%s\tespeak\n' "$rec" >>"$out/sources.tsv"
+    k=$((k + 1))
+done
+
+while read -r line; do
+    id=$(sed -n 's/.*(\(.*\)).*/\1/p' <<<"$line")
+    rec=librivox-${id##*-}
+    cp "$librivox/$id.wav" "$out/$rec.wav"
+    sed -e 's/<s>//; s/<\/s>//; s/(.*)//; s/^ *//; s/ *$//' <<<"$line" >"$out/$rec.txt"
+    printf '%s\tlibrivox\n' "$rec" >>"$out/sources.tsv"
+done <"$librivox/transcription"
