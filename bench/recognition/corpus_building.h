@@ -3,7 +3,7 @@
 
 #include <string>
 
-// Joins the turns named in LIST (records `speaker wav words`, the words file holding `word start end punc`
+// Joins the turns named in LIST (records `speaker wav words`, the words file holding `word start end ...`
 // records in the turn's own time) into PREFIX.wav with 0.5 s of leading silence and pauses of 0.3 to 1.5 s
 // of digital silence between turns, drawn from a generator seeded by PREFIX's file name. With timed, also
 // writes PREFIX.ref, PREFIX.turns and PREFIX.extra; PREFIX.txt always. Returns a process exit status.

@@ -40,17 +40,29 @@ for text in "$here"/texts/*.txt; do
 done
 
 # Every turn of every text in both festival voices: TEXT-VOICE-NN.wav (16 kHz) and TEXT-VOICE-NN.words
-# (`word start end punctuation` per word of festival's Word relation, in the turn's time).
+# (`word start end punctuation phones` per word of festival's Word relation, in the turn's time).
 for name in "${texts[@]}"; do
     for voice in slt kal; do
         scm=$work/$name-$voice.scm
         cat >"$scm" <<SCHEME
+(define (word-phones w)
+  (let ((phones ""))
+    (mapcar (lambda (syl)
+              (mapcar (lambda (seg) (set! phones (string-append phones (if (string-equal phones "") "" "+")
+                                                                 (item.name seg))))
+                      (item.daughters syl)))
+            (item.daughters (item.relation w 'SylStructure)))
+    phones))
+(define (token-of w) (item.parent (item.relation w 'Token)))
 (define (save-words utt file)
   (let ((fd (fopen file "w")))
     (mapcar
      (lambda (w)
-       (format fd "%s %f %f %s\n" (item.name w) (item.feat w "word_start") (item.feat w "word_end")
-               (if (item.next (item.relation w 'Token)) "0" (item.feat w "R:Token.parent.punc"))))
+       (format fd "%s %f %f %s %s\n" (item.name w) (item.feat w "word_start") (item.feat w "word_end")
+               (if (and (item.next w) (equal? (token-of w) (token-of (item.next w))))
+                   "0"
+                   (item.feat w "R:Token.parent.punc"))
+               (word-phones w)))
      (utt.relation.items utt 'Word))
     (fclose fd)))
 (${festival_voice[$voice]})
@@ -70,6 +82,12 @@ SCHEME
         done
     done
 done
+# The fillers must be said as fillers, not spelt out: um as ah m, uh as ah, er as er.
+if bad=$(cat "$work"/*.words | awk 'BEGIN { want["um"] = "ah+m"; want["uh"] = "ah"; want["er"] = "er" }
+    { w = tolower($1) } (w in want) && $5 != want[w] { print; bad = 1 } END { exit !bad }'); then
+    echo "festival says these fillers differently: $bad" >&2
+    exit 1
+fi
 
 : >"$out/sources.tsv"
 for name in "${texts[@]}"; do
