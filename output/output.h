@@ -28,5 +28,6 @@ bool align_segment(const Segment & segment, std::span<const float> samples, int3
                    size_t count, const SegmentWords & words, const std::string & language,
                    kelvo_asr::ForcedAligner & aligner, std::vector<TimedWord> & timed_words, std::string & error);
 
-// Reports progress "done", then prints the words document as one line on standard output.
+// Reports progress "done", then prints the words document as one line on standard output. Times are written
+// with three decimals and every digit before the point; a time that is not finite is written as null.
 void write_words_document(const std::vector<TimedWord> & timed_words);

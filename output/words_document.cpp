@@ -1,7 +1,31 @@
 #include "cli/cli.h"
 #include "output/output.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+
+namespace {
+
+// Appends `seconds` as "%.3f" writes it in the C locale (fixed point, three decimals, no exponent), however
+// many digits that takes; a time that is not finite has no JSON number and is written as null.
+void append_time(std::string & out, double seconds) {
+    if (!std::isfinite(seconds)) {
+        out += "null";
+        return;
+    }
+    const size_t at = out.size();
+    for (size_t room = 32;; room *= 2) {
+        out.resize(at + room);
+        const auto r = std::to_chars(out.data() + at, out.data() + out.size(), seconds, std::chars_format::fixed, 3);
+        if (r.ec == std::errc()) {
+            out.resize(static_cast<size_t>(r.ptr - out.data()));
+            return;
+        }
+    }
+}
+
+} // namespace
 
 void write_words_document(const std::vector<TimedWord> & timed_words) {
     report_progress(1.0, "done");
@@ -10,7 +34,6 @@ void write_words_document(const std::vector<TimedWord> & timed_words) {
     // never leave half a document on standard output ahead of an error object.
     std::string document = "{\"words\":[";
     document.reserve(document.size() + timed_words.size() * 64);
-    char times[96];
     for (size_t i = 0; i < timed_words.size(); i++) {
         const TimedWord & word = timed_words[i];
         if (i > 0) {
@@ -18,8 +41,10 @@ void write_words_document(const std::vector<TimedWord> & timed_words) {
         }
         document += "{\"text\":\"";
         document += json_escape(word.text);
-        std::snprintf(times, sizeof(times), "\",\"start\":%.3f,\"end\":%.3f", word.start, word.end);
-        document += times;
+        document += "\",\"start\":";
+        append_time(document, word.start);
+        document += ",\"end\":";
+        append_time(document, word.end);
         if (word.added) {
             document += ",\"added\":true";
         }

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <limits>
+
 namespace {
 
 TimedWord word(const std::string & text, double start, double end, bool added = false, char who = 0,
@@ -55,6 +58,26 @@ TEST(WordsDocument, KeepsBytesAfterAnEmbeddedZeroAndParsesAsJson) {
     ASSERT_TRUE(parsed.has_value());
     ASSERT_EQ(parsed->size(), 2u);
     EXPECT_EQ((*parsed)[1].text, "\xc3\xa9t\xc3\xa9");
+}
+
+TEST(WordsDocument, TimesOfAnySizeKeepEveryDigitAndTimesThatAreNotFiniteAreNull) {
+    // The largest times print with every digit (a float's 1e38 has 39, a double's largest 309), as "%.3f"
+    // writes them; NaN and the infinities have no JSON number. The flags stay as the word holds them.
+    const double nan     = std::numeric_limits<double>::quiet_NaN();
+    const double inf     = std::numeric_limits<double>::infinity();
+    const double largest = std::numeric_limits<double>::max();
+    std::string  digits(400, '\0');
+    digits.resize(static_cast<size_t>(std::snprintf(digits.data(), digits.size(), "%.3f", -largest)));
+    ASSERT_EQ(digits.size(), 314u);
+
+    const std::string out = document({ word("huge", static_cast<double>(1e38f), -largest), word("nan", nan, 1.5, true),
+                                       word("inf", inf, -inf, false, 'P', true) });
+    EXPECT_EQ(out,
+              "{\"words\":[{\"text\":\"huge\",\"start\":99999996802856924650656260769173209088.000,\"end\":" + digits +
+                  "},"
+                  "{\"text\":\"nan\",\"start\":null,\"end\":1.500,\"added\":true},"
+                  "{\"text\":\"inf\",\"start\":null,\"end\":null,\"untimed\":true,\"who\":\"P\"}]}\n");
+    EXPECT_TRUE(is_valid_json(out));
 }
 
 } // namespace
