@@ -46,6 +46,7 @@ int32_t parse_thread_count(const std::string & value);
 // a repeated option replaces the earlier value.
 RunOptions scan_options(int argc, const char * const * argv);
 
-// Reads the file at `path` from start to end in 8 MiB blocks and discards the bytes, so that it is in the
-// page cache before the engine loads it. Silent on any failure.
+// Reads a regular file at `path` in 8 MiB blocks, up to the size it had when opened, and discards the bytes,
+// so that it is in the page cache before the engine loads it. Anything else (a folder, a device, a FIFO) is
+// left to the engine unread, and opening never waits. Silent on any failure.
 void preread_file(const std::string & path);

@@ -1,7 +1,10 @@
 #include "cli/cli.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -62,13 +65,30 @@ int32_t parse_thread_count(const std::string & value) {
 }
 
 void preread_file(const std::string & path) {
-    constexpr size_t block = 8u * 1024u * 1024u;
-    FILE *           f     = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
+    // Opening without waiting keeps a FIFO with no writer from holding the run; only a regular file is read,
+    // and only up to the size it had when opened, so that a device or a file that keeps growing cannot either.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         return;
     }
-    std::vector<char> buffer(block);
-    while (std::fread(buffer.data(), 1, block, f) > 0) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
+        close(fd);
+        return;
     }
-    std::fclose(f);
+    constexpr size_t  block = 8u * 1024u * 1024u;
+    std::vector<char> buffer(block);
+    off_t             left = st.st_size;
+    while (left > 0) {
+        const size_t  want = left < static_cast<off_t>(block) ? static_cast<size_t>(left) : block;
+        const ssize_t got  = read(fd, buffer.data(), want);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        left -= got;
+    }
+    close(fd);
 }

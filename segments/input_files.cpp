@@ -9,16 +9,60 @@
 
 #include "segments/segments.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <istream>
 #include <locale>
+#include <streambuf>
+#include <vector>
 
 namespace {
 
-// Opens `path` for formatted reading in the classic locale; the stream is failed when it cannot be opened.
-void open_classic(std::ifstream & in, const std::string & path) {
-    in.imbue(std::locale::classic());
-    in.open(path, std::ios::in);
+// The bytes of an open file, read in 64 KiB blocks; closes the file when it goes. A read error or a file that
+// could not be opened (-1) reads as the end of the file.
+struct FileBytes : std::streambuf {
+    int               fd = -1;
+    std::vector<char> block;
+
+    explicit FileBytes(int descriptor) : fd(descriptor), block(64 * 1024) {}
+    FileBytes(const FileBytes &)             = delete;
+    FileBytes & operator=(const FileBytes &) = delete;
+    ~FileBytes() override {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+
+    int_type underflow() override {
+        ssize_t got = 0;
+        do {
+            got = read(fd, block.data(), block.size());
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0) {
+            return traits_type::eof();
+        }
+        setg(block.data(), block.data(), block.data() + got);
+        return traits_type::to_int_type(block[0]);
+    }
+};
+
+// Opens `path` for reading without waiting for a writer: a FIFO that nobody writes to then reads as empty at
+// once instead of holding the run, and one with a writer is read until the writer closes it. Returns -1 when
+// the file cannot be opened.
+int open_without_waiting(const std::string & path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    // From here on reads wait for a writer's data as usual; with no writer a FIFO is at its end.
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 // Reads the next token and keeps only its first byte in `first`: the rest is skipped byte by byte, so a
@@ -47,8 +91,9 @@ std::vector<ExtraWord> read_extra_words(const std::string & path) {
     if (path.empty()) {
         return words;
     }
-    std::ifstream in;
-    open_classic(in, path);
+    FileBytes    bytes(open_without_waiting(path));
+    std::istream in(&bytes);
+    in.imbue(std::locale::classic());
     for (;;) {
         double      time = 0.0;
         std::string text;
@@ -65,8 +110,9 @@ std::vector<Turn> read_turns(const std::string & path) {
     if (path.empty()) {
         return turns;
     }
-    std::ifstream in;
-    open_classic(in, path);
+    FileBytes    bytes(open_without_waiting(path));
+    std::istream in(&bytes);
+    in.imbue(std::locale::classic());
     for (;;) {
         double start = 0.0;
         double end   = 0.0;

@@ -41,7 +41,7 @@ struct AudioPiece {
 
 // Reads (time, word) records in file order, numbers in the classic locale; stops at the first incomplete or
 // malformed record (a number out of the double range, nan and inf included). An empty path touches no file;
-// an unreadable file or a directory gives an empty list.
+// an unreadable file or a directory gives an empty list, and so does a FIFO that no process writes to, at once.
 std::vector<ExtraWord> read_extra_words(const std::string & path);
 
 // Reads (start, end, label) records in file order, keeping those with end > start; otherwise as

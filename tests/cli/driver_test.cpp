@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const std::string usage_error = "{\"error\":\"usage: tavrik-asr --asr <model> --aligner <model> --audio <16 kHz mono "
@@ -26,14 +33,17 @@ class Driver : public ::testing::Test {
         return path;
     }
 
+    // Runs the scripted driver with `args`; `launcher` (a command and its arguments) runs it when given.
     DriverRun run(const std::string &      script,
                   std::vector<std::string> args = { "--asr", "m", "--aligner", "a", "--audio", "x.wav" },
-                  std::vector<std::pair<std::string, std::string>> env = {}) {
+                  std::vector<std::pair<std::string, std::string>> env      = {},
+                  const std::vector<std::string> &                 launcher = {}) {
         std::string log = dir + "/calls.log";
         std::remove(log.c_str());
         env.push_back({ "TAVRIK_SCRIPT", file("script.txt", script) });
         env.push_back({ "TAVRIK_SCRIPT_LOG", log });
         args.insert(args.begin(), scripted_binary());
+        args.insert(args.begin(), launcher.begin(), launcher.end());
         DriverRun   r{ run_process(args, env), {} };
         std::string calls = read_file(log);
         size_t      at    = 0;
@@ -123,6 +133,83 @@ TEST_F(Driver, AnotherWordCountFromTheAlignerPrintsItsOwnTexts) {
                             "{\"text\":\"q\",\"start\":0.200,\"end\":0.200,\"untimed\":true},"
                             "{\"text\":\"r\",\"start\":0.300,\"end\":0.200,\"untimed\":true}]}\n");
     EXPECT_EQ(r.result.status, 0);
+}
+
+TEST_F(Driver, UntimedIsDecidedOnTheAlignersOwnTimesInSinglePrecision) {
+    struct Case {
+        const char * name;
+        const char * start; // as the aligner gives it (a float)
+        const char * end;
+        bool         untimed;
+    };
+    const Case cases[] = {
+        { "exact", "0", "0.001", false },          // the difference is 0.001f, a hair above 0.001
+        { "below", "0", "0.000999999931", true },  // the float just below 0.001f
+        { "rounded", "5.25e-11", "0.001", false }, // below 0.001 in double, rounded up to 0.001f in float
+        { "equal", "0.1", "0.1", true },
+        { "backwards", "0.3", "0.2", true },
+        { "short", "0.1", "0.1005", true },
+        { "nan", "nan", "0.5", false },      // a NaN difference is not less than anything
+        { "infinite", "inf", "inf", false }, // inf - inf is NaN
+    };
+    std::string answer = "align words";
+    for (const Case & c : cases) {
+        answer += std::string(" ") + c.name + "@" + c.start + "@" + c.end;
+    }
+    // The same answer in segments at 0, 2.85 and 5.85 s: the offset must not enter the test (adding it in single
+    // precision would turn "below" into a millisecond at 2.85 s and "exact" into less at 5.85 s). The fourth
+    // segment has no match keys: no "aligning" line and no call, so the unused answer stays unused.
+    const std::string turns  = file("turns.txt", "0.0 2.0 P\n3.0 5.0 C\n6.0 8.0 C\n9.0 9.5 P\n");
+    const std::string script = "audio ok 16000 160000\n" + ok_models +
+                               "transcribe ok en x\ntranscribe ok en x\ntranscribe ok en x\ntranscribe ok en , .\n" +
+                               answer + "\n" + answer + "\n" + answer + "\nalign echo\n";
+    DriverRun r = run(script, { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--turns", turns });
+
+    auto number = [](double seconds) {
+        char text[64];
+        std::snprintf(text, sizeof(text), "%.3f", seconds);
+        return std::isfinite(seconds) ? std::string(text) : std::string("null");
+    };
+    std::string expected = "{\"words\":[";
+    for (const auto & [offset, who] : { std::pair{ 0.0, "P" }, std::pair{ 2.85, "C" }, std::pair{ 5.85, "C" } }) {
+        for (const Case & c : cases) {
+            expected += std::string(expected.back() == '[' ? "" : ",") + "{\"text\":\"" + c.name +
+                        "\",\"start\":" + number(std::stof(c.start) + offset) +
+                        ",\"end\":" + number(std::stof(c.end) + offset) + (c.untimed ? ",\"untimed\":true" : "") +
+                        ",\"who\":\"" + who + "\"}";
+        }
+    }
+    expected += "]}\n";
+    EXPECT_EQ(r.result.out, expected);
+    EXPECT_EQ(r.result.err, loaded + "progress 0.000 transcribing\nprogress 0.150 aligning\n"
+                                     "progress 0.250 transcribing\nprogress 0.400 aligning\n"
+                                     "progress 0.500 transcribing\nprogress 0.650 aligning\n"
+                                     "progress 0.750 transcribing\nprogress 1.000 done\n");
+    EXPECT_EQ(r.result.status, 0);
+    std::vector<std::string> starts;
+    for (const std::string & call : r.calls) {
+        if (call.rfind("align at ", 0) == 0) {
+            starts.push_back(call.substr(0, call.find(" n ")));
+        }
+    }
+    EXPECT_EQ(starts, (std::vector<std::string>{ "align at 0", "align at 45600", "align at 93600" }));
+}
+
+TEST_F(Driver, PathsThatNeverEndOrNeverOpenDoNotHoldTheRun) {
+    // A device that never reaches its end as a model, a FIFO that nobody writes to as the other model and as
+    // the turns file: the models are left to the engine unread, the FIFO reads as an empty file.
+    const std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(access("/usr/bin/timeout", X_OK), 0);
+    DriverRun r = run(
+        "audio ok 16000 16000\n" + ok_models + "transcribe ok en yes\nalign echo\n",
+        { "--asr", "/dev/zero", "--aligner", fifo, "--audio", "x.wav", "--turns", fifo, "--extra-words", "/dev/zero" },
+        {}, { "/usr/bin/timeout", "10" });
+    EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"yes\",\"start\":0.000,\"end\":0.250}]}\n");
+    EXPECT_EQ(r.result.status, 0) << "124: the run did not end within 10 s";
+    ASSERT_GE(r.calls.size(), 5u);
+    EXPECT_EQ(r.calls[2], "asr load /dev/zero KELVO_USE_VRAM=1");
+    EXPECT_EQ(r.calls[4], "aligner load " + fifo);
 }
 
 TEST_F(Driver, EmptyRecognitionSkipsAlignment) {

@@ -217,6 +217,7 @@ TEST_F(BadInputs, UnreadableOrWrongRateAudioGivesOnlyTheAudioError) {
     paths.push_back(dir + "/missing.wav");
     paths.push_back(dir + "/" + std::string(300, 'n') + ".wav"); // a name longer than the system allows
     paths.push_back(dir + "/\x01\x7f\xff.wav");                  // control bytes and 0xFF, missing
+    paths.push_back("/dev/zero");                                // a device that never reaches its end
     for (const std::string & path : paths) {
         ProcessResult r = run_on(path);
         EXPECT_EQ(r.out, audio_error) << path;
