@@ -1,0 +1,68 @@
+#include "formats/formats.h"
+
+namespace {
+
+// The format named by a --format value; nullopt for any other name.
+std::optional<WordsFormat> format_named(const std::string & name) {
+    if (name == "srt") {
+        return WordsFormat::srt;
+    }
+    if (name == "vtt") {
+        return WordsFormat::vtt;
+    }
+    if (name == "textgrid") {
+        return WordsFormat::textgrid;
+    }
+    if (name == "tsv") {
+        return WordsFormat::tsv;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+OptionsRead parse_converter_options(const std::vector<std::string> & args) {
+    OptionsRead read;
+    bool        have_format = false;
+    bool        have_input  = false;
+    for (size_t i = 0; i < args.size(); i++) {
+        const std::string & arg = args[i];
+        if (arg == "--drop-added") {
+            read.options.drop_added = true;
+            continue;
+        }
+        if (arg == "--format" || arg == "--audio") {
+            if (i + 1 >= args.size()) {
+                read.error = arg + " needs a value";
+                return read;
+            }
+            const std::string & value = args[++i];
+            if (arg == "--audio") {
+                read.options.audio = value;
+                continue;
+            }
+            const std::optional<WordsFormat> format = format_named(value);
+            if (!format) {
+                read.error = "unknown format \"" + value + "\" (srt, vtt, textgrid or tsv)";
+                return read;
+            }
+            read.options.format = *format;
+            have_format         = true;
+            continue;
+        }
+        if (arg.size() > 1 && arg[0] == '-') {
+            read.error = "unknown option " + arg;
+            return read;
+        }
+        if (have_input) {
+            read.error = "more than one document given";
+            return read;
+        }
+        read.options.input = arg;
+        have_input         = true;
+    }
+    if (!have_format) {
+        read.error = "--format is required";
+    }
+    return read;
+}

@@ -1,0 +1,71 @@
+// tavrik-words as a user runs it: the exit status, standard output and standard error for a document, an
+// error object, standard input and a wrong command line.
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string words_binary = TAVRIK_WORDS_BINARY;
+
+ProcessResult run_words(const std::vector<std::string> & args) {
+    std::vector<std::string> argv = { words_binary };
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_process(argv);
+}
+
+TEST(TavrikWords, RefusesErrorObjectsBadDocumentsAndBadCommandLinesWithStatusOne) {
+    const std::string dir = make_temp_dir();
+    ASSERT_TRUE(write_file(dir + "/error.json", "{\"error\":\"alignment failed: no words\"}\n"));
+    ASSERT_TRUE(write_file(dir + "/cut.json", "{\"words\":[{\"text\":\"a\""));
+    ASSERT_TRUE(write_file(dir + "/ok.json", "{\"words\":[]}\n"));
+
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        { { "--format", "srt", dir + "/error.json" },
+          "tavrik-words: the document is an error object: alignment failed: no words\n" },
+        { { "--format", "vtt", dir + "/cut.json" }, "tavrik-words: not valid JSON: " },
+        { { "--format", "tsv", dir + "/missing.json" }, "tavrik-words: cannot read " + dir + "/missing.json\n" },
+        { { dir + "/ok.json" }, "tavrik-words: --format is required\nusage: tavrik-words --format" },
+        { { "--format", "ass", dir + "/ok.json" }, "tavrik-words: unknown format \"ass\"" },
+        { { "--format", "srt", "--lang", "en", dir + "/ok.json" }, "tavrik-words: unknown option --lang" },
+        { { "--format", "textgrid", "--audio", dir + "/missing.wav", dir + "/ok.json" },
+          "tavrik-words: cannot read the audio " + dir + "/missing.wav\n" },
+    };
+    for (const auto & [args, message] : cases) {
+        const ProcessResult r = run_words(args);
+        EXPECT_EQ(r.status, 1) << message;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.substr(0, message.size()), message);
+    }
+}
+
+TEST(TavrikWords, ConvertsAFileOrStandardInput) {
+    const std::string dir      = make_temp_dir();
+    const std::string document = "{\"words\":[{\"text\":\"so\",\"start\":0.120,\"end\":0.500,\"who\":\"P\"},"
+                                 "{\"text\":\"um\",\"start\":0.610,\"end\":0.800,\"added\":true,\"who\":\"P\"}]}\n";
+    ASSERT_TRUE(write_file(dir + "/doc.json", document));
+    ASSERT_TRUE(write_wav_pcm16(dir + "/rec.wav", std::vector<float>(32000, 0.0f), 16000));
+
+    const ProcessResult vtt =
+        run_process({ "/bin/sh", "-c", "exec \"$0\" --format vtt < \"$1\"", words_binary, dir + "/doc.json" });
+    EXPECT_EQ(vtt.status, 0) << vtt.err;
+    EXPECT_EQ(vtt.out, "WEBVTT\n\n00:00:00.120 --> 00:00:00.800\n<v P>so um</v>\n");
+    EXPECT_EQ(vtt.err, "");
+
+    const ProcessResult grid =
+        run_words({ "--format", "textgrid", "--drop-added", "--audio", dir + "/rec.wav", dir + "/doc.json" });
+    EXPECT_EQ(grid.status, 0) << grid.err;
+    EXPECT_NE(grid.out.find("xmax = 2\n"), std::string::npos) << "the length of the recording";
+    EXPECT_NE(grid.out.find("text = \"so\""), std::string::npos);
+    EXPECT_EQ(grid.out.find("um"), std::string::npos) << "the restored filler was not dropped";
+
+    ASSERT_TRUE(write_file(dir + "/empty.json", "{\"words\":[]}\n"));
+    for (const char * format : { "srt", "vtt", "textgrid", "tsv" }) {
+        const ProcessResult r = run_words({ "--format", format, dir + "/empty.json" });
+        EXPECT_EQ(r.status, 0) << format;
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+} // namespace
