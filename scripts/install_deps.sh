@@ -11,7 +11,7 @@ packages=(
     libgtest-dev libbenchmark-dev
     pocketsphinx-testdata espeak-ng sox
     clang libclang-rt-14-dev
-    nlohmann-json3-dev
+    parallel rsync nlohmann-json3-dev
 )
 missing=()
 for p in "${packages[@]}"; do
