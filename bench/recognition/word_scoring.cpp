@@ -39,9 +39,8 @@ struct JsonWords {
         while (p < s.size() && s[p] != '"') {
             if (s[p] == '\\' && p + 1 < s.size()) {
                 p++;
-                if (s[p] == 'u') { // non-ASCII and control characters only: not part of a match key
-                    p += 4;
-                    out += ' ';
+                if (s[p] == 'u') { // non-ASCII and control characters: dropped, as match keys drop them
+                    p += 5;
                     continue;
                 }
                 out += s[p] == 'n' ? '\n' : s[p] == 't' ? '\t' : s[p];
