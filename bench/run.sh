@@ -1,80 +1,69 @@
 #!/usr/bin/env bash
-# Whole-run benchmark. Builds in Release, makes recordings of 1, 10 and 60 minutes (LibriVox clips and
-# espeak-ng speech with pauses) and, with and without a turns file and an extra-words file of every word,
-# prints per length: the tool's wall time, real-time factor and peak RSS, the split of a run into model
-# loading, recognition, alignment and the tool's own work, and the same audio decoded by
-# pocketsphinx_continuous with the same model as the baseline. Then the micro-benchmarks.
+# All benchmarks (figures, never pass/fail): timing against pocketsphinx_continuous, word errors per source, fillers and micro-benchmarks, then one summary table.
 #
-#   bench/run.sh                      all lengths
-#   TAVRIK_BENCH_MINUTES="1 10" bench/run.sh
-#   TAVRIK_BENCH_JOBS=2 bench/run.sh  two measurements at a time (on a machine with two idle cores)
+#   bench/run.sh                                        every part, at 1, 10 and 60 minutes
+#   TAVRIK_BENCH_PARTS="wer fillers" bench/run.sh       chosen parts
+#   TAVRIK_BENCH_MINUTES="1 10" bench/run.sh            chosen lengths for the timing part
+#
+# Parts (TAVRIK_BENCH_PARTS, default "timing wer fillers micro"), each printing its own table:
+#   timing   bench/timing.sh: the tool at --threads 1, 2, the processor count and 4 against
+#            pocketsphinx_continuous on the same recordings (TAVRIK_BENCH_MINUTES, _THREADS, _FILES, _PHASES).
+#   wer      bench/recognition/run.sh: word error rates of the tool (at --threads TAVRIK_BENCH_WER_THREADS,
+#            default 1) and of pocketsphinx_continuous per source (SOURCES limits them).
+#   fillers  bench/recognition/fillers.sh: fillers in the festival conversations, found, restored, wrong.
+#   micro    the micro-benchmarks of the tool's own steps.
+# wer and fillers share one corpus: CORPUS_DIR, or one made by bench/recognition/make_corpus.sh (a minute).
+# Measurements run one process at a time. TAVRIK_BENCH_JOBS runs more timing measurements at a time, but
+# parallel jobs distort thread timings: with --threads above 1 only TAVRIK_BENCH_JOBS=1 is meaningful.
+# TAVRIK_BENCH_BUILD_DIR and TAVRIK_BENCH_TOOL as in build_bench.sh.
 set -euo pipefail
+# shellcheck source=build_bench.sh
 source "$(dirname "$0")/build_bench.sh"
+
+parts=" ${TAVRIK_BENCH_PARTS:-timing wer fillers micro} "
+for part in $parts; do
+    [[ $part == @(timing|wer|fillers|micro) ]] || { echo "unknown part $part (timing wer fillers micro)" >&2; exit 2; }
+done
+has() { [[ $parts == *" $1 "* ]]; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-
-field() { sed -n "s/.*\b$1=\([^ ]*\).*/\1/p" <<<"$2"; }
-
-# The measurements are independent runs of one process each; TAVRIK_BENCH_JOBS of them run at a time
-# (default 1). Every run is single-threaded, so with no more jobs than idle cores the figures hold.
-jobs=${TAVRIK_BENCH_JOBS:-1}
-minutes_list=${TAVRIK_BENCH_MINUTES:-1 10 60}
-launch() { # launch OUTPUT COMMAND...: runs COMMAND in the background, its stdout into OUTPUT
-    local out=$1
+build_path=$(realpath -- "$build")
+tool_path=$(realpath -- "$tool")
+failed=()
+run_part() { # run_part NAME COMMAND...: runs a part, its output also into $work/NAME.txt
+    local name=$1
     shift
-    while (($(jobs -rp | wc -l) >= jobs)); do
-        wait -n
-    done
-    "$@" >"$out" &
+    echo "== $name"
+    if ! "$@" | tee "$work/$name.txt"; then
+        echo "the $name part failed" >&2
+        failed+=("$name")
+    fi
+    echo
 }
 
-for minutes in $minutes_list; do
-    mkdir -p "$work/$minutes"
-    "$bench" make "$minutes" "$work/$minutes" >/dev/null
-done
-# Longest recordings first, so the parallel runs finish close together.
-for minutes in $(tr ' ' '\n' <<<"$minutes_list" | sort -rn); do
-    dir=$work/$minutes
-    launch "$dir/base.out" "$bench" measure pocketsphinx_continuous -infile "$dir/audio.wav" -hmm "$model/en-us" \
-        -lm "$model/en-us.lm.bin" -dict "$model/cmudict-en-us.dict" -logfn /dev/null
-    for files in no yes; do
-        args=()
-        phase_files=(- -)
-        if [[ $files == yes ]]; then
-            args=(--turns "$dir/turns.txt" --extra-words "$dir/extra.txt")
-            phase_files=("$dir/turns.txt" "$dir/extra.txt")
-        fi
-        launch "$dir/run_$files.out" "$bench" measure "$tool" --asr "$model" --aligner "$model" \
-            --audio "$dir/audio.wav" "${args[@]}"
-        launch "$dir/phases_$files.out" "$bench" phases "$model" "$model" "$dir/audio.wav" "${phase_files[@]}"
-    done
-done
-wait
+if has timing; then
+    run_part timing bench/timing.sh
+fi
+if has wer || has fillers; then
+    corpus=${CORPUS_DIR:-$work/corpus}
+    if [[ -z ${CORPUS_DIR:-} ]]; then
+        RECOGNITION_BENCH=$build_path/bench/recognition/recognition_bench bench/recognition/make_corpus.sh "$corpus"
+    fi
+    recognition=(env CORPUS_DIR="$corpus" BUILD_DIR="$build_path" TOOL="$tool_path")
+    if has wer; then
+        run_part wer "${recognition[@]}" THREADS="${TAVRIK_BENCH_WER_THREADS:-1}" bench/recognition/run.sh
+    fi
+    if has fillers; then
+        run_part fillers "${recognition[@]}" THREADS="${TAVRIK_BENCH_WER_THREADS:-1}" bench/recognition/fillers.sh
+    fi
+fi
+if has micro && [[ -x $build/bench/tavrik_micro_bench ]]; then
+    run_part micro "$build/bench/tavrik_micro_bench" --benchmark_min_time=0.2
+fi
 
-printf '%-5s %-6s %8s %7s %8s %9s %10s %8s %8s %9s %9s %9s\n' \
-    min files wall_s rtf rss_mib segments transcribe align own own_% base_s base_rtf
-for minutes in $minutes_list; do
-    dir=$work/$minutes
-    base=$(<"$dir/base.out")
-    for files in no yes; do
-        run=$(<"$dir/run_$files.out")
-        phases=$(<"$dir/phases_$files.out")
-        audio_s=$(field audio_s "$phases")
-        wall=$(field wall "$run")
-        base_wall=$(field wall "$base")
-        printf '%-5s %-6s %8.1f %7.3f %8.1f %9s %10.1f %8.1f %8.3f %9.4f %9.1f %9.3f\n' \
-            "$minutes" "$files" "$wall" "$(awk "BEGIN{print $wall / $audio_s}")" "$(field rss_mib "$run")" \
-            "$(field segments "$phases")" "$(field transcribe "$phases")" "$(field align "$phases")" \
-            "$(field own "$phases")" "$(field own_share "$phases" | tr -d %)" "$base_wall" \
-            "$(awk "BEGIN{print $base_wall / $audio_s}")"
-    done
-done
-echo
-echo "columns: wall_s, rtf (wall / audio length) and rss_mib are the tool's own run; transcribe, align and own"
-echo "(seconds) split the same run done step by step; base_s is pocketsphinx_continuous on the same audio."
-
-if [[ -x build-bench/bench/tavrik_micro_bench ]]; then
-    echo
-    build-bench/bench/tavrik_micro_bench --benchmark_min_time=0.2
+bench/summary.sh "$work"
+if ((${#failed[@]})); then
+    echo "failed parts: ${failed[*]}" >&2
+    exit 1
 fi

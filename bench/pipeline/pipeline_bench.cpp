@@ -5,9 +5,10 @@
 //       DIR/audio.wav (LibriVox clips and espeak-ng speech with pauses), DIR/turns.txt (one turn per
 //       piece, P and C in turn) and DIR/extra.txt (every spoken word with an estimated time, and an "um"
 //       in every third pause).
-//   tavrik_pipeline_bench phases ASR ALIGNER AUDIO [TURNS|-] [EXTRA|-]
+//   tavrik_pipeline_bench phases ASR ALIGNER AUDIO [TURNS|-] [EXTRA|-] [THREADS]
 //       runs the tool's steps in the tool's order and prints the time spent loading models, inside
-//       transcribe, inside align, and in everything else (the tool's own work).
+//       transcribe, inside align, and in everything else (the tool's own work). THREADS is handed to every
+//       transcribe call, as the tool's --threads (default 4, the tool's default).
 //   tavrik_pipeline_bench measure CMD [ARGS...]
 //       runs CMD with its standard output discarded; prints wall seconds and peak RSS in MiB.
 //   tavrik_pipeline_bench wer REFERENCE HYPOTHESIS
@@ -189,7 +190,7 @@ int make_recording(double minutes, const std::string & dir) {
 }
 
 int time_phases(const std::string & asr_path, const std::string & aligner_path, const std::string & audio_path,
-                const std::string & turns_path, const std::string & extra_path) {
+                const std::string & turns_path, const std::string & extra_path, int32_t threads) {
     const auto         t0 = bench_clock::now();
     std::vector<float> samples;
     int32_t            rate = 0;
@@ -222,6 +223,7 @@ int time_phases(const std::string & asr_path, const std::string & aligner_path, 
         const Segment &              seg = segments[j];
         kelvo_asr::transcribe_params params;
         params.print_log = false;
+        params.n_threads = threads;
         t                = bench_clock::now();
         auto heard       = asr.transcribe(samples.data() + seg.start, seg.end - seg.start, params);
         transcribe_s += seconds_since(t);
@@ -315,7 +317,8 @@ int main(int argc, char ** argv) {
         return make_recording(std::atof(argv[2]), argv[3]);
     }
     if (mode == "phases" && argc >= 5) {
-        return time_phases(argv[2], argv[3], argv[4], argc > 5 ? argv[5] : "-", argc > 6 ? argv[6] : "-");
+        return time_phases(argv[2], argv[3], argv[4], argc > 5 ? argv[5] : "-", argc > 6 ? argv[6] : "-",
+                           argc > 7 ? std::max(1, std::atoi(argv[7])) : 4);
     }
     if (mode == "wer" && argc == 4) {
         return word_errors(argv[2], argv[3]);
@@ -323,7 +326,7 @@ int main(int argc, char ** argv) {
     if (mode == "measure" && argc >= 3) {
         return measure(argc - 2, argv + 2);
     }
-    std::fprintf(stderr, "usage: tavrik_pipeline_bench make MINUTES DIR | phases ASR ALIGNER AUDIO [TURNS] [EXTRA] | "
-                         "measure CMD...\n");
+    std::fprintf(stderr, "usage: tavrik_pipeline_bench make MINUTES DIR | phases ASR ALIGNER AUDIO [TURNS] [EXTRA] "
+                         "[THREADS] | measure CMD... | wer REFERENCE HYPOTHESIS\n");
     return 2;
 }
