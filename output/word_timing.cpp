@@ -1,9 +1,9 @@
 #include "cli/cli.h"
 #include "output/output.h"
 
-bool align_segment(const Segment & segment, std::span<const float> samples, int32_t rate, size_t index,
-                   size_t count, const SegmentWords & words, const std::string & language,
-                   kelvo_asr::ForcedAligner & aligner, std::vector<TimedWord> & timed_words, std::string & error) {
+bool align_segment(const Segment & segment, std::span<const float> samples, int32_t rate, size_t index, size_t count,
+                   const SegmentWords & words, const std::string & language, kelvo_asr::ForcedAligner & aligner,
+                   std::vector<TimedWord> & timed_words, std::string & error) {
     const double offset = static_cast<double>(segment.start) / static_cast<double>(rate);
 
     std::string text;
@@ -29,7 +29,6 @@ bool align_segment(const Segment & segment, std::span<const float> samples, int3
 
     // The aligner's words map back onto the display words by position, and only when the counts agree.
     const bool same = result.words.size() == words.display.size();
-    timed_words.reserve(timed_words.size() + result.words.size());
     for (size_t k = 0; k < result.words.size(); k++) {
         const kelvo_asr::aligned_word & aligned = result.words[k];
         TimedWord                       word;
