@@ -1,7 +1,8 @@
 // Faults inside the decoder library turned into a false result, so that a damaged model file ends the
-// run with an error like any other failure instead of a crash.
+// run with an error like any other failure instead of a crash. The handlers are process-wide and stay
+// installed while any thread is inside a guarded call; the jump target is per thread.
 
-#include "engine/decoder_config.h"
+#include "engine/decoder_guard.h"
 
 #include <csetjmp>
 #include <csignal>

@@ -9,9 +9,13 @@
 //   - sample pointers are borrowed for the length of the call and never kept;
 //   - every time is in seconds from the first sample passed in, finite, and never negative.
 //
-// Threads: the engine decodes on one CPU thread; the thread count of `transcribe_params` is accepted
-// and has no effect. The environment variable KELVO_USE_VRAM is accepted and has no effect either:
-// this engine has no GPU path.
+// Threads: `transcribe` cuts its segment at pauses and decodes the pieces on up to `n_threads` threads,
+// one decoder each, made from the loaded model on first need and kept until the model is replaced or the
+// object destroyed. The threads live only for the length of the call. Their number is bounded by the
+// processors this process may run on and by the number of pieces, so any count is safe to pass. The
+// result is the same, byte for byte, for every thread count. `align` decodes on the calling thread.
+// One object must not be used by two threads at once. The environment variable KELVO_USE_VRAM is
+// accepted and has no effect: this engine has no GPU path.
 
 #pragma once
 
@@ -37,10 +41,10 @@ bool load_audio_file(const std::string & path, std::vector<float> & samples, int
 //
 
 struct transcribe_params {
-    int32_t     chunk_samples = 1024;     // samples handed to the decoder per step; values below 1 mean 1024
+    int32_t     chunk_samples = 1024;     // accepted for callers that pass one; pieces are decoded whole
     std::string language;                 // language tag reported back; empty: the model's own tag
-    int32_t     n_threads        = 4;     // accepted for callers that pass one; decoding uses one thread
-    bool        keep_noise_words = false; // true: keep the model's noise words ("[NOISE]", "<sil>") in the text
+    int32_t     n_threads        = 4;     // threads that decode pieces at once; below 1 means 1; see Threads
+    bool        keep_noise_words = false; // true: keep noise words ("[NOISE]", "<sil>") and hesitations in the text
     bool        print_log        = true;  // true: the decoder's log of this call goes to standard error
 };
 
@@ -63,8 +67,12 @@ class KelvoASR {
     // loaded before. Returns false and sets `last_error()` to a text naming what is missing and where.
     bool load_model(const std::string & path);
 
-    // Recognises `n_samples` samples at 16 kHz as one utterance. `success` is false only when no model is
-    // loaded or the decoder fails; silence gives success with an empty text.
+    // Recognises `n_samples` samples at 16 kHz: the segment is cut at its pauses, stretches without speech
+    // are left out, and each piece is decoded as an utterance of its own, its cepstral mean taken from the
+    // piece and its noise estimate from the piece and the 3 s of the segment before it. Hesitations ("um",
+    // "uh", "er", "ah", "hmm") are recognised as such and left out of the text like noise words. `success`
+    // is false only when no model is loaded or a decoder fails (a decoder that stopped on a fault is
+    // dropped); silence and noise without speech give success with an empty text.
     transcribe_result transcribe(const float * samples, int32_t n_samples, const transcribe_params & params);
 
     // The text of the last failure of `load_model`; empty before any failure.

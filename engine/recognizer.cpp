@@ -1,24 +1,24 @@
-// Speech recognition: one language-model search per call over a segment, on a decoder made once per model.
+// Speech recognition: a segment is cut at its pauses into pieces, and each piece is decoded as an
+// utterance of its own by one decoder of a pool, on as many threads as the caller allows. Nothing
+// carries from one piece to the next (the cepstral mean comes from the piece, the noise estimate from
+// the piece and the audio just before it), so the words are the same whichever decoder, thread or order
+// decodes a piece.
 
 #include "engine/decoder_config.h"
+#include "engine/decoder_guard.h"
+#include "engine/decoder_pool.h"
 #include "engine/kelvo_asr.h"
+#include "engine/language_model.h"
+#include "engine/pause_cutter.h"
+#include "engine/samples.h"
+#include "engine/word_text.h"
+
+#include <sphinxbase/fe.h>
+
+#include <algorithm>
+#include <numeric>
 
 namespace kelvo_asr {
-
-struct KelvoASR::impl {
-    ps_decoder_t * decoder = nullptr;
-    std::string    language_tag;
-    std::string    error;
-
-    ~impl() { release(); }
-
-    void release() {
-        if (decoder != nullptr) {
-            ps_free(decoder);
-            decoder = nullptr;
-        }
-    }
-};
 
 namespace {
 
@@ -30,30 +30,134 @@ bool is_noise_word(const std::string & w) {
     return w.size() >= 2 && ((w.front() == '[' && w.back() == ']') || (w.front() == '+' && w.back() == '+'));
 }
 
+// Samples over which a decoder's noise estimate is brought to a piece's surroundings before the piece:
+// long enough for the estimate to settle, short enough to stay local.
+constexpr int32_t warm_up_samples = 3 * 16000;
+
+// A recognised word of a piece: its text and first frame in the piece.
+struct heard_word {
+    std::string text;
+    int32_t     frame = 0;
+};
+
+// Makes a recognition decoder with its language model; nullptr with `error` set when the library refuses.
+ps_decoder_t * make_recognizer(const model_files & files, const std::string & folder, std::string & error) {
+    ps_decoder_t * ps = load_decoder(make_recognition_config(files), folder, error);
+    if (ps == nullptr) {
+        return nullptr;
+    }
+    bool       ready     = false;
+    const bool completed = run_guarded([&] {
+        ngram_model_t * lm = read_language_model(ps, files.language_model);
+        ready              = lm != nullptr && ps_set_lm(ps, "words", lm) >= 0 && ps_set_search(ps, "words") >= 0;
+        if (lm != nullptr) {
+            ngram_model_free(lm); // the search holds its own reference
+        }
+    });
+    if (!completed) {
+        error = "the decoder stopped on a fault while loading the language model in " + folder +
+                " (are its files damaged?)";
+        return nullptr; // dropped unfreed: its state is unknown
+    }
+    if (!ready) {
+        ps_free(ps);
+        error = "the language model " + files.language_model + " could not be read";
+        return nullptr;
+    }
+    return ps;
+}
+
+// Decodes one piece as a whole utterance. The decoder's noise estimate is first brought to the noise of
+// the piece's surroundings by running its front end, without decoding, over `warm_up` samples; a new
+// stream makes it forget every piece before.
+job_outcome decode_piece(ps_decoder_t * ps, const int16_t * pcm, size_t n_samples, const int16_t * warm_up,
+                         size_t n_warm_up, bool keep_noise_words, std::vector<heard_word> & words) {
+    fe_t *                fe       = ps_get_fe(ps);
+    const size_t          n_frames = n_warm_up / 160 + 2;
+    std::vector<mfcc_t>   cepstra(n_frames * static_cast<size_t>(fe_get_output_size(fe)));
+    std::vector<mfcc_t *> rows(n_frames);
+    for (size_t f = 0; f < n_frames; f++) {
+        rows[f] = cepstra.data() + f * static_cast<size_t>(fe_get_output_size(fe));
+    }
+    bool       ok        = false;
+    const bool completed = run_guarded([&] {
+        ok = ps_start_stream(ps) >= 0;
+        if (ok && n_warm_up > 0) {
+            const int16 * in   = warm_up;
+            size_t        left = n_warm_up;
+            int32         got  = static_cast<int32>(n_frames);
+            ok = fe_start_utt(fe) >= 0 && fe_process_frames(fe, &in, &left, rows.data(), &got, nullptr) >= 0 &&
+                 fe_end_utt(fe, rows[0], &got) >= 0;
+        }
+        ok = ok && ps_start_utt(ps) >= 0;
+        if (ok) {
+            const bool processed = ps_process_raw(ps, pcm, n_samples, FALSE, TRUE) >= 0;
+            ok                   = ps_end_utt(ps) >= 0 && processed;
+        }
+    });
+    if (!completed) {
+        return { false, true, decoder_fault_text };
+    }
+    if (!ok) {
+        return { false, false, "the decoder failed on the audio" };
+    }
+    for (ps_seg_t * seg = ps_seg_iter(ps); seg != nullptr; seg = ps_seg_next(seg)) {
+        const char * raw = ps_seg_word(seg);
+        if (raw == nullptr) {
+            continue;
+        }
+        const std::string word = strip_alternative_suffix(raw);
+        // Hesitations are heard so that they do not become short words of the text; their place is left
+        // empty for the fillers of an extra-words file, which are restored there.
+        if (!keep_noise_words && (is_noise_word(word) || is_hesitation(word))) {
+            continue;
+        }
+        int sf = 0;
+        int ef = 0;
+        ps_seg_frames(seg, &sf, &ef);
+        words.push_back({ word, sf });
+    }
+    return {};
+}
+
 } // namespace
+
+struct KelvoASR::impl {
+    decoder_pool pool;
+    std::string  language_tag;
+    std::string  error;
+
+    ~impl() { release_pool(pool); }
+};
 
 KelvoASR::KelvoASR() : pimpl(std::make_unique<impl>()) {}
 
 KelvoASR::~KelvoASR() = default;
 
 bool KelvoASR::load_model(const std::string & path) {
-    pimpl->release();
+    release_pool(pimpl->pool);
     pimpl->language_tag.clear();
     model_files files;
     if (!find_model_files(path, files, pimpl->error) || !check_model_files(files, path, true, pimpl->error)) {
         return false;
     }
-    pimpl->decoder = load_decoder(make_recognition_config(files), path, pimpl->error);
-    if (pimpl->decoder == nullptr) {
+    ps_decoder_t * first = make_recognizer(files, path, pimpl->error);
+    if (first == nullptr) {
         return false;
     }
+    pimpl->pool.decoders.push_back(first);
+    // Later decoders are made from the same files when a call asks for more threads.
+    pimpl->pool.make = [files, path] {
+        std::string ignored;
+        return make_recognizer(files, path, ignored);
+    };
     pimpl->language_tag = files.language_tag;
     return true;
 }
 
 transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples, const transcribe_params & params) {
     transcribe_result result;
-    if (pimpl->decoder == nullptr) {
+    if (pimpl->pool.decoders.empty() && !pimpl->pool.make) {
         result.error = "no speech model is loaded";
         return result;
     }
@@ -63,52 +167,43 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
         result.success = true;
         return result;
     }
-    route_decoder_log(params.print_log);
-    std::vector<int16_t> pcm   = to_pcm16(samples, n_samples);
-    const size_t         chunk = static_cast<size_t>(params.chunk_samples >= 1 ? params.chunk_samples : 1024);
-    ps_decoder_t *       ps    = pimpl->decoder;
-    bool                 ok    = false;
-    const bool           whole = run_guarded([&] {
-        ok = ps_start_utt(ps) >= 0;
-        for (size_t at = 0; ok && at < pcm.size(); at += chunk) {
-            size_t n = std::min(chunk, pcm.size() - at);
-            ok       = ps_process_raw(ps, pcm.data() + at, n, FALSE, FALSE) >= 0;
-        }
-        if (ps_end_utt(ps) < 0) {
-            ok = false;
-        }
+    const std::vector<speech_piece> pieces = cut_at_pauses(samples, n_samples);
+    if (pieces.empty()) {
+        result.success = true; // noise without speech
+        return result;
+    }
+    std::vector<int16_t> pcm = to_pcm16(samples, n_samples);
+    add_noise_floor(pcm); // long digital zeros are features the acoustic model never saw
+
+    // Longest pieces first, so that the threads finish close together.
+    std::vector<size_t> order(pieces.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return pieces[a].end - pieces[a].start > pieces[b].end - pieces[b].start;
     });
-    if (!whole) {
-        // The decoder's state is unknown after a fault: it is dropped, never freed or used again.
-        pimpl->decoder = nullptr;
-        route_decoder_log(false);
-        result.error = decoder_fault_text;
-        return result;
-    }
-    if (!ok) {
-        route_decoder_log(false);
-        result.error = "the decoder failed on the audio";
-        return result;
-    }
-    for (ps_seg_t * seg = ps_seg_iter(ps); seg != nullptr; seg = ps_seg_next(seg)) {
-        const char * raw = ps_seg_word(seg);
-        if (raw == nullptr) {
-            continue;
-        }
-        std::string word = strip_alternative_suffix(raw);
-        if (!params.keep_noise_words && is_noise_word(word)) {
-            continue;
-        }
-        int sf = 0;
-        int ef = 0;
-        ps_seg_frames(seg, &sf, &ef);
-        if (!result.text.empty()) {
-            result.text += ' ';
-        }
-        result.text += word;
-        result.word_frames.push_back(sf);
-    }
+    std::vector<std::vector<heard_word>> heard(pieces.size());
+    route_decoder_log(params.print_log);
+    const job_outcome outcome = run_jobs(pimpl->pool, params.n_threads, order, [&](ps_decoder_t * ps, size_t k) {
+        const speech_piece & p = pieces[k];
+        // The warm-up: the stretch of the segment that ends where the piece starts, or the segment's start.
+        const int32_t n_warm    = std::min(warm_up_samples, n_samples);
+        const int32_t warm_from = std::max(0, p.start - n_warm);
+        const int32_t warm_to   = std::max(p.start, n_warm);
+        return decode_piece(ps, pcm.data() + p.start, static_cast<size_t>(p.end - p.start), pcm.data() + warm_from,
+                            static_cast<size_t>(warm_to - warm_from), params.keep_noise_words, heard[k]);
+    });
     route_decoder_log(false);
+    if (!outcome.ok) {
+        result.error = outcome.error;
+        return result;
+    }
+    for (size_t k = 0; k < pieces.size(); k++) {
+        const int32_t first_frame = pieces[k].start / pause_rule::frame_samples;
+        for (const heard_word & w : heard[k]) {
+            result.text += (result.text.empty() ? "" : " ") + w.text;
+            result.word_frames.push_back(first_frame + w.frame);
+        }
+    }
     result.success = true;
     return result;
 }

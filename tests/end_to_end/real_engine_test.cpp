@@ -191,6 +191,42 @@ TEST(RealEngine, LongRecordingIsTranscribedInPiecesOnOneTimeLine) {
     }
 }
 
+// The engine decodes a segment's pieces on several threads; the document is the same, byte for byte,
+// whatever the thread count, on one clip and on a minute of speech with pauses (several segments, each of
+// several pieces). An absurd count runs like any other.
+TEST(RealEngine, SameDocumentForAnyThreadCount) {
+    const std::string  dir   = make_temp_dir();
+    auto               clips = librivox_clips();
+    std::vector<float> audio;
+    for (size_t k = 0; audio.size() < 60u * 16000u; k++) {
+        std::vector<float> s;
+        int32_t            rate = 0;
+        ASSERT_TRUE(read_wav_pcm16(clips[k % clips.size()].path, s, rate));
+        audio.insert(audio.end(), s.begin(), s.end());
+        auto pause = silence(k % 2 == 0 ? 0.9 : 0.4);
+        audio.insert(audio.end(), pause.begin(), pause.end());
+    }
+    ASSERT_TRUE(write_wav_pcm16(dir + "/minute.wav", audio, 16000));
+    const struct {
+        std::string               audio;
+        std::vector<const char *> threads;
+    } cases[] = {
+        { clips[0].path, { "1", "2", "3", "8", "1000000" } },
+        { dir + "/minute.wav", { "1", "2", "3", "8" } },
+    };
+    for (const auto & c : cases) {
+        SCOPED_TRACE(c.audio);
+        const ProcessResult first = run_tool(c.audio, { "--threads", c.threads[0] });
+        ASSERT_EQ(first.status, 0) << first.out;
+        ASSERT_TRUE(parse_words_document(first.out).has_value());
+        for (size_t t = 1; t < c.threads.size(); t++) {
+            const ProcessResult r = run_tool(c.audio, { "--threads", c.threads[t] });
+            EXPECT_EQ(r.status, 0) << c.threads[t];
+            EXPECT_EQ(r.out, first.out) << c.threads[t] << " threads";
+        }
+    }
+}
+
 // Two espeak-ng voices take turns; the turns file says who speaks when.
 TEST(RealEngine, TurnsLabelEveryWordWithItsSpeaker) {
     std::string                                     dir   = make_temp_dir();
