@@ -32,7 +32,10 @@ std::string vtt_text(const std::vector<Cue> & cues) {
             out += "<v " + vtt_escape(one_line(cue.who)) + '>';
         }
         for (size_t k = 0; k < cue.lines.size(); k++) {
-            out += (k > 0 ? "\n" : "") + vtt_escape(cue.lines[k]);
+            if (k > 0) {
+                out += '\n';
+            }
+            out += vtt_escape(cue.lines[k]);
         }
         out += voice ? "</v>\n" : "\n";
     }
