@@ -18,6 +18,7 @@ std::once_flag log_once;
 // A decoder configuration from command-line style arguments; nullptr when the library refuses them.
 cmd_ln_t * parse_config(std::vector<std::string> & args) {
     std::vector<char *> argv;
+    argv.reserve(args.size());
     for (std::string & a : args) {
         argv.push_back(a.data());
     }
