@@ -9,6 +9,6 @@
 // writes PREFIX.ref, PREFIX.turns and PREFIX.extra; PREFIX.txt always. Returns a process exit status.
 int join_turns(const std::string & list, const std::string & prefix, bool timed);
 
-// Adds white noise from a fixed-seed generator to IN, SNR_DB below the RMS of the samples inside the
-// turns of TURNS, and writes OUT. Returns a process exit status.
+// Writes OUT: the recording IN with white noise mixed in, its level SNR_DB under the level of the speech
+// (the samples that TURNS marks as turns). The noise is the same on every run. Returns a process exit status.
 int add_white_noise(const std::string & in, const std::string & turns, double snr_db, const std::string & out);

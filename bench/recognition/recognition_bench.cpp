@@ -3,7 +3,7 @@
 //   recognition_bench join LIST PREFIX [--untimed]
 //       joins synthesised turns into PREFIX.wav, .txt and (timed) .ref, .turns, .extra.
 //   recognition_bench noise IN TURNS SNR_DB OUT
-//       adds fixed-seed white noise SNR_DB below the speech (the samples inside the turns).
+//       mixes white noise into IN at SNR_DB under the speech level; the same noise on every run.
 //   recognition_bench run OUTPUT CMD [ARGS...]
 //       runs CMD with its standard output into OUTPUT and its standard error discarded; prints wall
 //       seconds, peak RSS in MiB and the exit status.
