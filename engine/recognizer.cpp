@@ -72,12 +72,14 @@ ps_decoder_t * make_recognizer(const model_files & files, const std::string & fo
 // stream makes it forget every piece before.
 job_outcome decode_piece(ps_decoder_t * ps, const int16_t * pcm, size_t n_samples, const int16_t * warm_up,
                          size_t n_warm_up, bool keep_noise_words, std::vector<heard_word> & words) {
+    // The warm-up's cepstra are computed only for the noise estimate they leave behind, then dropped.
     fe_t *                fe       = ps_get_fe(ps);
-    const size_t          n_frames = n_warm_up / 160 + 2;
-    std::vector<mfcc_t>   cepstra(n_frames * static_cast<size_t>(fe_get_output_size(fe)));
+    const auto            width    = static_cast<size_t>(fe_get_output_size(fe));
+    const size_t          n_frames = n_warm_up / pause_rule::frame_samples + 2;
+    std::vector<mfcc_t>   cepstra(n_frames * width);
     std::vector<mfcc_t *> rows(n_frames);
     for (size_t f = 0; f < n_frames; f++) {
-        rows[f] = cepstra.data() + f * static_cast<size_t>(fe_get_output_size(fe));
+        rows[f] = cepstra.data() + f * width;
     }
     bool       ok        = false;
     const bool completed = run_guarded([&] {
