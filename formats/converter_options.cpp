@@ -16,6 +16,9 @@ std::optional<WordsFormat> format_named(const std::string & name) {
     if (name == "tsv") {
         return WordsFormat::tsv;
     }
+    if (name == "html") {
+        return WordsFormat::html;
+    }
     return std::nullopt;
 }
 
@@ -31,6 +34,10 @@ OptionsRead parse_converter_options(const std::vector<std::string> & args) {
             read.options.drop_added = true;
             continue;
         }
+        if (arg == "--embed-audio") {
+            read.options.embed_audio = true;
+            continue;
+        }
         if (arg == "--format" || arg == "--audio") {
             if (i + 1 >= args.size()) {
                 read.error = arg + " needs a value";
@@ -43,7 +50,7 @@ OptionsRead parse_converter_options(const std::vector<std::string> & args) {
             }
             const std::optional<WordsFormat> format = format_named(value);
             if (!format) {
-                read.error = "unknown format \"" + value + "\" (srt, vtt, textgrid or tsv)";
+                read.error = "unknown format \"" + value + "\" (srt, vtt, textgrid, tsv or html)";
                 return read;
             }
             read.options.format = *format;
@@ -63,6 +70,8 @@ OptionsRead parse_converter_options(const std::vector<std::string> & args) {
     }
     if (!have_format) {
         read.error = "--format is required";
+    } else if (read.options.embed_audio && (read.options.format != WordsFormat::html || read.options.audio.empty())) {
+        read.error = "--embed-audio needs --format html and --audio";
     }
     return read;
 }

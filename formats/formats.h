@@ -1,5 +1,6 @@
 // formats: a words document read back, and the files people open from it: subtitles (SRT, WebVTT), a
-// Praat TextGrid and a table (TSV). Every writer returns the whole file as bytes; nothing here prints.
+// Praat TextGrid, a table (TSV) and a review page (HTML). Every writer returns the whole file as bytes;
+// nothing here prints.
 
 #pragma once
 
@@ -90,24 +91,52 @@ std::string textgrid_text(const std::vector<DocumentWord> & words, double length
 // A tab-separated table with a header line: start, end, speaker, text, added, untimed; one row per word.
 std::string tsv_text(const std::vector<DocumentWord> & words);
 
+// The recording as the review page plays and draws it.
+struct PageAudio {
+    std::string        link;       // the audio element's URL, relative as given; "" when embedded or absent
+    std::string        data;       // the recording's bytes when embedded, else ""
+    std::string        mime_type;  // of `data`
+    std::vector<float> peaks;      // the loudest sample (0 to 1) of each equal stretch, in order
+    double             length = 0; // seconds; 0 without a recording
+};
+
+// A self-contained HTML page (inline style and script, nothing fetched) showing the words in speaker turns,
+// or paragraphs at pauses over 1 s when no word has a speaker, beside the recording and its waveform; the
+// words are clickable and lit as the audio plays. `title` names the document.
+std::string html_page_text(const std::vector<DocumentWord> & words, const PageAudio & audio, const std::string & title);
+
+// Returns `path` as a relative URL: every byte but ASCII letters, digits, "-._~" and "/" percent-encoded.
+std::string path_url(std::string_view path);
+
+// Returns `bytes` in base64 (RFC 4648, with padding).
+std::string base64_text(std::string_view bytes);
+
 //
-// Audio length
+// Audio files
 //
 
 // Length in seconds of the audio file at `path` (frames over rate); nullopt when it cannot be read.
 std::optional<double> audio_length(const std::string & path);
 
+// The recording at `path` reduced to at most `count` peaks, with its length; nullopt when it cannot be read.
+std::optional<PageAudio> waveform_peaks(const std::string & path, size_t count);
+
+// The media type a browser plays the bytes as, from their first bytes: WAV, FLAC, Ogg or MP3; "" for
+// anything else.
+std::string audio_mime_type(std::string_view bytes);
+
 //
 // Command line of tavrik-words
 //
 
-enum class WordsFormat { srt, vtt, textgrid, tsv };
+enum class WordsFormat { srt, vtt, textgrid, tsv, html };
 
 struct ConverterOptions {
     WordsFormat format = WordsFormat::srt;
-    std::string input;              // the words document; "" or "-" for standard input
-    std::string audio;              // --audio: the recording, for the TextGrid's length; "" when not given
-    bool        drop_added = false; // --drop-added: leave out restored fillers
+    std::string input;               // the words document; "" or "-" for standard input
+    std::string audio;               // --audio: the recording, for the TextGrid's length and the page's player
+    bool        drop_added  = false; // --drop-added: leave out restored fillers
+    bool        embed_audio = false; // --embed-audio: the page carries the recording itself
 };
 
 // The command line read back: the options, or why it is not a valid one.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need: Debian packages (only those missing) and the pinned
-# npm package that carries the ggml source. Safe to run again.
+# npm packages: the one that carries the ggml source, and the driver the review page's browser test runs
+# Debian's Chromium with (no browser of its own is downloaded). Safe to run again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +13,7 @@ packages=(
     pocketsphinx-testdata espeak-ng sox
     clang libclang-rt-14-dev
     parallel rsync nlohmann-json3-dev
+    chromium
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -35,6 +37,6 @@ if ((${#missing[@]})); then
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-if [[ ! -f node_modules/nodejs-whisper/cpp/whisper.cpp/ggml/CMakeLists.txt ]]; then
-    npm ci --ignore-scripts --no-audit --no-fund >/dev/null
+if [[ ! -f node_modules/nodejs-whisper/cpp/whisper.cpp/ggml/CMakeLists.txt || ! -f node_modules/playwright-core/package.json ]]; then
+    PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --ignore-scripts --no-audit --no-fund >/dev/null
 fi

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 const std::string words_binary = TAVRIK_WORDS_BINARY;
@@ -20,6 +22,9 @@ TEST(TavrikWords, RefusesErrorObjectsBadDocumentsAndBadCommandLinesWithStatusOne
     ASSERT_TRUE(write_file(dir + "/error.json", "{\"error\":\"alignment failed: no words\"}\n"));
     ASSERT_TRUE(write_file(dir + "/cut.json", "{\"words\":[{\"text\":\"a\""));
     ASSERT_TRUE(write_file(dir + "/ok.json", "{\"words\":[]}\n"));
+    // A recording too large to embed is refused by its size alone, before a byte of it is read.
+    ASSERT_TRUE(write_file(dir + "/long.wav", ""));
+    std::filesystem::resize_file(dir + "/long.wav", 49u << 20);
 
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         { { "--format", "srt", dir + "/error.json" },
@@ -31,6 +36,12 @@ TEST(TavrikWords, RefusesErrorObjectsBadDocumentsAndBadCommandLinesWithStatusOne
         { { "--format", "srt", "--lang", "en", dir + "/ok.json" }, "tavrik-words: unknown option --lang" },
         { { "--format", "textgrid", "--audio", dir + "/missing.wav", dir + "/ok.json" },
           "tavrik-words: cannot read the audio " + dir + "/missing.wav\n" },
+        { { "--format", "html", "--audio", dir + "/ok.json", dir + "/ok.json" },
+          "tavrik-words: cannot read the audio " + dir + "/ok.json\n" },
+        { { "--format", "html", "--embed-audio", dir + "/ok.json" },
+          "tavrik-words: --embed-audio needs --format html and --audio\n" },
+        { { "--format", "html", "--audio", dir + "/long.wav", "--embed-audio", dir + "/ok.json" },
+          "tavrik-words: the audio " + dir + "/long.wav is 49 MiB, more than the 48 MiB --embed-audio takes" },
     };
     for (const auto & [args, message] : cases) {
         const ProcessResult r = run_words(args);
@@ -61,7 +72,7 @@ TEST(TavrikWords, ConvertsAFileOrStandardInput) {
     EXPECT_EQ(grid.out.find("um"), std::string::npos) << "the restored filler was not dropped";
 
     ASSERT_TRUE(write_file(dir + "/empty.json", "{\"words\":[]}\n"));
-    for (const char * format : { "srt", "vtt", "textgrid", "tsv" }) {
+    for (const char * format : { "srt", "vtt", "textgrid", "tsv", "html" }) {
         const ProcessResult r = run_words({ "--format", format, dir + "/empty.json" });
         EXPECT_EQ(r.status, 0) << format;
         EXPECT_EQ(r.err, "");

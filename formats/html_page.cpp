@@ -1,0 +1,180 @@
+#include "formats/formats.h"
+#include "formats/review_page_assets.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+// A gap longer than this between timed words starts a new paragraph.
+constexpr double paragraph_pause = 1.0;
+
+// Text for HTML content and quoted attribute values.
+std::string html_escaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Seconds with three decimals and a point, whatever the locale.
+std::string seconds_text(double seconds) {
+    char       text[64];
+    const auto result = std::to_chars(text, text + sizeof(text), seconds, std::chars_format::fixed, 3);
+    return std::string(text, result.ptr);
+}
+
+// "m:ss", or "h:mm:ss" from an hour on, as a player shows a time.
+std::string clock_text(double seconds) {
+    const long total = std::lround(std::floor(std::max(0.0, seconds)));
+    const auto two   = [](long v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+    if (total >= 3600) {
+        return std::to_string(total / 3600) + ":" + two(total / 60 % 60) + ":" + two(total % 60);
+    }
+    return std::to_string(total / 60) + ":" + two(total % 60);
+}
+
+// The speakers in order of their first word.
+std::vector<std::string> speakers_of(const std::vector<DocumentWord> & words) {
+    std::vector<std::string> speakers;
+    for (const DocumentWord & word : words) {
+        if (!word.who.empty() && std::find(speakers.begin(), speakers.end(), word.who) == speakers.end()) {
+            speakers.push_back(word.who);
+        }
+    }
+    return speakers;
+}
+
+size_t speaker_index(const std::vector<std::string> & speakers, const std::string & who) {
+    return static_cast<size_t>(std::find(speakers.begin(), speakers.end(), who) - speakers.begin());
+}
+
+// One word's element, its flags as classes; its times are in the page's data, not repeated here.
+std::string word_element(const DocumentWord & word) {
+    const char * classes = word.added && word.untimed ? "<span class=\"a u\">"
+                           : word.added               ? "<span class=\"a\">"
+                           : word.untimed             ? "<span class=\"u\">"
+                                                      : "<span>";
+    return classes + html_escaped(one_line(word.text)) + "</span>";
+}
+
+// The head of a turn or paragraph: its speaker, when it has one, and its start time.
+std::string block_head(const DocumentWord & first, const std::vector<std::string> & speakers) {
+    std::string out = "<section";
+    if (!first.who.empty()) {
+        out += " class=\"s" + std::to_string(speaker_index(speakers, first.who) % 6) + "\"";
+    }
+    out += "><h2>";
+    if (!first.who.empty()) {
+        out += "<b>" + html_escaped(one_line(first.who)) + "</b>";
+    }
+    return out + "<time>" + clock_text(first.start) + "</time></h2><p>";
+}
+
+// The words in turns (a change of speaker) and paragraphs (a pause); a turn opens with a head, and so does a
+// paragraph when the words have no speakers.
+std::string transcript(const std::vector<DocumentWord> & words, const std::vector<std::string> & speakers) {
+    std::string out;
+    double      last_end  = 0;
+    bool        any_timed = false;
+    for (size_t i = 0; i < words.size(); i++) {
+        const DocumentWord & word  = words[i];
+        const bool           pause = !word.untimed && any_timed && word.start - last_end > paragraph_pause;
+        if (i == 0) {
+            out += block_head(word, speakers);
+        } else if (word.who != words[i - 1].who || (pause && word.who.empty())) {
+            out += "</p></section>\n" + block_head(word, speakers);
+        } else if (pause) {
+            out += "</p>\n<p>";
+        } else {
+            out += ' ';
+        }
+        out += word_element(word);
+        if (!word.untimed) {
+            last_end  = any_timed ? std::max(last_end, word.end) : word.end;
+            any_timed = true;
+        }
+    }
+    return words.empty() ? "<p class=\"none\">This document holds no words.</p>" : out + "</p></section>\n";
+}
+
+// The numbers the script needs: per word its times, speaker (-1 for none) and flags (1 restored, 2 untimed).
+// Only numbers: no text of the document goes into a script element, where escaping rules differ.
+std::string page_data(const std::vector<DocumentWord> & words, const PageAudio & audio,
+                      const std::vector<std::string> & speakers) {
+    std::string start, end, who, flags, peaks;
+    for (const DocumentWord & word : words) {
+        const char * comma = start.empty() ? "" : ",";
+        start += comma + seconds_text(word.start);
+        end += comma + seconds_text(word.end);
+        who += comma + (word.who.empty() ? std::string("-1") : std::to_string(speaker_index(speakers, word.who)));
+        flags += comma + std::to_string((word.added ? 1 : 0) | (word.untimed ? 2 : 0));
+    }
+    for (const float peak : audio.peaks) {
+        peaks += (peaks.empty() ? "" : ",") + std::to_string(std::lround(peak * 1000));
+    }
+    return "{\"length\":" + seconds_text(audio.length) + ",\"start\":[" + start + "],\"end\":[" + end + "],\"who\":[" +
+           who + "],\"flags\":[" + flags + "],\"peaks\":[" + peaks + "]}";
+}
+
+// The legend: each speaker's colour and the two kinds of word styled apart.
+std::string legend(const std::vector<std::string> & speakers) {
+    std::string out = "<ul class=\"legend\">";
+    for (size_t i = 0; i < speakers.size(); i++) {
+        out += "<li class=\"s" + std::to_string(i % 6) + "\"><b>" + html_escaped(one_line(speakers[i])) + "</b></li>";
+    }
+    return out + "<li><span class=\"a\">um</span> restored filler</li>"
+                 "<li><span class=\"u\">word</span> no real duration</li></ul>";
+}
+
+} // namespace
+
+std::string html_page_text(const std::vector<DocumentWord> & words, const PageAudio & audio,
+                           const std::string & title) {
+    const std::vector<std::string> speakers = speakers_of(words);
+    const bool                     playable = !audio.link.empty() || !audio.data.empty();
+    const std::string              name     = html_escaped(one_line(repair_utf8(title)));
+    std::string                    out      = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
+    out += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
+    out += "<title>" + name + "</title>\n<style>\n" + review_page_style + "</style>\n</head>\n<body>\n";
+    out += "<header>\n<div class=\"top\"><h1>" + name + "</h1><span class=\"count\">" + std::to_string(words.size()) +
+           (words.size() == 1 ? " word" : " words") + "</span>";
+    out += playable
+               ? "<audio id=\"audio\" controls preload=\"auto\"" +
+                     (audio.link.empty() ? std::string() : " src=\"" + html_escaped(audio.link) + "\"") + "></audio>"
+               : std::string("<span class=\"noaudio\">no recording given</span>");
+    out += "</div>\n<div class=\"strip\"><canvas id=\"strip\"></canvas><div id=\"playhead\"></div></div>\n";
+    out += "<div class=\"under\">" + legend(speakers) +
+           "<p class=\"keys\"><kbd>Space</kbd> play / pause <kbd>\xE2\x86\x90</kbd> <kbd>\xE2\x86\x92</kbd> "
+           "word before / after, click a word to hear it</p></div>\n</header>\n";
+    out += "<main id=\"text\">\n" + transcript(words, speakers) + "</main>\n";
+    out += "<script type=\"application/json\" id=\"data\">" + page_data(words, audio, speakers) + "</script>\n";
+    if (!audio.data.empty()) {
+        // Base64 holds no "<", so the bytes cannot end the element early.
+        out += "<script type=\"text/plain\" id=\"audio-data\" data-type=\"" + html_escaped(audio.mime_type) + "\">" +
+               base64_text(audio.data) + "</script>\n";
+    }
+    out += "<script>\n" + std::string(review_page_script) + "</script>\n</body>\n</html>\n";
+    return out;
+}
