@@ -1,7 +1,9 @@
 #include "formats/formats.h"
 
 std::string audio_mime_type(std::string_view bytes) {
-    const auto at = [&](size_t offset, std::string_view magic) { return bytes.substr(offset, magic.size()) == magic; };
+    const auto at = [&](size_t offset, std::string_view magic) {
+        return bytes.size() >= offset + magic.size() && bytes.substr(offset, magic.size()) == magic;
+    };
     if ((at(0, "RIFF") || at(0, "RF64")) && at(8, "WAVE")) {
         return "audio/wav";
     }
