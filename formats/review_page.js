@@ -80,10 +80,11 @@
         }
     }
 
+    let stripWidth = 0; // measured when the strip is drawn, so that following the playhead forces no layout
+
     function update(scroll) {
         const t = now();
-        const width = strip.clientWidth;
-        playhead.style.transform = `translateX(${length > 0 ? Math.min(1, t / length) * width : 0}px)`;
+        playhead.style.transform = `translateX(${length > 0 ? Math.min(1, t / length) * stripWidth : 0}px)`;
         let word = wordAt(t);
         if (word < 0 && chosen >= 0 && Math.abs(t - start[chosen]) < 0.002) word = chosen;
         if (word === lit) return;
@@ -112,6 +113,7 @@
         const scale = window.devicePixelRatio || 1;
         const width = strip.clientWidth;
         const height = strip.clientHeight;
+        stripWidth = width;
         strip.width = Math.round(width * scale);
         strip.height = Math.round(height * scale);
         const g = strip.getContext('2d');
