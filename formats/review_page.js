@@ -140,11 +140,14 @@
         }
         if (length <= 0) return;
         const y = height - band - 2;
+        let fill = '';
         for (let i = 0; i < count; i++) {
             const x = (start[i] / length) * width;
-            if (data.flags[i] & 1) g.fillStyle = addedColour;
-            else if (data.flags[i] & 2) g.fillStyle = untimedColour;
-            else g.fillStyle = data.who[i] >= 0 ? speakerColours[data.who[i] % 6] : '#57534e';
+            let wanted = data.who[i] >= 0 ? speakerColours[data.who[i] % 6] : '#57534e';
+            if (data.flags[i] & 1) wanted = addedColour;
+            else if (data.flags[i] & 2) wanted = untimedColour;
+            // Setting a colour parses it; neighbouring words mostly share one.
+            if (wanted !== fill) g.fillStyle = fill = wanted;
             if (data.flags[i] & 2) g.fillRect(x - 0.5, y - 2, 1, band + 2);
             else g.fillRect(x, y, Math.max(1, ((end[i] - start[i]) / length) * width - 0.5), band);
         }
