@@ -165,9 +165,10 @@ std::string html_page_text(const std::vector<DocumentWord> & words, const PageAu
                      (audio.link.empty() ? std::string() : " src=\"" + html_escaped(audio.link) + "\"") + "></audio>"
                : std::string("<span class=\"noaudio\">no recording given</span>");
     out += "</div>\n<div class=\"strip\"><canvas id=\"strip\"></canvas><div id=\"playhead\"></div></div>\n";
-    out += "<div class=\"under\">" + legend(speakers) +
-           "<p class=\"keys\"><kbd>Space</kbd> play / pause <kbd>\xE2\x86\x90</kbd> <kbd>\xE2\x86\x92</kbd> "
-           "word before / after, click a word to hear it</p></div>\n</header>\n";
+    out += "<div class=\"under\">" + legend(speakers) + "<p class=\"keys\">" +
+           (playable ? "<kbd>Space</kbd> play / pause " : "") +
+           "<kbd>\xE2\x86\x90</kbd> <kbd>\xE2\x86\x92</kbd> word before / after" +
+           (playable ? ", click a word to hear it" : "") + "</p></div>\n</header>\n";
     out += "<main id=\"text\">\n" + transcript(words, speakers) + "</main>\n";
     out += "<script type=\"application/json\" id=\"data\">" + page_data(words, audio, speakers) + "</script>\n";
     if (!audio.data.empty()) {
