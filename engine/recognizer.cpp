@@ -189,14 +189,21 @@ vocabulary_result KelvoASR::set_vocabulary(const std::string & text) {
         result.error = "no speech model is loaded";
         return result;
     }
-    // A decoder without a language model serves to look words up and check phones; it is discarded after.
+    // A decoder of the loaded model without a vocabulary serves to look words up and check phones, and is
+    // discarded after: the pool's first one when it has none, else one made without a language model.
     std::string    error;
-    ps_decoder_t * scratch = load_decoder(make_recognition_config(pimpl->files), pimpl->folder, error);
+    ps_decoder_t * scratch = nullptr;
+    if (!pimpl->vocabulary && !pimpl->pool.decoders.empty()) {
+        scratch = pimpl->pool.decoders.front();
+        pimpl->pool.decoders.erase(pimpl->pool.decoders.begin());
+    } else {
+        scratch = load_decoder(make_recognition_config(pimpl->files), pimpl->folder, error);
+    }
     if (scratch == nullptr) {
         result.error = error;
         return result;
     }
-    // Only the dictionary of a decoder just made is touched here: no model data that could fault.
+    // Only the dictionary of a working decoder is touched here: no model data that could fault.
     auto prepared = std::make_shared<prepared_vocabulary>(prepare_vocabulary(scratch, text, result.skipped));
     ps_free(scratch);
     result.n_entries = prepared->n_entries;
