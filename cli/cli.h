@@ -34,6 +34,7 @@ struct RunOptions {
     std::string language;    // --language: handed to every recognition call
     std::string extra_words; // --extra-words: extra-words file; not read when empty
     std::string turns;       // --turns: turns file; not read when empty
+    std::string vocabulary;  // --vocabulary: the user's words and phrases; not read when empty
 };
 
 // Moves `pos` onto the next argument and returns it; at the last argument returns "" and leaves `pos`.
@@ -50,3 +51,7 @@ RunOptions scan_options(int argc, const char * const * argv);
 // so that it is in the page cache before the engine loads it. Anything else (a folder, a device, a FIFO) is
 // left to the engine unread, and opening never waits. Silent on any failure.
 void preread_file(const std::string & path);
+
+// Reads the whole file at `path` into `text`: a regular file, or a pipe until its writer closes it. False
+// for a missing or unreadable file, a folder, and a file past 16 MiB.
+bool read_vocabulary_file(const std::string & path, std::string & text);

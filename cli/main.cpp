@@ -46,6 +46,12 @@ int run(int argc, const char * const * argv) {
         return report_error(audio_text);
     }
 
+    // Read before the models load, so that a vocabulary that cannot be read costs no loading time.
+    std::string vocabulary;
+    if (!opts.vocabulary.empty() && !read_vocabulary_file(opts.vocabulary, vocabulary)) {
+        return report_error("could not read the vocabulary: " + opts.vocabulary);
+    }
+
     report_progress(0.0, "loading");
     ggml_backend_load_all();
     if (std::getenv("KELVO_USE_VRAM") == nullptr) {
@@ -62,6 +68,16 @@ int run(int argc, const char * const * argv) {
     kelvo_asr::ForcedAligner aligner;
     if (!aligner.load_model(opts.aligner)) {
         return report_error("could not load the aligner: " + aligner.last_error());
+    }
+    if (!vocabulary.empty()) {
+        const kelvo_asr::vocabulary_result used = asr.set_vocabulary(vocabulary);
+        for (const kelvo_asr::vocabulary_warning & w : used.skipped) {
+            std::fprintf(stderr, "vocabulary line %d skipped: %s\n", static_cast<int>(w.line), w.reason.c_str());
+        }
+        if (!used.success) {
+            return report_error("could not use the vocabulary: " + used.error);
+        }
+        aligner.add_vocabulary(vocabulary);
     }
 
     std::vector<ExtraWord> extra_words;

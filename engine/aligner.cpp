@@ -7,6 +7,8 @@
 #include "engine/decoder_guard.h"
 #include "engine/kelvo_asr.h"
 #include "engine/samples.h"
+#include "engine/vocabulary.h"
+#include "engine/vocabulary_model.h"
 #include "engine/word_text.h"
 
 namespace kelvo_asr {
@@ -57,6 +59,21 @@ bool ForcedAligner::load_model(const std::string & path) {
         pimpl->release();
         pimpl->error = "the aligner could not add its filler words to the model in " + path;
         return false;
+    }
+    return true;
+}
+
+bool ForcedAligner::add_vocabulary(const std::string & text) {
+    if (pimpl->decoder == nullptr) {
+        return false;
+    }
+    // A phone this model lacks makes the decoder refuse the word, which is then left to the synthesiser.
+    const vocabulary_text parsed = parse_vocabulary(text, [](const std::string &) { return true; });
+    for (const vocabulary_entry & e : parsed.entries) {
+        for (const std::string & p : e.pronunciations) {
+            bool ok = true;
+            add_pronunciation(pimpl->decoder, e.words[0], p, ok);
+        }
     }
     return true;
 }

@@ -37,6 +37,23 @@ namespace kelvo_asr {
 bool load_audio_file(const std::string & path, std::vector<float> & samples, int32_t & sample_rate);
 
 //
+// Vocabulary
+//
+
+// A line of a vocabulary text that was not used, and why.
+struct vocabulary_warning {
+    int32_t     line = 0; // from 1
+    std::string reason;   // lower-case English, e.g. "unknown phone \"Q\""
+};
+
+struct vocabulary_result {
+    int32_t                         n_entries = 0; // entries in use, duplicates merged
+    std::vector<vocabulary_warning> skipped;       // lines not used, in line order
+    bool                            success = false;
+    std::string                     error; // what went wrong when `success` is false
+};
+
+//
 // Recognition
 //
 
@@ -74,6 +91,15 @@ class KelvoASR {
     // is false only when no model is loaded or a decoder fails (a decoder that stopped on a fault is
     // dropped); silence and noise without speech give success with an empty text.
     transcribe_result transcribe(const float * samples, int32_t n_samples, const transcribe_params & params);
+
+    // Makes the entries of a vocabulary text (UTF-8, one word or phrase of up to 6 words a line; after a
+    // tab, a pronunciation in the model's phones for a one-word entry) recognisable and a little more
+    // likely than the model alone makes them: new words are pronounced as given or as the speech
+    // synthesiser reads them, a pronunciation given for a dictionary word is added to its own, and a
+    // phrase makes its words likelier after each other. Replaces an earlier vocabulary; a text without
+    // entries leaves none; `load_model` forgets it. Bad lines are skipped and listed. The decoders are made
+    // anew. `success` is false only when no model is loaded or no decoder can be made.
+    vocabulary_result set_vocabulary(const std::string & text);
 
     // The text of the last failure of `load_model`; empty before any failure.
     const std::string & last_error() const;
@@ -118,6 +144,12 @@ class ForcedAligner {
     // or the decoder fails. `language` is accepted for symmetry with `transcribe` and not used.
     alignment_result align(const float * samples, int32_t n_samples, const std::string & text,
                            const std::string & language);
+
+    // Adds the pronunciations a vocabulary text gives (see `KelvoASR::set_vocabulary`) to the aligner's
+    // dictionary, so that those words are timed by the sounds given; other words of the text need nothing
+    // here (words the dictionary lacks are pronounced by the synthesiser). Lines the model cannot use are
+    // ignored; `load_model` forgets the additions. Returns false only when no model is loaded.
+    bool add_vocabulary(const std::string & text);
 
     // The text of the last failure of `load_model`; empty before any failure.
     const std::string & last_error() const;

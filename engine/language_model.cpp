@@ -1,5 +1,6 @@
 // A language model with hesitations: a unigram model of them, given to the decoder library as text
-// through an anonymous in-memory file, interpolated with the model folder's word model.
+// through an anonymous in-memory file, interpolated with the model folder's word model (and with a
+// user's vocabulary, given the same way).
 
 #include "engine/language_model.h"
 
@@ -42,7 +43,7 @@ std::string hesitation_model_text() {
 
 // Reads `text` as a model through an in-memory file; nullptr when the system or the library refuses.
 ngram_model_t * read_model_text(ps_decoder_t * ps, const std::string & text) {
-    const int fd = memfd_create("hesitations", MFD_CLOEXEC);
+    const int fd = memfd_create("language-model", MFD_CLOEXEC);
     if (fd < 0) {
         return nullptr;
     }
@@ -62,24 +63,50 @@ bool is_hesitation(const std::string & word) {
                        [&](const hesitation & h) { return word == h.word; });
 }
 
-ngram_model_t * read_language_model(ps_decoder_t * ps, const std::string & path) {
+ngram_model_t * read_language_model(ps_decoder_t * ps, const std::string & path, const std::string & vocabulary_text,
+                                    double vocabulary_weight) {
     ngram_model_t * words = ngram_model_read(ps_get_config(ps), path.c_str(), NGRAM_AUTO, ps_get_logmath(ps));
     if (words == nullptr) {
         return words;
     }
     ngram_model_t * hes = read_model_text(ps, hesitation_model_text());
-    if (hes == nullptr) {
+    ngram_model_t * voc = vocabulary_text.empty() ? nullptr : read_model_text(ps, vocabulary_text);
+    if (!vocabulary_text.empty() && voc == nullptr) {
+        ngram_model_free(words); // a vocabulary the caller asked for and that cannot be used is a failure
+        if (hes != nullptr) {
+            ngram_model_free(hes);
+        }
+        return nullptr;
+    }
+    if (hes == nullptr && voc == nullptr) {
         return words; // recognition works without it, only hears hesitations less well
     }
-    ngram_model_t * models[]  = { words, hes };
-    char            w_name[]  = "words";
-    char            h_name[]  = "hesitations";
-    char *          names[]   = { w_name, h_name };
-    const float32   weights[] = { static_cast<float32>(1.0 - hesitation_weight),
-                                  static_cast<float32>(hesitation_weight) };
-    ngram_model_t * set       = ngram_model_set_init(ps_get_config(ps), models, names, weights, 2);
-    ngram_model_free(words); // the set holds its own references
-    ngram_model_free(hes);
+    char            w_name[]   = "words";
+    char            h_name[]   = "hesitations";
+    char            v_name[]   = "vocabulary";
+    ngram_model_t * models[3]  = { words };
+    char *          names[3]   = { w_name };
+    float32         weights[3] = {};
+    double          rest       = 1.0; // the word model's weight
+    int32           n          = 1;
+    const auto      add        = [&](ngram_model_t * model, char * name, double weight) {
+        models[n]  = model;
+        names[n]   = name;
+        weights[n] = static_cast<float32>(weight);
+        rest -= weight;
+        n++;
+    };
+    if (hes != nullptr) {
+        add(hes, h_name, hesitation_weight);
+    }
+    if (voc != nullptr) {
+        add(voc, v_name, vocabulary_weight);
+    }
+    weights[0]          = static_cast<float32>(rest);
+    ngram_model_t * set = ngram_model_set_init(ps_get_config(ps), models, names, weights, n);
+    for (int32 k = 0; k < n; k++) {
+        ngram_model_free(models[k]); // the set holds its own references
+    }
     return set;
 }
 

@@ -11,11 +11,13 @@
 #include "engine/language_model.h"
 #include "engine/pause_cutter.h"
 #include "engine/samples.h"
+#include "engine/vocabulary_model.h"
 #include "engine/word_text.h"
 
 #include <sphinxbase/fe.h>
 
 #include <algorithm>
+#include <memory>
 #include <numeric>
 
 namespace kelvo_asr {
@@ -40,15 +42,21 @@ struct heard_word {
     int32_t     frame = 0;
 };
 
-// Makes a recognition decoder with its language model; nullptr with `error` set when the library refuses.
-ps_decoder_t * make_recognizer(const model_files & files, const std::string & folder, std::string & error) {
+// Makes a recognition decoder with its language model and the vocabulary `v` (none when null); nullptr
+// with `error` set when the library refuses.
+ps_decoder_t * make_recognizer(const model_files & files, const std::string & folder, const prepared_vocabulary * v,
+                               std::string & error) {
     ps_decoder_t * ps = load_decoder(make_recognition_config(files), folder, error);
     if (ps == nullptr) {
         return nullptr;
     }
     bool       ready     = false;
     const bool completed = run_guarded([&] {
-        ngram_model_t * lm = read_language_model(ps, files.language_model);
+        // The vocabulary's words join the dictionary before the search is made from it.
+        ngram_model_t * lm = v == nullptr ? read_language_model(ps, files.language_model)
+                             : add_vocabulary_words(ps, *v)
+                                 ? read_language_model(ps, files.language_model, v->model_text, vocabulary_weight)
+                                 : nullptr;
         ready              = lm != nullptr && ps_set_lm(ps, "words", lm) >= 0 && ps_set_search(ps, "words") >= 0;
         if (lm != nullptr) {
             ngram_model_free(lm); // the search holds its own reference
@@ -125,9 +133,29 @@ job_outcome decode_piece(ps_decoder_t * ps, const int16_t * pcm, size_t n_sample
 } // namespace
 
 struct KelvoASR::impl {
-    decoder_pool pool;
-    std::string  language_tag;
-    std::string  error;
+    decoder_pool                               pool;
+    std::string                                language_tag;
+    std::string                                error;
+    model_files                                files;  // of the loaded model
+    std::string                                folder; // of the loaded model; empty when none is loaded
+    std::shared_ptr<const prepared_vocabulary> vocabulary;
+
+    // Makes the first decoder of a fresh pool, and how to make more, for the loaded model and vocabulary;
+    // false with `why` set when the first cannot be made.
+    bool start_pool(std::string & why) {
+        release_pool(pool);
+        ps_decoder_t * first = make_recognizer(files, folder, vocabulary.get(), why);
+        if (first == nullptr) {
+            return false;
+        }
+        pool.decoders.push_back(first);
+        // Later decoders are made from the same files when a call asks for more threads.
+        pool.make = [files = files, folder = folder, vocabulary = vocabulary] {
+            std::string ignored;
+            return make_recognizer(files, folder, vocabulary.get(), ignored);
+        };
+        return true;
+    }
 
     ~impl() { release_pool(pool); }
 };
@@ -139,27 +167,60 @@ KelvoASR::~KelvoASR() = default;
 bool KelvoASR::load_model(const std::string & path) {
     release_pool(pimpl->pool);
     pimpl->language_tag.clear();
+    pimpl->folder.clear();
+    pimpl->vocabulary.reset();
     model_files files;
     if (!find_model_files(path, files, pimpl->error) || !check_model_files(files, path, true, pimpl->error)) {
         return false;
     }
-    ps_decoder_t * first = make_recognizer(files, path, pimpl->error);
-    if (first == nullptr) {
+    pimpl->files  = files;
+    pimpl->folder = path;
+    if (!pimpl->start_pool(pimpl->error)) {
+        pimpl->folder.clear();
         return false;
     }
-    pimpl->pool.decoders.push_back(first);
-    // Later decoders are made from the same files when a call asks for more threads.
-    pimpl->pool.make = [files, path] {
-        std::string ignored;
-        return make_recognizer(files, path, ignored);
-    };
     pimpl->language_tag = files.language_tag;
     return true;
 }
 
+vocabulary_result KelvoASR::set_vocabulary(const std::string & text) {
+    vocabulary_result result;
+    if (pimpl->folder.empty()) {
+        result.error = "no speech model is loaded";
+        return result;
+    }
+    // A decoder of the loaded model without a vocabulary serves to look words up and check phones, and is
+    // discarded after: the pool's first one when it has none, else one made without a language model.
+    std::string    error;
+    ps_decoder_t * scratch = nullptr;
+    if (!pimpl->vocabulary && !pimpl->pool.decoders.empty()) {
+        scratch = pimpl->pool.decoders.front();
+        pimpl->pool.decoders.erase(pimpl->pool.decoders.begin());
+    } else {
+        scratch = load_decoder(make_recognition_config(pimpl->files), pimpl->folder, error);
+    }
+    if (scratch == nullptr) {
+        result.error = error;
+        return result;
+    }
+    // Only the dictionary of a working decoder is touched here: no model data that could fault.
+    auto prepared = std::make_shared<prepared_vocabulary>(prepare_vocabulary(scratch, text, result.skipped));
+    ps_free(scratch);
+    result.n_entries = prepared->n_entries;
+    pimpl->vocabulary.reset();
+    if (prepared->n_entries > 0) {
+        pimpl->vocabulary = std::move(prepared);
+    }
+    if (!pimpl->start_pool(result.error)) {
+        return result;
+    }
+    result.success = true;
+    return result;
+}
+
 transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples, const transcribe_params & params) {
     transcribe_result result;
-    if (pimpl->pool.decoders.empty() && !pimpl->pool.make) {
+    if (pimpl->folder.empty() || (pimpl->pool.decoders.empty() && !pimpl->pool.make)) {
         result.error = "no speech model is loaded";
         return result;
     }

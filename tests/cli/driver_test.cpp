@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <utility>
@@ -298,3 +299,32 @@ TEST_F(Driver, RestoredFillersGoToTheAlignerAndComeOutAdded) {
 }
 
 } // namespace
+
+TEST_F(Driver, VocabularyIsReadBeforeLoadingAndGivenToBothModelsAfter) {
+    const std::string script = "audio ok 16000 16000\n" + ok_models + "transcribe ok en yes\nalign echo\n";
+    const auto        with   = [&](const std::string & path) {
+        return run(script, { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--vocabulary", path });
+    };
+    // A vocabulary the user named and that cannot be read ends the run before any model is loaded.
+    for (const std::string & path : { dir + "/missing", dir }) {
+        SCOPED_TRACE(path);
+        DriverRun r = with(path);
+        EXPECT_EQ(r.result.out, "{\"error\":\"could not read the vocabulary: " + path + "\"}\n");
+        EXPECT_EQ(r.result.status, 1);
+        EXPECT_EQ(r.calls, (std::vector<std::string>{ "load_audio_file x.wav" }));
+    }
+    // An empty file is no vocabulary.
+    DriverRun empty = with(file("empty.txt", ""));
+    EXPECT_EQ(empty.result.status, 0);
+    EXPECT_EQ(std::count_if(empty.calls.begin(), empty.calls.end(),
+                            [](const std::string & c) { return c.find("vocabulary") != std::string::npos; }),
+              0);
+
+    DriverRun r = with(file("v.txt", "okafor\tOW K AE F ER\n"));
+    EXPECT_EQ(r.result.status, 0);
+    EXPECT_EQ(r.calls, (std::vector<std::string>{
+                           "load_audio_file x.wav", "asr construct", "asr load m KELVO_USE_VRAM=1", "aligner construct",
+                           "aligner load a", "asr vocabulary 20 bytes", "aligner vocabulary 20 bytes",
+                           "transcribe at 0 n 16000 chunk 1024 language [] threads 4 flags 00",
+                           "align at 0 n 16000 text [yes] language [en]", "aligner destroy", "asr destroy" }));
+}

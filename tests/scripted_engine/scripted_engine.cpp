@@ -176,6 +176,13 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
     return result;
 }
 
+vocabulary_result KelvoASR::set_vocabulary(const std::string & text) {
+    log_call("asr vocabulary " + std::to_string(text.size()) + " bytes");
+    vocabulary_result result;
+    result.success = true;
+    return result;
+}
+
 ForcedAligner::ForcedAligner() : pimpl(new impl) {
     log_call("aligner construct");
 }
@@ -191,6 +198,11 @@ bool ForcedAligner::load_model(const std::string & path) {
 
 const std::string & ForcedAligner::last_error() const {
     return pimpl->error;
+}
+
+bool ForcedAligner::add_vocabulary(const std::string & text) {
+    log_call("aligner vocabulary " + std::to_string(text.size()) + " bytes");
+    return true;
 }
 
 alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, const std::string & text,
@@ -212,8 +224,8 @@ alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, 
         while (in >> item) {
             size_t a = item.find('@');
             size_t b = item.find('@', a + 1);
-            result.words.push_back({ decode(item.substr(0, a)), std::stof(item.substr(a + 1, b - a - 1)),
-                                     std::stof(item.substr(b + 1)) });
+            result.words.push_back(
+                { decode(item.substr(0, a)), std::stof(item.substr(a + 1, b - a - 1)), std::stof(item.substr(b + 1)) });
         }
         result.success = true;
     } else {
