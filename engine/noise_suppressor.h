@@ -1,6 +1,6 @@
-// Noise suppression in front of recognition: a segment's steady background noise is lowered before it is
-// cut into pieces and decoded, by as much as its signal-to-noise ratio calls for. Private to the engine (no
-// signal library types here, so the tests can use the rule directly).
+// Noise suppression in front of recognition: a segment's steady background noise is lowered before its
+// pieces are decoded, by as much as its signal-to-noise ratio calls for. Private to the engine (no signal
+// library types here, so the tests can use the rule directly).
 
 #pragma once
 
