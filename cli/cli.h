@@ -35,6 +35,9 @@ struct RunOptions {
     std::string extra_words; // --extra-words: extra-words file; not read when empty
     std::string turns;       // --turns: turns file; not read when empty
     std::string vocabulary;  // --vocabulary: the user's words and phrases; not read when empty
+
+    // --denoise: "off" turns noise suppression off; any other value, or none, leaves it on
+    bool denoise = true;
 };
 
 // Moves `pos` onto the next argument and returns it; at the last argument returns "" and leaves `pos`.

@@ -105,6 +105,7 @@ int run(int argc, const char * const * argv) {
         params.n_threads        = opts.threads;
         params.keep_noise_words = false;
         params.print_log        = false;
+        params.denoise          = opts.denoise;
         const kelvo_asr::transcribe_result heard =
             asr.transcribe(samples.data() + segment.start, segment.end - segment.start, params);
         if (!heard.success) {

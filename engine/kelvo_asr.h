@@ -63,6 +63,7 @@ struct transcribe_params {
     int32_t     n_threads        = 4;     // threads that decode pieces at once; below 1 means 1; see Threads
     bool        keep_noise_words = false; // true: keep noise words ("[NOISE]", "<sil>") and hesitations in the text
     bool        print_log        = true;  // true: the decoder's log of this call goes to standard error
+    bool        denoise          = true;  // true: the segment's noise is lowered first, as much as its level calls for
 };
 
 struct transcribe_result {
@@ -86,10 +87,12 @@ class KelvoASR {
 
     // Recognises `n_samples` samples at 16 kHz: the segment is cut at its pauses, stretches without speech
     // are left out, and each piece is decoded as an utterance of its own, its cepstral mean taken from the
-    // piece and its noise estimate from the piece and the 3 s of the segment before it. Hesitations ("um",
-    // "uh", "er", "ah", "hmm") are recognised as such and left out of the text like noise words. `success`
-    // is false only when no model is loaded or a decoder fails (a decoder that stopped on a fault is
-    // dropped); silence and noise without speech give success with an empty text.
+    // piece and its noise estimate from the piece and the 3 s of the segment before it. With `denoise`, a
+    // segment whose noise floor lies close under its speech is first cleaned as a whole (the cut is made on
+    // the samples as given); a clean one is decoded as it is. Hesitations ("um", "uh", "er", "ah", "hmm")
+    // are recognised as such and left out of the text like noise words. `success` is false only when no
+    // model is loaded or a decoder fails (a decoder that stopped on a fault is dropped); silence and noise
+    // without speech give success with an empty text.
     transcribe_result transcribe(const float * samples, int32_t n_samples, const transcribe_params & params);
 
     // Makes the entries of a vocabulary text (UTF-8, one word or phrase of up to 6 words a line; after a

@@ -97,6 +97,14 @@ void split_group(const std::vector<frame_run> & runs, size_t from, size_t to,
 
 } // namespace
 
+sound_levels measure_levels(const float * samples, int32_t n_samples, int32_t floor_at, int32_t speech_at) {
+    if (samples == nullptr || n_samples <= 0) {
+        return {};
+    }
+    const std::vector<double> levels = frame_levels(samples, n_samples);
+    return { percentile(levels, floor_at), percentile(levels, speech_at) };
+}
+
 std::vector<speech_piece> cut_at_pauses(const float * samples, int32_t n_samples) {
     if (samples == nullptr || n_samples <= 0) {
         return {};

@@ -30,6 +30,16 @@ constexpr int32_t floor_percentile  = 5;     // the noise floor: this percentile
 constexpr int32_t loud_percentile   = 99;    // the loudest frames: this one
 } // namespace pause_rule
 
+// A segment's loudness, in dB (full scale 1.0) of its 10 ms frame levels.
+struct sound_levels {
+    double floor_db  = -120.0; // the noise floor: a low percentile of the frame levels
+    double speech_db = -120.0; // the speech level: a high percentile of the frame levels
+};
+
+// Measures the noise floor and speech level of `n_samples` samples (NaN and infinities read as 0) at the
+// given percentiles of the frame levels; both -120 dB when there are no samples.
+sound_levels measure_levels(const float * samples, int32_t n_samples, int32_t floor_at, int32_t speech_at);
+
 // Cuts `n_samples` samples (16 kHz; NaN and infinities read as 0) into the pieces to decode, in order,
 // neither overlapping nor empty. Empty when there is no speech: digital silence or steady noise alone.
 std::vector<speech_piece> cut_at_pauses(const float * samples, int32_t n_samples);

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 packages=(
     build-essential cmake pkg-config nodejs npm
     libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx
-    libsndfile1-dev libespeak-ng-dev
+    libsndfile1-dev libespeak-ng-dev libspeexdsp-dev
     libgtest-dev libbenchmark-dev
     pocketsphinx-testdata espeak-ng sox
     clang libclang-rt-14-dev

@@ -116,4 +116,12 @@ TEST(ScanOptions, ThreadCountReadsLikeAtoiAndNeverDropsBelowOne) {
     }
 }
 
+TEST(ScanOptions, DenoiseIsOnUnlessTheValueIsOff) {
+    EXPECT_TRUE(scan({}).denoise);
+    EXPECT_FALSE(scan({ "--denoise", "off" }).denoise);
+    EXPECT_TRUE(scan({ "--denoise", "off", "--denoise", "on" }).denoise);
+    EXPECT_TRUE(scan({ "--denoise", "OFF" }).denoise); // values are exact, as for every option
+    EXPECT_TRUE(scan({ "--denoise" }).denoise);
+}
+
 } // namespace

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <random>
 
 namespace {
 
@@ -81,6 +82,36 @@ TEST_F(Recognizer, SameResultForAnyThreadCountChunkSizeAndHistory) {
         EXPECT_EQ(r.text, first.text);
         EXPECT_EQ(r.word_frames, first.word_frames);
     }
+}
+
+// Noisy audio is cleaned once per segment before its pieces are shared out: still the same words for any
+// thread count.
+TEST_F(Recognizer, NoisyAudioGivesTheSameResultForAnyThreadCount) {
+    ASSERT_GE(clips.size(), 3u);
+    std::vector<float> recording; // three pieces
+    for (size_t k = 0; k < 3; k++) {
+        recording.insert(recording.end(), clips[k].samples.begin(), clips[k].samples.end());
+        recording.insert(recording.end(), 16000, 0.0f);
+    }
+    std::mt19937                    rng(11);
+    std::normal_distribution<float> gauss(0.0f, 0.01f); // about 20 dB below the speech
+    for (float & s : recording) {
+        s += gauss(rng);
+    }
+    const auto                   n   = static_cast<int32_t>(recording.size());
+    kelvo_asr::transcribe_params one = quiet();
+    one.n_threads                    = 1;
+    kelvo_asr::transcribe_result r1  = asr->transcribe(recording.data(), n, one);
+    ASSERT_TRUE(r1.success) << r1.error;
+    ASSERT_GE(split_on_spaces(r1.text).size(), 15u);
+    kelvo_asr::transcribe_params three = quiet();
+    three.n_threads                    = 3;
+    kelvo_asr::transcribe_result r3    = asr->transcribe(recording.data(), n, three);
+    EXPECT_EQ(r3.text, r1.text);
+    EXPECT_EQ(r3.word_frames, r1.word_frames);
+    kelvo_asr::transcribe_params off = one;
+    off.denoise                      = false;
+    EXPECT_NE(asr->transcribe(recording.data(), n, off).word_frames, r1.word_frames) << "the noise was not cleaned";
 }
 
 // A decoder that faults (here: its mixture weights, mapped from a file, cut short under it) fails the call
