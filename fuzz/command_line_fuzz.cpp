@@ -42,6 +42,8 @@ RunOptions expected_options(const std::vector<std::string> & args) {
             field = &opts.extra_words;
         } else if (a == "--turns") {
             field = &opts.turns;
+        } else if (a == "--vocabulary") {
+            field = &opts.vocabulary;
         } else if (a == "--threads") {
             opts.threads = expected_threads(value);
         } else if (a == "--denoise") {
@@ -92,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t * data, size_t size) {
     FUZZ_CHECK(got.language == want.language);
     FUZZ_CHECK(got.extra_words == want.extra_words);
     FUZZ_CHECK(got.turns == want.turns);
+    FUZZ_CHECK(got.vocabulary == want.vocabulary);
     FUZZ_CHECK(got.denoise == want.denoise);
 
     // The thread count of every argument read on its own, embedded 0 bytes included.
