@@ -10,7 +10,7 @@ namespace kelvo_asr {
 
 namespace {
 
-constexpr size_t   longest_header      = 64 * 1024;
+constexpr size_t   longest_header      = size_t{ 64 } * 1024;
 constexpr size_t   longest_header_line = 4000; // the library reads each header word into a 4096-byte buffer
 constexpr int      most_header_values  = 32;
 constexpr uint32_t byte_order_mark     = 0x11223344;

@@ -61,7 +61,7 @@ std::string check_trie_language_model(std::string_view bytes) {
     // The quantisation tables, the unigrams and the packed higher orders, in the reader's order.
     uint64_t need = 0;
     if (order > 1) {
-        need += 4 + (static_cast<uint64_t>(order) - 2) * (2 << 16) * 4 + (1 << 16) * 4;
+        need += 4 + (static_cast<uint64_t>(order) - 2) * (uint64_t{ 2 } << 16) * 4 + (uint64_t{ 1 } << 16) * 4;
     }
     need += (uint64_t{ counts[0] } + 1) * unigram_bytes;
     if (order > 1) {
