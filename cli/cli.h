@@ -18,6 +18,12 @@ void report_progress(double fraction, const char * stage);
 // Writes {"error":"<escaped message>"} and a line feed to standard output. Returns the exit status 1.
 int report_error(const std::string & message);
 
+// Until `disarm_stop_report`, an exit() or abort() anywhere in the process writes {"error":"<escaped
+// message>"} and a line feed to standard output and ends it with status 1, nothing else written. For calls
+// into a library that may end the process; nothing else may write to standard output while armed.
+void arm_stop_report(const std::string & message);
+void disarm_stop_report();
+
 // Returns the body of a JSON string for the bytes of `text`: \t \n \r \" \\ escaped, other bytes below
 // 0x20 as \u00xx, every other byte unchanged.
 std::string json_escape(const std::string & text);

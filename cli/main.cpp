@@ -59,14 +59,23 @@ int run(int argc, const char * const * argv) {
     }
     report_device();
 
+    // The engine checks the model files before its library reads them; a damage no check foresees can
+    // still make the library end the process, which then leaves this text as the run's error object.
+    const std::string stopped = "the decoder library stopped the run while reading the model in ";
     preread_file(opts.asr);
     kelvo_asr::KelvoASR asr;
-    if (!asr.load_model(opts.asr)) {
+    arm_stop_report("could not load the speech model: " + stopped + opts.asr + " (are its files damaged?)");
+    const bool asr_loaded = asr.load_model(opts.asr);
+    disarm_stop_report();
+    if (!asr_loaded) {
         return report_error("could not load the speech model: " + asr.last_error());
     }
     preread_file(opts.aligner);
     kelvo_asr::ForcedAligner aligner;
-    if (!aligner.load_model(opts.aligner)) {
+    arm_stop_report("could not load the aligner: " + stopped + opts.aligner + " (are its files damaged?)");
+    const bool aligner_loaded = aligner.load_model(opts.aligner);
+    disarm_stop_report();
+    if (!aligner_loaded) {
         return report_error("could not load the aligner: " + aligner.last_error());
     }
     if (!vocabulary.empty()) {

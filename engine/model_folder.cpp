@@ -2,6 +2,7 @@
 // decoder library reads first are sound.
 
 #include "engine/model_folder.h"
+#include "engine/model_files_check.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -48,7 +49,7 @@ bool file_starts_with(const fs::path & path, const std::string & head) {
 }
 
 // The decoder library ends the process on some malformed model files instead of failing, so the parts it
-// reads first are checked here: each must exist and carry its format's header.
+// reads are checked here: each must exist and carry its format's header, then be sound throughout.
 bool acoustic_model_is_sound(const std::string & folder, std::string & error) {
     const fs::path dir(folder);
     if (!file_starts_with(dir / "mdef", "BMDF") && !file_starts_with(dir / "mdef", "0.3")) {
@@ -66,7 +67,7 @@ bool acoustic_model_is_sound(const std::string & folder, std::string & error) {
         error = "the acoustic model in " + folder + " has no mixture weights (sendump or mixture_weights)";
         return false;
     }
-    return true;
+    return check_acoustic_model_files(folder, error);
 }
 
 } // namespace
@@ -131,7 +132,8 @@ bool check_model_files(const model_files & files, const std::string & folder, bo
         error = "no pronunciation dictionary (*.dict) in " + folder;
         return false;
     }
-    return acoustic_model_is_sound(files.acoustic_model, error);
+    return acoustic_model_is_sound(files.acoustic_model, error) &&
+           (!need_language_model || check_language_model_file(files.language_model, error));
 }
 
 } // namespace kelvo_asr

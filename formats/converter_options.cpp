@@ -30,6 +30,11 @@ OptionsRead parse_converter_options(const std::vector<std::string> & args) {
     bool        have_input  = false;
     for (size_t i = 0; i < args.size(); i++) {
         const std::string & arg = args[i];
+        if (arg == "--help") {
+            read.options.help = true;
+            read.error.clear();
+            return read;
+        }
         if (arg == "--drop-added") {
             read.options.drop_added = true;
             continue;

@@ -137,6 +137,7 @@ struct ConverterOptions {
     std::string audio;               // --audio: the recording, for the TextGrid's length and the page's player
     bool        drop_added  = false; // --drop-added: leave out restored fillers
     bool        embed_audio = false; // --embed-audio: the page carries the recording itself
+    bool        help        = false; // --help: print the usage and do nothing else
 };
 
 // The command line read back: the options, or why it is not a valid one.
@@ -145,5 +146,5 @@ struct OptionsRead {
     std::string      error; // "" when the command line is valid
 };
 
-// Reads the arguments after the program name.
+// Reads the arguments after the program name. "--help" anywhere before an error gives `help` and no error.
 OptionsRead parse_converter_options(const std::vector<std::string> & args);

@@ -17,7 +17,7 @@ constexpr double max_seconds = 1e9;
 constexpr double no_time = std::numeric_limits<double>::quiet_NaN();
 
 // The parser's message without its "[json.exception.parse_error.101] " tag.
-std::string parse_message(const json::parse_error & e) {
+std::string parse_message(const json::exception & e) {
     std::string  text = e.what();
     const size_t at   = text.find("] ");
     return at == std::string::npos ? text : text.substr(at + 2);
@@ -85,7 +85,8 @@ DocumentRead read_words_document(std::string_view bytes) {
     try {
         // The tool passes word bytes through unchanged, so its documents need not be valid UTF-8.
         document = json::parse(repair_utf8(bytes));
-    } catch (const json::parse_error & e) {
+    } catch (const json::exception & e) {
+        // A parse error, or a number too large for a double (which the library reports as out of range).
         read.error = "not valid JSON: " + parse_message(e);
         return read;
     }

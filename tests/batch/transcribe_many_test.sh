@@ -147,13 +147,20 @@ mkdir "$read_only"
 cp "$out/plain.json" "$read_only/plain.json"
 chmod a-w "$read_only"
 as_user=()
+run_script=$script
 if ((EUID == 0)); then
-    # Root writes anywhere: this check runs as an unprivileged user, who may read the test's folders.
+    # Root writes anywhere: this check runs as an unprivileged user, who may read the test's folders but
+    # perhaps not the checkout (a clone in a private home folder), so it runs a copy of the script from the
+    # test's folder, started there.
+    mkdir -p "$work/copy/scripts"
+    cp "$script" "$work/copy/scripts/"
+    run_script="$work/copy/scripts/${script##*/}"
     chmod -R a+rX "$work"
     as_user=(setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups --)
 fi
 status=0
-"${as_user[@]}" bash "$script" "$in" "$read_only" --model "$model" >"$work/run.out" 2>"$work/run.err" || status=$?
+(cd "$work" && "${as_user[@]}" bash "$run_script" "$in" "$read_only" --model "$model") >"$work/run.out" \
+    2>"$work/run.err" || status=$?
 [[ "$status" == 2 ]] && grep -qF "cannot write to the output folder $read_only" "$work/run.err" ||
     fail "read-only output folder: status $status, $(cat "$work/run.err")"
 cmp -s "$out/plain.json" "$read_only/plain.json" || fail "read-only output folder: a document was lost"

@@ -51,6 +51,17 @@ TEST(TavrikWords, RefusesErrorObjectsBadDocumentsAndBadCommandLinesWithStatusOne
     }
 }
 
+TEST(TavrikWords, HelpPrintsTheUsageOnStandardOutput) {
+    for (const std::vector<std::string> & args :
+         { std::vector<std::string>{ "--help" }, { "--format", "srt", "--help", "missing.json" } }) {
+        const ProcessResult r = run_words(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.rfind("usage: tavrik-words --format srt|vtt|textgrid|tsv", 0), 0u) << r.out;
+        EXPECT_EQ(r.out.back(), '\n');
+        EXPECT_EQ(r.err, "");
+    }
+}
+
 TEST(TavrikWords, ConvertsAFileOrStandardInput) {
     const std::string dir      = make_temp_dir();
     const std::string document = "{\"words\":[{\"text\":\"so\",\"start\":0.120,\"end\":0.500,\"who\":\"P\"},"

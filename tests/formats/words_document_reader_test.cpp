@@ -56,6 +56,7 @@ TEST(WordsDocumentReader, RefusesAnythingElseWithAClearMessage) {
         { "", "not valid JSON: " },
         { "{\"words\":[{\"text\":\"a\",\"start\":0.1,\"end\":0.2}", "not valid JSON: " },
         { "{\"words\":[]}\n{\"words\":[]}\n", "not valid JSON: " },
+        { "{\"words\":[{\"text\":\"a\",\"start\":1e999,\"end\":0.2}]}", "not valid JSON: number overflow" },
         { "[]", "not a words document: not a JSON object" },
         { "{}", "not a words document: no \"words\" list" },
         { "{\"words\":{}}", "not a words document: \"words\" is not a list" },
