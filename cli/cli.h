@@ -34,6 +34,9 @@ struct RunOptions {
     std::string language;    // --language: handed to every recognition call
     std::string extra_words; // --extra-words: extra-words file; not read when empty
     std::string turns;       // --turns: turns file; not read when empty
+
+    // --adapt: "off" turns adaptation to each voice off; any other value leaves it on
+    bool adapt = true;
 };
 
 // Moves `pos` onto the next argument and returns it; at the last argument returns "" and leaves `pos`.

@@ -34,6 +34,8 @@ RunOptions scan_options(int argc, const char * const * argv) {
             opts.extra_words = next_arg(argc, argv, i);
         } else if (std::strcmp(arg, "--turns") == 0) {
             opts.turns = next_arg(argc, argv, i);
+        } else if (std::strcmp(arg, "--adapt") == 0) {
+            opts.adapt = next_arg(argc, argv, i) != "off";
         }
     }
     return opts;
