@@ -13,11 +13,11 @@ namespace {
 // Posteriors below this are left out: they change nothing measurable and cost most of the time.
 constexpr float min_posterior = 1e-4f;
 
-double log_sum_exp(const float * v, size_t n) {
+float log_sum_exp(const float * v, size_t n) {
     const float top = *std::max_element(v, v + n);
-    double      sum = 0;
+    float       sum = 0;
     for (size_t i = 0; i < n; i++) {
-        sum += std::exp(static_cast<double>(v[i] - top));
+        sum += std::exp(v[i] - top);
     }
     return top + std::log(sum);
 }
@@ -92,7 +92,8 @@ void accumulate_words(const gaussian_model & model, const float * features, int3
                                 scores.data() + (t * n_phones + p) * per_state);
             }
         }
-        // State scores: the weighted sum of each stream's Gaussians, streams multiplied.
+        // State scores for the alignment: each stream's best weighted Gaussian, streams multiplied (the
+        // mixture's sum is left to the posteriors below, which need it for one state a frame only).
         std::vector<float> state_score(n_t * n_states);
         weighted.resize(n_d);
         for (size_t t = 0; t < n_t; t++) {
@@ -100,15 +101,16 @@ void accumulate_words(const gaussian_model & model, const float * features, int3
                 const size_t  p   = s / model.states_per_phone;
                 const size_t  sen = w.phones[p] * model.states_per_phone + s % model.states_per_phone;
                 const float * g   = scores.data() + (t * n_phones + p) * per_state;
-                double        sum = 0;
+                float         sum = 0;
                 for (size_t f = 0; f < n_streams; f++) {
-                    const float * lw = model.log_weights.data() + (sen * n_streams + f) * n_d;
+                    const float * lw  = model.log_weights.data() + (sen * n_streams + f) * n_d;
+                    float         top = worst;
                     for (size_t d = 0; d < n_d; d++) {
-                        weighted[d] = g[f * n_d + d] + lw[d];
+                        top = std::max(top, g[f * n_d + d] + lw[d]);
                     }
-                    sum += log_sum_exp(weighted.data(), n_d);
+                    sum += top;
                 }
-                state_score[t * n_states + s] = static_cast<float>(sum);
+                state_score[t * n_states + s] = sum;
             }
         }
         // Left to right through the states, staying or moving on by one each frame.
@@ -149,7 +151,7 @@ void accumulate_words(const gaussian_model & model, const float * features, int3
                 const size_t  len   = model.stream_len[f];
                 const float * o     = x + model.stream_offset[f];
                 for (size_t d = 0; d < n_d; d++) {
-                    const auto post = static_cast<float>(std::exp(weighted[d] - total));
+                    const float post = std::exp(weighted[d] - total);
                     if (post < min_posterior) {
                         continue;
                     }

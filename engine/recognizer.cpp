@@ -185,8 +185,10 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
 
     speaker_adaptation & adaptation = pimpl->adaptation;
     voice_state *        voice = params.adapt && adaptation.available ? &adaptation.voices[params.speaker] : nullptr;
+    // Statistics are gathered until the voice's transform has settled.
+    const bool                           gather = voice != nullptr && voice->heard.frames < adaptation_rule::max_frames;
     std::vector<std::vector<heard_word>> heard(pieces.size());
-    std::vector<gaussian_stats>          stats(voice != nullptr ? pieces.size() : 0);
+    std::vector<gaussian_stats>          stats(gather ? pieces.size() : 0);
 
     // Decodes the pieces `which` (in order), longest first so that the threads finish close together, with
     // the decoders set to `as_voice`'s transform; gathers each piece's statistics when a voice is adapted.
@@ -224,7 +226,7 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
             job_outcome done =
                 decode_piece(ps, pcm.data() + p.start, static_cast<size_t>(p.end - p.start), pcm.data() + warm_from,
                              static_cast<size_t>(warm_to - warm_from), params.keep_noise_words, heard[k]);
-            if (done.ok && voice != nullptr) {
+            if (done.ok && gather) {
                 std::vector<word_frames> words;
                 for (const heard_word & w : heard[k]) {
                     words.push_back({ w.entry, w.frame, w.last });
@@ -272,7 +274,7 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
         result.error = outcome.error;
         return result;
     }
-    if (voice != nullptr) {
+    if (gather) {
         for (size_t k = 0; k < pieces.size(); k++) {
             add_stats(voice->heard, stats[k]);
         }
