@@ -21,7 +21,7 @@ namespace kelvo_asr {
 // When a voice gets a transform, and how strongly it is held to the identity.
 namespace adaptation_rule {
 constexpr int64_t min_frames   = 1000;  // aligned frames of words (10 ms each) before a voice has a transform
-constexpr double  prior_frames = 500;   // the identity's weight, in frames of statistics
+constexpr double  prior_frames = 100;   // the identity's weight, in frames of statistics
 constexpr int64_t max_frames   = 30000; // frames after which a voice's transform is left as it is
 } // namespace adaptation_rule
 
