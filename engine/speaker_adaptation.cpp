@@ -204,6 +204,7 @@ void update_voice(const gaussian_model & model, voice_state & voice) {
 
 bool install_voice(decoder_pool & pool, speaker_adaptation & adaptation, const std::string & name,
                    const voice_state * voice) {
+    const int32_t               before  = adaptation.installed_version;
     const bool                  own     = voice == nullptr || voice->transform.empty();
     const int32_t               version = own ? -1 : voice->version;
     const bool                  same    = own ? adaptation.installed_version == -1
@@ -234,7 +235,10 @@ bool install_voice(decoder_pool & pool, speaker_adaptation & adaptation, const s
     }
     ps_mllr_t * mllr = make_mllr(own ? identity : voice->transform);
     if (mllr == nullptr) {
-        return false;
+        // No transform file can be written: adaptation is given up for the model, which costs nothing as long
+        // as the decoders still hold its own means.
+        adaptation.available = false;
+        return before == -1;
     }
     bool ok = true;
     for (ps_decoder_t * d : targets) {

@@ -72,8 +72,9 @@ bool piece_statistics(ps_decoder_t * ps, const gaussian_model & model, const int
 void update_voice(const gaussian_model & model, voice_state & voice);
 
 // Sets every decoder of `pool` to the transform of `voice` (named `name`), or to the model's own means
-// when `voice` is nullptr or has no transform. Returns false when the library refuses; the decoders then
-// hold the model's own means if that could be restored.
+// when `voice` is nullptr or has no transform. When no transform file can be written, adaptation is made
+// unavailable and the call succeeds if the decoders still hold the model's own means. Returns false when
+// the library refuses.
 bool install_voice(decoder_pool & pool, speaker_adaptation & adaptation, const std::string & name,
                    const voice_state * voice);
 
