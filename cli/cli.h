@@ -44,6 +44,8 @@ struct RunOptions {
 
     // --denoise: "off" turns noise suppression off; any other value, or none, leaves it on
     bool denoise = true;
+    // --adapt: "off" turns adaptation to each voice off; any other value, or none, leaves it on
+    bool adapt = true;
 };
 
 // Moves `pos` onto the next argument and returns it; at the last argument returns "" and leaves `pos`.

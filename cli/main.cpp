@@ -102,12 +102,9 @@ int run(int argc, const char * const * argv) {
         segments = plan_segments(turns, samples, rate);
     } // the turns are needed only for planning
 
-    std::vector<TimedWord> timed_words;
-    const size_t           n = segments.size();
-    for (size_t j = 0; j < n; j++) {
-        const Segment & segment = segments[j];
-        report_progress(static_cast<double>(j) / static_cast<double>(n), "transcribing");
-
+    // Each voice (a turn label, or the whole recording without turns) is learned from the start of its
+    // first segments before any of its words are decoded for the text; the engine skips voices it knows.
+    auto segment_params = [&](const Segment & segment, bool listen_only) {
         kelvo_asr::transcribe_params params;
         params.chunk_samples    = 1024;
         params.language         = opts.language;
@@ -115,6 +112,28 @@ int run(int argc, const char * const * argv) {
         params.keep_noise_words = false;
         params.print_log        = false;
         params.denoise          = opts.denoise;
+        params.adapt            = opts.adapt;
+        params.speaker          = segment.label == 0 ? std::string() : std::string(1, segment.label);
+        params.listen_only      = listen_only;
+        return params;
+    };
+    if (opts.adapt) {
+        for (const Segment & segment : segments) {
+            const kelvo_asr::transcribe_result learned = asr.transcribe(
+                samples.data() + segment.start, segment.end - segment.start, segment_params(segment, true));
+            if (!learned.success) {
+                return report_error("transcription failed: " + learned.error);
+            }
+        }
+    }
+
+    std::vector<TimedWord> timed_words;
+    const size_t           n = segments.size();
+    for (size_t j = 0; j < n; j++) {
+        const Segment & segment = segments[j];
+        report_progress(static_cast<double>(j) / static_cast<double>(n), "transcribing");
+
+        const kelvo_asr::transcribe_params params = segment_params(segment, false);
         const kelvo_asr::transcribe_result heard =
             asr.transcribe(samples.data() + segment.start, segment.end - segment.start, params);
         if (!heard.success) {

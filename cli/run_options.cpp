@@ -38,6 +38,8 @@ RunOptions scan_options(int argc, const char * const * argv) {
             opts.vocabulary = next_arg(argc, argv, i);
         } else if (std::strcmp(arg, "--denoise") == 0) {
             opts.denoise = next_arg(argc, argv, i) != "off";
+        } else if (std::strcmp(arg, "--adapt") == 0) {
+            opts.adapt = next_arg(argc, argv, i) != "off";
         }
     }
     return opts;

@@ -14,6 +14,12 @@
 // object destroyed. The threads live only for the length of the call. Their number is bounded by the
 // processors this process may run on and by the number of pieces, so any count is safe to pass. The
 // result is the same, byte for byte, for every thread count. `align` decodes on the calling thread.
+// Adaptation: with `adapt`, the recogniser adapts its acoustic model to each voice, named by `speaker`,
+// from its own words: once it has aligned enough of a voice's words it decodes that voice with a mean
+// transform estimated from them, and refines the transform as more of the voice's words come in. A call
+// with `listen_only` decodes only as much of the segment's start as the voice still needs and returns no
+// words, so that a caller can let a voice be learned before its first words are decoded for the text. What
+// is learned is kept until the model is loaded again; the result depends only on the calls made, in order.
 // One object must not be used by two threads at once. The environment variable KELVO_USE_VRAM is
 // accepted and has no effect: this engine has no GPU path.
 
@@ -64,6 +70,9 @@ struct transcribe_params {
     bool        keep_noise_words = false; // true: keep noise words ("[NOISE]", "<sil>") and hesitations in the text
     bool        print_log        = true;  // true: the decoder's log of this call goes to standard error
     bool        denoise          = true;  // true: the segment's noise is lowered first, as much as its level calls for
+    bool        adapt            = false; // true: adapt the acoustic model to the voice; see Adaptation
+    std::string speaker;                  // the voice's label; calls with the same label share one adaptation
+    bool        listen_only      = false; // true (with `adapt`): only learn the voice from the segment; no text
 };
 
 struct transcribe_result {

@@ -12,6 +12,7 @@
 #include "engine/noise_suppressor.h"
 #include "engine/pause_cutter.h"
 #include "engine/samples.h"
+#include "engine/speaker_adaptation.h"
 #include "engine/vocabulary_model.h"
 #include "engine/word_text.h"
 
@@ -37,10 +38,12 @@ bool is_noise_word(const std::string & w) {
 // long enough for the estimate to settle, short enough to stay local.
 constexpr int32_t warm_up_samples = 3 * 16000;
 
-// A recognised word of a piece: its text and first frame in the piece.
+// A recognised word of a piece: its text, dictionary entry and frames in the piece.
 struct heard_word {
     std::string text;
     int32_t     frame = 0;
+    int32_t     last  = 0;
+    std::string entry;
 };
 
 // Makes a recognition decoder with its language model and the vocabulary `v` (none when null); nullptr
@@ -126,7 +129,7 @@ job_outcome decode_piece(ps_decoder_t * ps, const int16_t * pcm, size_t n_sample
         int sf = 0;
         int ef = 0;
         ps_seg_frames(seg, &sf, &ef);
-        words.push_back({ word, sf });
+        words.push_back({ word, sf, ef, raw });
     }
     return {};
 }
@@ -135,6 +138,7 @@ job_outcome decode_piece(ps_decoder_t * ps, const int16_t * pcm, size_t n_sample
 
 struct KelvoASR::impl {
     decoder_pool                               pool;
+    speaker_adaptation                         adaptation;
     std::string                                language_tag;
     std::string                                error;
     model_files                                files;  // of the loaded model
@@ -145,6 +149,10 @@ struct KelvoASR::impl {
     // false with `why` set when the first cannot be made.
     bool start_pool(std::string & why) {
         release_pool(pool);
+        // Fresh decoders hold the model's own means; a freed decoder's address may come back for a new one.
+        adaptation.holders.clear();
+        adaptation.installed_voice.clear();
+        adaptation.installed_version = -1;
         ps_decoder_t * first = make_recognizer(files, folder, vocabulary.get(), why);
         if (first == nullptr) {
             return false;
@@ -167,6 +175,7 @@ KelvoASR::~KelvoASR() = default;
 
 bool KelvoASR::load_model(const std::string & path) {
     release_pool(pimpl->pool);
+    pimpl->adaptation = {};
     pimpl->language_tag.clear();
     pimpl->folder.clear();
     pimpl->vocabulary.reset();
@@ -181,6 +190,7 @@ bool KelvoASR::load_model(const std::string & path) {
         return false;
     }
     pimpl->language_tag = files.language_tag;
+    prepare_adaptation(pimpl->adaptation, files.acoustic_model);
     return true;
 }
 
@@ -246,27 +256,102 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
     }
     add_noise_floor(pcm); // long digital zeros are features the acoustic model never saw
 
-    // Longest pieces first, so that the threads finish close together.
-    std::vector<size_t> order(pieces.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return pieces[a].end - pieces[a].start > pieces[b].end - pieces[b].start;
-    });
+    speaker_adaptation & adaptation = pimpl->adaptation;
+    voice_state *        voice = params.adapt && adaptation.available ? &adaptation.voices[params.speaker] : nullptr;
+    // Statistics are gathered until the voice's transform has settled.
+    const bool                           gather = voice != nullptr && voice->heard.frames < adaptation_rule::max_frames;
     std::vector<std::vector<heard_word>> heard(pieces.size());
-    route_decoder_log(params.print_log);
-    const job_outcome outcome = run_jobs(pimpl->pool, params.n_threads, order, [&](ps_decoder_t * ps, size_t k) {
-        const speech_piece & p = pieces[k];
-        // The warm-up: the stretch of the segment that ends where the piece starts, or the segment's start.
-        const int32_t n_warm    = std::min(warm_up_samples, n_samples);
-        const int32_t warm_from = std::max(0, p.start - n_warm);
-        const int32_t warm_to   = std::max(p.start, n_warm);
-        return decode_piece(ps, pcm.data() + p.start, static_cast<size_t>(p.end - p.start), pcm.data() + warm_from,
-                            static_cast<size_t>(warm_to - warm_from), params.keep_noise_words, heard[k]);
-    });
-    route_decoder_log(false);
+    std::vector<gaussian_stats>          stats(gather ? pieces.size() : 0);
+
+    // Decodes the pieces `which` (in order), longest first so that the threads finish close together, with
+    // the decoders set to `as_voice`'s transform; gathers each piece's statistics when a voice is adapted.
+    auto decode = [&](const std::vector<size_t> & which, const voice_state * as_voice) -> job_outcome {
+        std::vector<size_t> order = which;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return pieces[a].end - pieces[a].start > pieces[b].end - pieces[b].start;
+        });
+        decoder_pool & pool = pimpl->pool;
+        const auto     make = pool.make;
+        if (adaptation.available) {
+            // Every decoder the call will use is made first, so that all of them hold the same means.
+            const size_t wanted = usable_threads(params.n_threads, order.size());
+            while (pool.decoders.size() < wanted && pool.make) {
+                ps_decoder_t * d = pool.make();
+                if (d == nullptr) {
+                    break;
+                }
+                pool.decoders.push_back(d);
+            }
+            pool.make = nullptr;
+            if (!install_voice(pool, adaptation, params.speaker, as_voice)) {
+                pool.make = make;
+                return { false, false, "the decoder could not be adapted to the voice" };
+            }
+        }
+        route_decoder_log(params.print_log);
+        const job_outcome outcome = run_jobs(pool, params.n_threads, order, [&](ps_decoder_t * ps, size_t k) {
+            const speech_piece & p = pieces[k];
+            // The warm-up: the stretch of the segment that ends where the piece starts, or the segment's start.
+            const int32_t n_warm    = std::min(warm_up_samples, n_samples);
+            const int32_t warm_from = std::max(0, p.start - n_warm);
+            const int32_t warm_to   = std::max(p.start, n_warm);
+            heard[k].clear();
+            job_outcome done =
+                decode_piece(ps, pcm.data() + p.start, static_cast<size_t>(p.end - p.start), pcm.data() + warm_from,
+                             static_cast<size_t>(warm_to - warm_from), params.keep_noise_words, heard[k]);
+            if (done.ok && gather) {
+                std::vector<word_frames> words;
+                for (const heard_word & w : heard[k]) {
+                    words.push_back({ w.entry, w.frame, w.last });
+                }
+                stats[k] = empty_gaussian_stats(adaptation.model);
+                piece_statistics(ps, adaptation.model, pcm.data() + p.start, static_cast<size_t>(p.end - p.start),
+                                 pcm.data() + warm_from, static_cast<size_t>(warm_to - warm_from), words, stats[k]);
+            }
+            return done;
+        });
+        route_decoder_log(false);
+        pool.make = make;
+        return outcome;
+    };
+
+    if (params.listen_only) {
+        // Decodes blocks of pieces from the start until the voice has a transform or the segment ends.
+        size_t next = 0;
+        while (voice != nullptr && voice->transform.empty() && next < pieces.size()) {
+            const int64_t       needed = adaptation_rule::min_frames - voice->learned.frames;
+            std::vector<size_t> block;
+            int64_t             frames = 0;
+            while (next < pieces.size() && (block.empty() || frames < needed)) {
+                frames += (pieces[next].end - pieces[next].start) / pause_rule::frame_samples;
+                block.push_back(next++);
+            }
+            const job_outcome outcome = decode(block, nullptr);
+            if (!outcome.ok) {
+                result.error = outcome.error;
+                return result;
+            }
+            for (const size_t k : block) {
+                add_stats(voice->learned, stats[k]);
+            }
+            update_voice(adaptation.model, *voice);
+        }
+        result.success = true;
+        return result;
+    }
+
+    std::vector<size_t> all(pieces.size());
+    std::iota(all.begin(), all.end(), 0);
+    const job_outcome outcome = decode(all, voice);
     if (!outcome.ok) {
         result.error = outcome.error;
         return result;
+    }
+    if (gather) {
+        for (size_t k = 0; k < pieces.size(); k++) {
+            add_stats(voice->heard, stats[k]);
+        }
+        update_voice(adaptation.model, *voice);
     }
     for (size_t k = 0; k < pieces.size(); k++) {
         const int32_t first_frame = pieces[k].start / pause_rule::frame_samples;

@@ -48,6 +48,8 @@ RunOptions expected_options(const std::vector<std::string> & args) {
             opts.threads = expected_threads(value);
         } else if (a == "--denoise") {
             opts.denoise = value != "off";
+        } else if (a == "--adapt") {
+            opts.adapt = value != "off";
         } else {
             continue;
         }
@@ -96,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t * data, size_t size) {
     FUZZ_CHECK(got.turns == want.turns);
     FUZZ_CHECK(got.vocabulary == want.vocabulary);
     FUZZ_CHECK(got.denoise == want.denoise);
+    FUZZ_CHECK(got.adapt == want.adapt);
 
     // The thread count of every argument read on its own, embedded 0 bytes included.
     const std::string whole(reinterpret_cast<const char *>(data), size);

@@ -93,6 +93,15 @@ TEST(ScanOptions, ValuesAreTakenWhateverTheyLookLike) {
     EXPECT_EQ(o.audio, "x.wav");
 }
 
+// Adaptation is on unless the value is exactly "off"; the last --adapt wins.
+TEST(ScanOptions, AdaptIsOffOnlyForOff) {
+    EXPECT_TRUE(scan({ "--asr", "m" }).adapt);
+    EXPECT_FALSE(scan({ "--adapt", "off" }).adapt);
+    EXPECT_TRUE(scan({ "--adapt", "off", "--adapt", "on" }).adapt);
+    EXPECT_TRUE(scan({ "--adapt", "OFF" }).adapt);
+    EXPECT_TRUE(scan({ "--adapt", "off", "--adapt" }).adapt); // no value: not "off"
+}
+
 TEST(ScanOptions, ThreadCountReadsLikeAtoiAndNeverDropsBelowOne) {
     struct Case {
         std::vector<const char *> args;

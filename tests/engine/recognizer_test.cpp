@@ -114,6 +114,45 @@ TEST_F(Recognizer, NoisyAudioGivesTheSameResultForAnyThreadCount) {
     EXPECT_NE(asr->transcribe(recording.data(), n, off).word_frames, r1.word_frames) << "the noise was not cleaned";
 }
 
+// Adaptation depends only on the calls made: a voice learned and decoded on one thread gives the same words
+// on several. A voice without a transform after another's is decoded with the model's own means again.
+TEST_F(Recognizer, AdaptedWordsAreTheSameForAnyThreadCount) {
+    ASSERT_GE(clips.size(), 2u);
+    std::vector<float> recording; // enough speech for a transform, in pieces for several threads
+    for (const reference_clip & c : clips) {
+        recording.insert(recording.end(), c.samples.begin(), c.samples.end());
+        recording.insert(recording.end(), 16000, 0.0f);
+    }
+    const auto                         n     = static_cast<int32_t>(recording.size());
+    const auto                         n1    = static_cast<int32_t>(clips[1].samples.size());
+    kelvo_asr::transcribe_params       plain = quiet();
+    const kelvo_asr::transcribe_result own   = asr->transcribe(clips[1].samples.data(), n1, plain);
+    ASSERT_TRUE(own.success) << own.error;
+
+    std::vector<kelvo_asr::transcribe_result> results;
+    for (const int32_t threads : { 1, 3 }) {
+        kelvo_asr::KelvoASR fresh;
+        ASSERT_TRUE(fresh.load_model(model_dir())) << fresh.last_error();
+        kelvo_asr::transcribe_params p             = quiet();
+        p.adapt                                    = true;
+        p.speaker                                  = "A";
+        p.n_threads                                = threads;
+        p.listen_only                              = true;
+        const kelvo_asr::transcribe_result learned = fresh.transcribe(recording.data(), n, p);
+        ASSERT_TRUE(learned.success) << learned.error;
+        EXPECT_TRUE(learned.text.empty());
+        p.listen_only = false;
+        results.push_back(fresh.transcribe(recording.data(), n, p));
+        ASSERT_TRUE(results.back().success) << results.back().error;
+        p.speaker                            = "B";
+        const kelvo_asr::transcribe_result b = fresh.transcribe(clips[1].samples.data(), n1, p);
+        EXPECT_EQ(b.text, own.text);
+        EXPECT_EQ(b.word_frames, own.word_frames);
+    }
+    EXPECT_EQ(results[0].text, results[1].text);
+    EXPECT_EQ(results[0].word_frames, results[1].word_frames);
+}
+
 // A decoder that faults (here: its mixture weights, mapped from a file, cut short under it) fails the call
 // with the fault's text; the process lives on and later calls fail the same way.
 TEST_F(Recognizer, FaultInADecoderFailsTheCallAndIsSurvived) {

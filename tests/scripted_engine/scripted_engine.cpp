@@ -9,7 +9,8 @@
 //   transcribe ok LANG TEXT          transcribe fail TEXT          (one line per call, used in order)
 //   align echo                       align fail TEXT               (one line per call, used in order)
 //   align words WORD@START@END ...   (the aligner's answer as given)
-// "align echo" returns every input word, word k from 0.5 k to 0.5 k + 0.25 seconds.
+// "align echo" returns every input word, word k from 0.5 k to 0.5 k + 0.25 seconds. A call that only learns
+// a voice (`listen_only`) succeeds with no words, takes no line and is not logged.
 
 #include "engine/kelvo_asr.h"
 
@@ -158,6 +159,11 @@ const std::string & KelvoASR::last_error() const {
 }
 
 transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples, const transcribe_params & params) {
+    if (params.listen_only) {
+        transcribe_result learned;
+        learned.success = true;
+        return learned;
+    }
     log_call("transcribe at " + std::to_string(samples - script().base) + " n " + std::to_string(n_samples) +
              " chunk " + std::to_string(params.chunk_samples) + " language [" + params.language + "] threads " +
              std::to_string(params.n_threads) + " flags " + std::to_string(params.keep_noise_words) +
