@@ -153,7 +153,7 @@ struct KelvoASR::impl {
         adaptation.holders.clear();
         adaptation.installed_voice.clear();
         adaptation.installed_version = -1;
-        ps_decoder_t * first = make_recognizer(files, folder, vocabulary.get(), why);
+        ps_decoder_t * first         = make_recognizer(files, folder, vocabulary.get(), why);
         if (first == nullptr) {
             return false;
         }
