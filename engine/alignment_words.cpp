@@ -2,10 +2,9 @@
 // words, pronunciations from the synthesiser, and the spoken fillers the grammar allows anywhere.
 
 #include "engine/alignment.h"
+#include "engine/dictionary_lookup.h"
 #include "engine/pronunciation.h"
 #include "engine/word_text.h"
-
-#include <sphinxbase/ckd_alloc.h>
 
 #include <algorithm>
 #include <optional>
@@ -27,17 +26,6 @@ const char * const filler_pronunciations[][2] = {
     { "_f_hmm", "HH M" },
 };
 
-// Phones of a dictionary word, or nullopt when the word is not there.
-std::optional<std::string> lookup(ps_decoder_t * ps, const std::string & word) {
-    char * phones = ps_lookup_word(ps, word.c_str());
-    if (phones == nullptr) {
-        return std::nullopt;
-    }
-    std::string out = phones;
-    ckd_free(phones);
-    return out;
-}
-
 int count_phones(const std::string & phones) {
     return static_cast<int>(split_words(phones).size());
 }
@@ -48,7 +36,7 @@ std::string runtime_word(ps_decoder_t * ps, const std::string & phones) {
     for (char c : phones) {
         name += c == ' ' ? '_' : c;
     }
-    if (lookup(ps, name)) {
+    if (lookup_phones(ps, name)) {
         return name;
     }
     if (ps_add_word(ps, name.c_str(), phones.c_str(), FALSE) < 0) {
@@ -128,7 +116,7 @@ text_word prepare_word(ps_decoder_t * ps, const std::string & token) {
     // Every form the dictionary holds is an alternative.
     std::string trimmed;
     for (const std::string & c : spelling_candidates(key, trimmed)) {
-        if (std::optional<std::string> phones = lookup(ps, c)) {
+        if (std::optional<std::string> phones = lookup_phones(ps, c)) {
             add_name(w, c, count_phones(*phones));
         }
     }
@@ -140,7 +128,7 @@ text_word prepare_word(ps_decoder_t * ps, const std::string & token) {
             std::string phones;
             bool        complete = true;
             for (const std::string & number_word : reading) {
-                std::optional<std::string> p = lookup(ps, number_word);
+                std::optional<std::string> p = lookup_phones(ps, number_word);
                 complete                     = complete && p.has_value();
                 if (p) {
                     phones += (phones.empty() ? "" : " ") + *p;

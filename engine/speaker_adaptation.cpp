@@ -4,8 +4,8 @@
 #include "engine/speaker_adaptation.h"
 
 #include "engine/decoder_guard.h"
+#include "engine/dictionary_lookup.h"
 
-#include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/cmd_ln.h>
 #include <sphinxbase/fe.h>
 #include <sphinxbase/feat.h>
@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 
 namespace kelvo_asr {
@@ -31,14 +32,13 @@ size_t frames_for(size_t n_samples) {
 // The phones of a dictionary entry as indices into the model's phones; empty when the entry is unknown
 // or holds a phone that is not speech (silence, noise).
 std::vector<size_t> entry_phones(ps_decoder_t * ps, const gaussian_model & model, const std::string & entry) {
-    std::vector<size_t> phones;
-    char *              text = ps_lookup_word(ps, entry.c_str());
-    if (text == nullptr) {
+    std::vector<size_t>              phones;
+    const std::optional<std::string> text = lookup_phones(ps, entry);
+    if (!text) {
         return phones;
     }
-    std::istringstream in(text);
-    ckd_free(text);
-    std::string name;
+    std::istringstream in(*text);
+    std::string        name;
     while (in >> name) {
         const auto at = std::find(model.phones.begin(), model.phones.end(), name);
         if (at == model.phones.end() || name == "SIL" || name.front() == '+') {

@@ -3,10 +3,9 @@
 
 #include "engine/vocabulary_model.h"
 
+#include "engine/dictionary_lookup.h"
 #include "engine/pronunciation.h"
 #include "engine/vocabulary.h"
-
-#include <sphinxbase/ckd_alloc.h>
 
 #include <algorithm>
 #include <cmath>
@@ -19,16 +18,6 @@
 namespace kelvo_asr {
 
 namespace {
-
-std::optional<std::string> lookup(ps_decoder_t * ps, const std::string & word) {
-    char * phones = ps_lookup_word(ps, word.c_str());
-    if (phones == nullptr) {
-        return std::nullopt;
-    }
-    std::string out = phones;
-    ckd_free(phones);
-    return out;
-}
 
 // A phone is the model's when the decoder accepts a word made of it alone.
 bool probe_phone(ps_decoder_t * scratch, std::map<std::string, bool> & known, const std::string & phone) {
@@ -92,7 +81,7 @@ std::string model_text(const std::vector<vocabulary_entry> & entries) {
 std::string add_pronunciation(ps_decoder_t * ps, const std::string & word, const std::string & phones, bool & ok) {
     ok               = true;
     std::string name = word;
-    for (int alt = 2; std::optional<std::string> have = lookup(ps, name); alt++) {
+    for (int alt = 2; std::optional<std::string> have = lookup_phones(ps, name); alt++) {
         if (*have == phones) {
             return "";
         }
@@ -117,7 +106,7 @@ prepared_vocabulary prepare_vocabulary(ps_decoder_t * scratch, const std::string
         std::string                  why;
         for (const std::string & w : e.words) {
             const bool given = !e.pronunciations.empty();
-            if (given || lookup(scratch, w) ||
+            if (given || lookup_phones(scratch, w) ||
                 std::any_of(added.begin(), added.end(), [&](const dictionary_word & a) { return a.name == w; })) {
                 continue;
             }
