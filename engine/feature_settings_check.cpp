@@ -56,7 +56,7 @@ bool parse_stream_spec(const std::string & spec, std::vector<int32_t> & lengths)
         }
         return true;
     };
-    std::vector<int32_t> seen;
+    std::vector<bool> seen(1000000, false); // a number has at most 6 digits
     for (;;) {
         int32_t length = 0;
         for (;;) {
@@ -75,12 +75,10 @@ bool parse_stream_spec(const std::string & spec, std::vector<int32_t> & lengths)
                 return false;
             }
             for (int32_t d = first; d <= last; d++) {
-                for (int32_t s : seen) {
-                    if (s == d) {
-                        return false;
-                    }
+                if (seen[static_cast<size_t>(d)]) {
+                    return false;
                 }
-                seen.push_back(d);
+                seen[static_cast<size_t>(d)] = true;
             }
             length += last - first + 1;
             if (at == spec.size() || spec[at] == '/') {

@@ -1,4 +1,5 @@
 #include "engine/kelvo_asr.h"
+#include "engine/model_files_check.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -95,3 +96,16 @@ TEST(LoadModel, CallsWithoutAModelFail) {
 }
 
 } // namespace
+
+// Stream lists read as the library reads them; a range as wide as six digits allow is read at once (a
+// duplicate check once made it quadratic).
+TEST(ModelFileChecks, StreamListsAsTheLibraryReadsThem) {
+    kelvo_asr::feature_streams streams;
+    EXPECT_EQ(kelvo_asr::check_feature_settings("-svspec 0-12/13-25/26-38\n", streams), "");
+    EXPECT_EQ(streams.lengths, (std::vector<int32_t>{ 13, 13, 13 }));
+    EXPECT_EQ(kelvo_asr::check_feature_settings("-svspec 0-999999\n", streams), "");
+    EXPECT_EQ(streams.lengths, (std::vector<int32_t>{ 1000000 }));
+    for (const char * bad : { "-svspec 0-5/3-7\n", "-svspec 5-3\n", "-svspec 0-1000000\n", "-svspec 0-12/\n" }) {
+        EXPECT_EQ(kelvo_asr::check_feature_settings(bad, streams), "its stream list (-svspec) is malformed") << bad;
+    }
+}
