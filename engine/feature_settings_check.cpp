@@ -37,22 +37,22 @@ std::vector<std::string> settings_words(std::string_view bytes) {
     return words;
 }
 
-// True when `spec` is a list of streams ("0-12/13-25/26-38") as the library's parser accepts it; its
+// True when `list` is a list of streams ("0-12/13-25/26-38") as the library's parser accepts it; its
 // streams' lengths go to `lengths`.
-bool parse_stream_spec(const std::string & spec, std::vector<int32_t> & lengths) {
+bool parse_stream_list(const std::string & list, std::vector<int32_t> & lengths) {
     lengths.clear();
     size_t at     = 0;
     auto   number = [&](int32_t & value) {
         const size_t start = at;
-        while (at < spec.size() && spec[at] >= '0' && spec[at] <= '9' && at - start < 6) {
+        while (at < list.size() && list[at] >= '0' && list[at] <= '9' && at - start < 6) {
             at++;
         }
-        if (at == start || (at < spec.size() && spec[at] >= '0' && spec[at] <= '9')) {
+        if (at == start || (at < list.size() && list[at] >= '0' && list[at] <= '9')) {
             return false;
         }
         value = 0;
         for (size_t k = start; k < at; k++) {
-            value = value * 10 + (spec[k] - '0');
+            value = value * 10 + (list[k] - '0');
         }
         return true;
     };
@@ -65,7 +65,7 @@ bool parse_stream_spec(const std::string & spec, std::vector<int32_t> & lengths)
                 return false;
             }
             int32_t last = first;
-            if (at < spec.size() && spec[at] == '-') {
+            if (at < list.size() && list[at] == '-') {
                 at++;
                 if (!number(last)) {
                     return false;
@@ -81,16 +81,16 @@ bool parse_stream_spec(const std::string & spec, std::vector<int32_t> & lengths)
                 seen[static_cast<size_t>(d)] = true;
             }
             length += last - first + 1;
-            if (at == spec.size() || spec[at] == '/') {
+            if (at == list.size() || list[at] == '/') {
                 break;
             }
-            if (spec[at] != ',') {
+            if (list[at] != ',') {
                 return false;
             }
             at++;
         }
         lengths.push_back(length);
-        if (at == spec.size()) {
+        if (at == list.size()) {
             return true;
         }
         at++; // the '/'
@@ -103,18 +103,18 @@ std::string check_feature_settings(std::string_view bytes, feature_streams & str
     streams = {};
     // The library reads the words in pairs, option and value, and ends the process on a stream list, a
     // feature type, a normalisation or a gain control it cannot read.
-    const std::vector<std::string> words        = settings_words(bytes);
-    std::string                    feature_type = "1s_c_d_dd";
-    int32_t                        cepstrum     = 13;
-    bool                           have_spec    = false;
+    const std::vector<std::string> words            = settings_words(bytes);
+    std::string                    feature_type     = "1s_c_d_dd";
+    int32_t                        cepstrum         = 13;
+    bool                           have_stream_list = false;
     for (size_t i = 0; i + 1 < words.size(); i += 2) {
         const std::string & name  = words[i];
         const std::string & value = words[i + 1];
         if (name == "-svspec") {
-            if (!parse_stream_spec(value, streams.lengths)) {
+            if (!parse_stream_list(value, streams.lengths)) {
                 return "its stream list (-svspec) is malformed";
             }
-            have_spec = true;
+            have_stream_list = true;
         } else if (name == "-feat") {
             feature_type = value;
         } else if (name == "-ceplen") {
@@ -149,7 +149,7 @@ std::string check_feature_settings(std::string_view bytes, feature_streams & str
         if (!list) {
             return "its feature type (-feat) is unknown";
         }
-    } else if (!have_spec) {
+    } else if (!have_stream_list) {
         if (known->cepstra > 0 && cepstrum > 0 && cepstrum < 1000) {
             streams.lengths.push_back(known->cepstra * cepstrum);
         } else if (feature_type == "s2_4x") {
