@@ -64,6 +64,24 @@ std::vector<float> silence(double seconds) {
     return std::vector<float>(static_cast<size_t>(seconds * 16000), 0.0f);
 }
 
+// espeak-ng's reading of `text` between `lead` and `tail` seconds of silence, also written to DIR/a.wav;
+// empty when it cannot be made.
+std::vector<float> sentence_in_silence(const std::string & dir, const std::string & text, double lead, double tail) {
+    std::vector<float> speech;
+    int32_t            rate = 0;
+    if (!synthesize_speech(text, "en-us", 150, dir + "/s.wav") || !read_wav_pcm16(dir + "/s.wav", speech, rate)) {
+        return {};
+    }
+    std::vector<float> audio = silence(lead);
+    audio.insert(audio.end(), speech.begin(), speech.end());
+    const std::vector<float> after = silence(tail);
+    audio.insert(audio.end(), after.begin(), after.end());
+    if (!write_wav_pcm16(dir + "/a.wav", audio, 16000)) {
+        return {};
+    }
+    return audio;
+}
+
 // Sample index of the first window of 10 ms whose RMS is above a small floor, at or after `from`.
 size_t speech_onset(const std::vector<float> & s, size_t from) {
     for (size_t at = from; at + 160 <= s.size(); at += 160) {
@@ -100,16 +118,10 @@ TEST(RealEngine, LibriVoxClipsGiveOrderedPlausibleWords) {
 }
 
 TEST(RealEngine, SynthesisedSentenceStartsWhereTheSpeechStarts) {
-    std::string        dir = make_temp_dir();
-    std::vector<float> speech;
-    int32_t            rate = 0;
-    ASSERT_TRUE(synthesize_speech("the weather today is cold and windy near the river", "en-us", 150, dir + "/s.wav"));
-    ASSERT_TRUE(read_wav_pcm16(dir + "/s.wav", speech, rate));
-    std::vector<float> audio = silence(1.5);
-    audio.insert(audio.end(), speech.begin(), speech.end());
-    auto tail = silence(1.0);
-    audio.insert(audio.end(), tail.begin(), tail.end());
-    ASSERT_TRUE(write_wav_pcm16(dir + "/a.wav", audio, 16000));
+    std::string              dir = make_temp_dir();
+    const std::vector<float> audio =
+        sentence_in_silence(dir, "the weather today is cold and windy near the river", 1.5, 1.0);
+    ASSERT_FALSE(audio.empty());
 
     ProcessResult r = run_tool(dir + "/a.wav");
     ASSERT_EQ(r.status, 0) << r.out;
@@ -120,7 +132,7 @@ TEST(RealEngine, SynthesisedSentenceStartsWhereTheSpeechStarts) {
     EXPECT_NEAR(words->front().start, onset, 0.2) << joined_text(*words);
     // The model was trained on human speech: synthetic speech is recognised only in part, but what is
     // recognised lies inside the speech.
-    const double speech_end = (1.5 * 16000 + speech.size()) / 16000.0;
+    const double speech_end = audio.size() / 16000.0 - 1.0; // before the second of silence
     for (const auto & w : *words) {
         EXPECT_GE(w.start, onset - 0.2) << w.text;
         EXPECT_LE(w.end, speech_end + 0.2) << w.text;
@@ -287,16 +299,10 @@ TEST(RealEngine, TurnsLabelEveryWordWithItsSpeaker) {
 // A name the model lacks is heard, and timed, only with a vocabulary naming it; a bad line of the list is
 // reported and the run goes on.
 TEST(RealEngine, NameIsHeardOnlyWithTheVocabulary) {
-    std::string        dir = make_temp_dir();
-    std::vector<float> speech;
-    int32_t            rate = 0;
-    ASSERT_TRUE(synthesize_speech("please ask doctor kelthorpe to call me tomorrow", "en-us", 150, dir + "/s.wav"));
-    ASSERT_TRUE(read_wav_pcm16(dir + "/s.wav", speech, rate));
-    std::vector<float> audio = silence(0.5);
-    audio.insert(audio.end(), speech.begin(), speech.end());
-    auto tail = silence(0.5);
-    audio.insert(audio.end(), tail.begin(), tail.end());
-    ASSERT_TRUE(write_wav_pcm16(dir + "/a.wav", audio, 16000));
+    std::string              dir = make_temp_dir();
+    const std::vector<float> audio =
+        sentence_in_silence(dir, "please ask doctor kelthorpe to call me tomorrow", 0.5, 0.5);
+    ASSERT_FALSE(audio.empty());
     ASSERT_TRUE(write_file(dir + "/v.txt", "Kelthorpe\nbrisvane\tB R IH QQ\n"));
 
     const auto name = [](const std::vector<DocWord> & words) {
