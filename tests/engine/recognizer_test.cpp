@@ -68,7 +68,7 @@ TEST_F(Recognizer, SameResultForAnyThreadCountChunkSizeAndHistory) {
     const struct {
         int32_t threads;
         int32_t chunk;
-    } cases[] = { { 2, 1024 }, { 3, 0 }, { 8, 1 }, { 1, 1 << 20 }, { 1000000, 1024 } };
+    } cases[] = { { 1, 1 << 20 }, { 3, 0 }, { 1000000, 1 } };
     for (const auto & c : cases) {
         SCOPED_TRACE(testing::Message() << c.threads << " threads, chunk " << c.chunk);
         // Another recording in between leaves nothing behind.
