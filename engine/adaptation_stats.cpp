@@ -167,6 +167,14 @@ void accumulate_words(const gaussian_model & model, const float * features, int3
     }
 }
 
+gaussian_stats evidence_stats(const gaussian_model & scoring, const std::vector<piece_evidence> & pieces) {
+    gaussian_stats stats = empty_gaussian_stats(scoring);
+    for (const piece_evidence & p : pieces) {
+        accumulate_words(scoring, p.features.data(), p.n_frames, p.words, stats);
+    }
+    return stats;
+}
+
 std::vector<mllr_stream_stats> transform_stats(const gaussian_model & model, const gaussian_stats & stats) {
     const size_t                   n_streams = model.stream_len.size();
     std::vector<mllr_stream_stats> out;

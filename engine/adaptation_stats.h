@@ -38,6 +38,18 @@ struct word_span {
 void accumulate_words(const gaussian_model & model, const float * features, int32_t n_frames,
                       const std::vector<word_span> & words, gaussian_stats & stats);
 
+// A decoded piece as adaptation sees it: its feature vectors and its recognised words, kept so that its
+// statistics can be gathered again under another transform.
+struct piece_evidence {
+    std::vector<float>     features; // n_frames vectors of gaussian_model::feature_len values
+    int32_t                n_frames = 0;
+    std::vector<word_span> words;
+};
+
+// The statistics of `pieces`, in order, with the posteriors taken under `scoring` (the model itself, or
+// the model with a transform applied), the sums kept in the model's own layout.
+gaussian_stats evidence_stats(const gaussian_model & scoring, const std::vector<piece_evidence> & pieces);
+
 // The per-stream statistics of the mean transform shared by every Gaussian.
 std::vector<mllr_stream_stats> transform_stats(const gaussian_model & model, const gaussian_stats & stats);
 

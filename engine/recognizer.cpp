@@ -241,6 +241,15 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
         result.success = true;
         return result;
     }
+    speaker_adaptation & adaptation = pimpl->adaptation;
+    if (params.listen_only) {
+        const auto known = adaptation.voices.find(params.speaker);
+        if (!params.adapt || !adaptation.available ||
+            (known != adaptation.voices.end() && !known->second.transform.empty())) {
+            result.success = true; // nothing left to learn
+            return result;
+        }
+    }
     // The cut is made on the samples as given: on cleaned ones it came out no better.
     const std::vector<speech_piece> pieces = cut_at_pauses(samples, n_samples);
     if (pieces.empty()) {
@@ -256,11 +265,11 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
     }
     add_noise_floor(pcm); // long digital zeros are features the acoustic model never saw
 
-    speaker_adaptation & adaptation = pimpl->adaptation;
-    voice_state *        voice = params.adapt && adaptation.available ? &adaptation.voices[params.speaker] : nullptr;
+    voice_state * voice = params.adapt && adaptation.available ? &adaptation.voices[params.speaker] : nullptr;
     // Statistics are gathered until the voice's transform has settled.
     const bool                           gather = voice != nullptr && voice->heard.frames < adaptation_rule::max_frames;
     std::vector<std::vector<heard_word>> heard(pieces.size());
+    std::vector<piece_evidence>          evidence(gather ? pieces.size() : 0);
     std::vector<gaussian_stats>          stats(gather ? pieces.size() : 0);
 
     // Decodes the pieces `which` (in order), longest first so that the threads finish close together, with
@@ -288,6 +297,11 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
                 return { false, false, "the decoder could not be adapted to the voice" };
             }
         }
+        // Posteriors are taken under the means the pieces are decoded with.
+        const gaussian_model   adapted = gather && as_voice != nullptr && !as_voice->transform.empty()
+                                             ? transformed_model(adaptation.model, as_voice->transform)
+                                             : gaussian_model{};
+        const gaussian_model & scoring = adapted.means.empty() ? adaptation.model : adapted;
         route_decoder_log(params.print_log);
         const job_outcome outcome = run_jobs(pool, params.n_threads, order, [&](ps_decoder_t * ps, size_t k) {
             const speech_piece & p = pieces[k];
@@ -305,8 +319,12 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
                     words.push_back({ w.entry, w.frame, w.last });
                 }
                 stats[k] = empty_gaussian_stats(adaptation.model);
-                piece_statistics(ps, adaptation.model, pcm.data() + p.start, static_cast<size_t>(p.end - p.start),
-                                 pcm.data() + warm_from, static_cast<size_t>(warm_to - warm_from), words, stats[k]);
+                if (piece_evidence_of(ps, adaptation.model, pcm.data() + p.start, static_cast<size_t>(p.end - p.start),
+                                      pcm.data() + warm_from, static_cast<size_t>(warm_to - warm_from), words,
+                                      evidence[k])) {
+                    accumulate_words(scoring, evidence[k].features.data(), evidence[k].n_frames, evidence[k].words,
+                                     stats[k]);
+                }
             }
             return done;
         });
@@ -333,6 +351,7 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
             }
             for (const size_t k : block) {
                 add_stats(voice->learned, stats[k]);
+                voice->listened.push_back(std::move(evidence[k]));
             }
             update_voice(adaptation.model, *voice);
         }

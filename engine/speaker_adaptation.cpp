@@ -91,6 +91,15 @@ ps_mllr_t * make_mllr(const std::vector<mllr_stream_transform> & transforms) {
     return mllr;
 }
 
+// One mean transform per stream from `stats`, held toward the identity by the prior.
+std::vector<mllr_stream_transform> solve_transform(const gaussian_model & model, const gaussian_stats & stats) {
+    std::vector<mllr_stream_transform> t;
+    for (const mllr_stream_stats & s : transform_stats(model, stats)) {
+        t.push_back(solve_mllr(s, adaptation_rule::prior_frames));
+    }
+    return t;
+}
+
 } // namespace
 
 void prepare_adaptation(speaker_adaptation & adaptation, const std::string & folder) {
@@ -99,9 +108,10 @@ void prepare_adaptation(speaker_adaptation & adaptation, const std::string & fol
     adaptation.available = read_gaussian_model(folder, variance_floor, adaptation.model, ignored);
 }
 
-bool piece_statistics(ps_decoder_t * ps, const gaussian_model & model, const int16_t * pcm, size_t n_samples,
-                      const int16_t * warm_up, size_t n_warm_up, const std::vector<word_frames> & words,
-                      gaussian_stats & stats) {
+bool piece_evidence_of(ps_decoder_t * ps, const gaussian_model & model, const int16_t * pcm, size_t n_samples,
+                       const int16_t * warm_up, size_t n_warm_up, const std::vector<word_frames> & words,
+                       piece_evidence & evidence) {
+    evidence = {};
     std::vector<word_span> spans;
     for (const word_frames & w : words) {
         word_span span{ entry_phones(ps, model, w.entry), w.first, w.last };
@@ -178,7 +188,9 @@ bool piece_statistics(ps_decoder_t * ps, const gaussian_model & model, const int
     if (!completed || !ok || n_out + 1 != ps_get_n_frames(ps)) {
         return false;
     }
-    accumulate_words(model, features.data(), n_out, spans, stats);
+    evidence.features = std::move(features);
+    evidence.n_frames = n_out;
+    evidence.words    = std::move(spans);
     return true;
 }
 
@@ -194,11 +206,15 @@ void update_voice(const gaussian_model & model, voice_state & voice) {
     }
     voice.solved_frames     = from.frames;
     voice.solved_from_heard = from_heard;
-    std::vector<mllr_stream_transform> t;
-    for (const mllr_stream_stats & s : transform_stats(model, from)) {
-        t.push_back(solve_mllr(s, adaptation_rule::prior_frames));
+    voice.transform         = solve_transform(model, from);
+    if (!from_heard) {
+        // The words' states are aligned again under the transform, which places them better.
+        for (int k = 1; k < adaptation_rule::listened_solves; k++) {
+            voice.transform =
+                solve_transform(model, evidence_stats(transformed_model(model, voice.transform), voice.listened));
+        }
     }
-    voice.transform = std::move(t);
+    voice.listened.clear(); // no longer needed: a voice listens only until its first transform
     voice.version++;
 }
 
