@@ -77,10 +77,10 @@ void accumulate_words(const gaussian_model & model, const float * features, int3
     for (const word_span & w : words) {
         const size_t n_phones = w.phones.size();
         const size_t n_states = n_phones * model.states_per_phone;
-        if (n_phones == 0 || w.first < 0 || w.last >= n_frames || w.last < w.first) {
+        if (n_states == 0 || w.first < 0 || w.last >= n_frames || w.last < w.first) {
             continue;
         }
-        const auto n_t = static_cast<size_t>(w.last - w.first + 1);
+        const size_t n_t = static_cast<size_t>(w.last - w.first) + 1;
         if (n_t < n_states) {
             continue;
         }

@@ -303,7 +303,7 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
                                              : gaussian_model{};
         const gaussian_model & scoring = adapted.means.empty() ? adaptation.model : adapted;
         route_decoder_log(params.print_log);
-        const job_outcome outcome = run_jobs(pool, params.n_threads, order, [&](ps_decoder_t * ps, size_t k) {
+        job_outcome outcome = run_jobs(pool, params.n_threads, order, [&](ps_decoder_t * ps, size_t k) {
             const speech_piece & p = pieces[k];
             // The warm-up: the stretch of the segment that ends where the piece starts, or the segment's start.
             const int32_t n_warm    = std::min(warm_up_samples, n_samples);
@@ -366,7 +366,7 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
         result.error = outcome.error;
         return result;
     }
-    if (gather) {
+    if (gather && voice != nullptr) {
         for (size_t k = 0; k < pieces.size(); k++) {
             add_stats(voice->heard, stats[k]);
         }
