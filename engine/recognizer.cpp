@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <memory>
 #include <numeric>
+#include <optional>
 
 namespace kelvo_asr {
 
@@ -298,10 +299,11 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
             }
         }
         // Posteriors are taken under the means the pieces are decoded with.
-        const gaussian_model   adapted = gather && as_voice != nullptr && !as_voice->transform.empty()
-                                             ? transformed_model(adaptation.model, as_voice->transform)
-                                             : gaussian_model{};
-        const gaussian_model & scoring = adapted.means.empty() ? adaptation.model : adapted;
+        std::optional<gaussian_model> adapted;
+        if (gather && as_voice != nullptr && !as_voice->transform.empty()) {
+            adapted = transformed_model(adaptation.model, as_voice->transform);
+        }
+        const gaussian_model & scoring = adapted ? *adapted : adaptation.model;
         route_decoder_log(params.print_log);
         job_outcome outcome = run_jobs(pool, params.n_threads, order, [&](ps_decoder_t * ps, size_t k) {
             const speech_piece & p = pieces[k];

@@ -1,6 +1,6 @@
-// The tool with a damaged model folder: each file the engine reads is cut short or has one byte flipped, at
-// offsets drawn from a fixed seed, and the folder is given as --asr and as --aligner. Whatever the damage,
-// the run ends with exactly one JSON text and status 0 (the library took the file) or 1 (an error object).
+// Damaged model folders: every file the engine reads, cut short or with one byte flipped at reproducible
+// random offsets, passed both as --asr and as --aligner. A caller must always get one JSON text back: the
+// words document with status 0 when the library accepted the file, an error object with status 1 otherwise.
 
 #include "test_support.h"
 
