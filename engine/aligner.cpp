@@ -2,14 +2,14 @@
 // with wider beams and then a word-skipping grammar when the strict search does not finish, and
 // interpolated zero-length times for the words that are still not placed.
 
-#include "engine/alignment.h"
-#include "engine/decoder_config.h"
-#include "engine/decoder_guard.h"
+#include "engine/alignment/alignment.h"
+#include "engine/audio/samples.h"
+#include "engine/decoders/decoder_config.h"
+#include "engine/decoders/decoder_guard.h"
 #include "engine/kelvo_asr.h"
-#include "engine/samples.h"
-#include "engine/vocabulary.h"
-#include "engine/vocabulary_model.h"
-#include "engine/word_text.h"
+#include "engine/lexicon/vocabulary.h"
+#include "engine/lexicon/vocabulary_model.h"
+#include "engine/lexicon/word_text.h"
 
 namespace kelvo_asr {
 

@@ -4,17 +4,17 @@
 // estimate from the piece and the audio just before it), so the words are the same whichever decoder,
 // thread or order decodes a piece.
 
-#include "engine/decoder_config.h"
-#include "engine/decoder_guard.h"
-#include "engine/decoder_pool.h"
+#include "engine/adaptation/speaker_adaptation.h"
+#include "engine/audio/noise_suppressor.h"
+#include "engine/audio/pause_cutter.h"
+#include "engine/audio/samples.h"
+#include "engine/decoders/decoder_config.h"
+#include "engine/decoders/decoder_guard.h"
+#include "engine/decoders/decoder_pool.h"
+#include "engine/decoders/language_model.h"
 #include "engine/kelvo_asr.h"
-#include "engine/language_model.h"
-#include "engine/noise_suppressor.h"
-#include "engine/pause_cutter.h"
-#include "engine/samples.h"
-#include "engine/speaker_adaptation.h"
-#include "engine/vocabulary_model.h"
-#include "engine/word_text.h"
+#include "engine/lexicon/vocabulary_model.h"
+#include "engine/lexicon/word_text.h"
 
 #include <sphinxbase/fe.h>
 

@@ -2,7 +2,7 @@
 // the file. The checks must never read outside the bytes (the sanitizers see to that), and what they
 // accept must carry counts the decoder library can use.
 
-#include "engine/model_files_check.h"
+#include "engine/model_files/model_files_check.h"
 #include "fuzz_support.h"
 
 #include <string_view>

@@ -1,6 +1,6 @@
 // The tool with the real engine, on LibriVox recordings and on speech synthesised with espeak-ng.
 
-#include "engine/pause_cutter.h"
+#include "engine/audio/pause_cutter.h"
 #include "segments/segments.h"
 #include "test_support.h"
 

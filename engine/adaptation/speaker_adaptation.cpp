@@ -1,0 +1,275 @@
+// Per-voice statistics and transforms, and the decoder library's side of adaptation: features computed as
+// the decoder computes them, and transforms handed to the decoders as the library's transform file.
+
+#include "engine/adaptation/speaker_adaptation.h"
+
+#include "engine/decoders/decoder_guard.h"
+#include "engine/lexicon/dictionary_lookup.h"
+
+#include <sphinxbase/cmd_ln.h>
+#include <sphinxbase/fe.h>
+#include <sphinxbase/feat.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <sstream>
+
+namespace kelvo_asr {
+
+namespace {
+
+// The variance floor the decoder applies to the same file, so that scores here match its own.
+constexpr float variance_floor = 1e-4f;
+
+// Frames of a 10 ms shift over `n` samples, with room for the front end's edges.
+size_t frames_for(size_t n_samples) {
+    return n_samples / 160 + 8;
+}
+
+// The phones of a dictionary entry as indices into the model's phones; empty when the entry is unknown
+// or holds a phone that is not speech (silence, noise).
+std::vector<size_t> entry_phones(ps_decoder_t * ps, const gaussian_model & model, const std::string & entry) {
+    std::vector<size_t>              phones;
+    const std::optional<std::string> text = lookup_phones(ps, entry);
+    if (!text) {
+        return phones;
+    }
+    std::istringstream in(*text);
+    std::string        name;
+    while (in >> name) {
+        const auto at = std::find(model.phones.begin(), model.phones.end(), name);
+        if (at == model.phones.end() || name == "SIL" || name.front() == '+') {
+            return {};
+        }
+        phones.push_back(static_cast<size_t>(at - model.phones.begin()));
+    }
+    return phones;
+}
+
+// The library's transform file for `transforms` (one class, every stream), read back by the library;
+// nullptr when it cannot be written or read.
+ps_mllr_t * make_mllr(const std::vector<mllr_stream_transform> & transforms) {
+    std::ostringstream text;
+    text.precision(9);
+    text << "1\n" << transforms.size() << "\n";
+    for (const mllr_stream_transform & t : transforms) {
+        text << t.dim << "\n";
+        for (size_t i = 0; i < t.dim; i++) {
+            for (size_t j = 0; j < t.dim; j++) {
+                text << t.a[i * t.dim + j] << (j + 1 < t.dim ? " " : "\n");
+            }
+        }
+        for (size_t i = 0; i < t.dim; i++) {
+            text << t.b[i] << (i + 1 < t.dim ? " " : "\n");
+        }
+        for (size_t i = 0; i < t.dim; i++) {
+            text << "1" << (i + 1 < t.dim ? " " : "\n");
+        }
+    }
+    const char * dir  = std::getenv("TMPDIR");
+    std::string  path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/kelvo-mllr-XXXXXX";
+    const int    fd   = mkstemp(path.data());
+    if (fd < 0) {
+        return nullptr;
+    }
+    const std::string body    = text.str();
+    bool              written = true;
+    for (size_t done = 0; done < body.size();) {
+        const ssize_t n = write(fd, body.data() + done, body.size() - done);
+        if (n <= 0) {
+            written = false;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+    ps_mllr_t * mllr = written ? ps_mllr_read(path.c_str()) : nullptr;
+    unlink(path.c_str());
+    return mllr;
+}
+
+// One mean transform per stream from `stats`, held toward the identity by the prior.
+std::vector<mllr_stream_transform> solve_transform(const gaussian_model & model, const gaussian_stats & stats) {
+    std::vector<mllr_stream_transform> t;
+    for (const mllr_stream_stats & s : transform_stats(model, stats)) {
+        t.push_back(solve_mllr(s, adaptation_rule::prior_frames));
+    }
+    return t;
+}
+
+} // namespace
+
+void prepare_adaptation(speaker_adaptation & adaptation, const std::string & folder) {
+    adaptation = {};
+    std::string ignored;
+    adaptation.available = read_gaussian_model(folder, variance_floor, adaptation.model, ignored);
+}
+
+bool piece_evidence_of(ps_decoder_t * ps, const gaussian_model & model, const int16_t * pcm, size_t n_samples,
+                       const int16_t * warm_up, size_t n_warm_up, const std::vector<word_frames> & words,
+                       piece_evidence & evidence) {
+    evidence = {};
+    std::vector<word_span> spans;
+    for (const word_frames & w : words) {
+        word_span span{ entry_phones(ps, model, w.entry), w.first, w.last };
+        if (!span.phones.empty()) {
+            spans.push_back(std::move(span));
+        }
+    }
+    if (spans.empty()) {
+        return true;
+    }
+    fe_t *                fe       = ps_get_fe(ps);
+    cmd_ln_t *            config   = ps_get_config(ps);
+    const auto            width    = static_cast<size_t>(fe_get_output_size(fe));
+    const size_t          n_warm   = frames_for(n_warm_up);
+    const size_t          n_frames = frames_for(n_samples);
+    std::vector<mfcc_t>   warm_cep(n_warm * width);
+    std::vector<mfcc_t>   cep(n_frames * width);
+    std::vector<mfcc_t *> warm_rows(n_warm);
+    std::vector<mfcc_t *> rows(n_frames);
+    for (size_t f = 0; f < n_warm; f++) {
+        warm_rows[f] = warm_cep.data() + f * width;
+    }
+    for (size_t f = 0; f < n_frames; f++) {
+        rows[f] = cep.data() + f * width;
+    }
+    std::vector<float> features;
+    int32              n_out = 0;
+    bool               ok    = false;
+    // The decoder's own sequence: a new stream, the warm-up as an utterance of its own, then the piece whole.
+    const bool completed = run_guarded([&] {
+        fe_start_stream(fe);
+        const int16 * in   = warm_up;
+        size_t        left = n_warm_up;
+        int32         got  = static_cast<int32>(n_warm);
+        ok                 = fe_start_utt(fe) >= 0;
+        if (ok && n_warm_up > 0) {
+            ok = fe_process_frames(fe, &in, &left, warm_rows.data(), &got, nullptr) >= 0 &&
+                 fe_end_utt(fe, warm_rows[0], &got) >= 0;
+        }
+        in           = pcm;
+        left         = n_samples;
+        int32 n_cep  = static_cast<int32>(n_frames) - 1;
+        int32 n_tail = 0;
+        ok = ok && fe_start_utt(fe) >= 0 && fe_process_frames(fe, &in, &left, rows.data(), &n_cep, nullptr) >= 0 &&
+             n_cep < static_cast<int32>(n_frames) && fe_end_utt(fe, rows[static_cast<size_t>(n_cep)], &n_tail) >= 0;
+        if (!ok) {
+            return;
+        }
+        n_cep += n_tail;
+        feat_t * feat = feat_init(cmd_ln_str_r(config, "-feat"), cmn_type_from_str(cmd_ln_str_r(config, "-cmn")),
+                                  cmd_ln_boolean_r(config, "-varnorm"), agc_type_from_str(cmd_ln_str_r(config, "-agc")),
+                                  0, cmd_ln_int32_r(config, "-ceplen"));
+        if (feat == nullptr) {
+            ok = false;
+            return;
+        }
+        if (static_cast<size_t>(feat_dimension(feat)) != model.feature_len || n_cep <= 0) {
+            ok = false;
+            feat_free(feat);
+            return;
+        }
+        mfcc_t *** out = feat_array_alloc(feat, n_cep);
+        int32      n   = n_cep;
+        n_out          = feat_s2mfc2feat_live(feat, rows.data(), &n, TRUE, TRUE, out);
+        features.resize(static_cast<size_t>(std::max(n_out, 0)) * model.feature_len);
+        for (int32 t = 0; t < n_out; t++) {
+            std::copy(out[t][0], out[t][0] + model.feature_len,
+                      features.data() + static_cast<size_t>(t) * model.feature_len);
+        }
+        feat_array_free(out);
+        feat_free(feat);
+    });
+    // The decoder counts one frame more than it scored.
+    if (!completed || !ok || n_out + 1 != ps_get_n_frames(ps)) {
+        return false;
+    }
+    evidence.features = std::move(features);
+    evidence.n_frames = n_out;
+    evidence.words    = std::move(spans);
+    return true;
+}
+
+void update_voice(const gaussian_model & model, voice_state & voice) {
+    const bool             from_heard = voice.heard.frames >= voice.learned.frames;
+    const gaussian_stats & from       = from_heard ? voice.heard : voice.learned;
+    if (from.frames < adaptation_rule::min_frames) {
+        return;
+    }
+    if (!voice.transform.empty() && from_heard == voice.solved_from_heard &&
+        from.frames < voice.solved_frames + voice.solved_frames / 2) {
+        return;
+    }
+    voice.solved_frames     = from.frames;
+    voice.solved_from_heard = from_heard;
+    voice.transform         = solve_transform(model, from);
+    if (!from_heard) {
+        // The words' states are aligned again under the transform, which places them better.
+        for (int k = 1; k < adaptation_rule::listened_solves; k++) {
+            voice.transform =
+                solve_transform(model, evidence_stats(transformed_model(model, voice.transform), voice.listened));
+        }
+    }
+    voice.listened.clear(); // no longer needed: a voice listens only until its first transform
+    voice.version++;
+}
+
+bool install_voice(decoder_pool & pool, speaker_adaptation & adaptation, const std::string & name,
+                   const voice_state * voice) {
+    const int32_t               before  = adaptation.installed_version;
+    const bool                  own     = voice == nullptr || voice->transform.empty();
+    const int32_t               version = own ? -1 : voice->version;
+    const bool                  same    = own ? adaptation.installed_version == -1
+                                              : adaptation.installed_version == version && adaptation.installed_voice == name;
+    std::vector<ps_decoder_t *> targets;
+    for (ps_decoder_t * d : pool.decoders) {
+        const bool holds =
+            std::find(adaptation.holders.begin(), adaptation.holders.end(), d) != adaptation.holders.end();
+        // A decoder made since the last change holds the model's own means.
+        if (!(same && (holds || own))) {
+            targets.push_back(d);
+        }
+    }
+    if (!same) {
+        adaptation.holders.clear();
+    }
+    adaptation.installed_voice   = own ? std::string() : name;
+    adaptation.installed_version = version;
+    if (targets.empty()) {
+        adaptation.holders = pool.decoders;
+        return true;
+    }
+    std::vector<mllr_stream_transform> identity;
+    if (own) {
+        for (const size_t len : adaptation.model.stream_len) {
+            identity.push_back(identity_transform(len));
+        }
+    }
+    ps_mllr_t * mllr = make_mllr(own ? identity : voice->transform);
+    if (mllr == nullptr) {
+        // No transform file can be written: adaptation is given up for the model, which costs nothing as long
+        // as the decoders still hold its own means.
+        adaptation.available = false;
+        return before == -1;
+    }
+    bool ok = true;
+    for (ps_decoder_t * d : targets) {
+        ps_mllr_t * ref = ps_mllr_retain(mllr);
+        if (!run_guarded([&] { ps_update_mllr(d, ref); })) {
+            ok = false;
+        }
+    }
+    ps_mllr_free(mllr);
+    if (ok) {
+        adaptation.holders = pool.decoders;
+    } else {
+        adaptation.installed_version = -2; // unknown: the next call sets every decoder again
+    }
+    return ok;
+}
+
+} // namespace kelvo_asr

@@ -1,0 +1,87 @@
+// The folder engine/adaptation/: adapting the acoustic model's means to each voice: the Gaussians read
+// from the model, statistics from the recogniser's own words, and the mean transforms solved from them.
+//
+// Adaptation of the acoustic model to each voice: statistics gathered from the recogniser's own words,
+// one mean transform per speaker label, and the decoders set to the transform of the voice they decode.
+// Private to the engine.
+
+#pragma once
+
+#include "engine/adaptation/adaptation_stats.h"
+#include "engine/adaptation/gaussian_model.h"
+#include "engine/adaptation/mllr_solve.h"
+#include "engine/decoders/decoder_pool.h"
+
+#include <pocketsphinx.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kelvo_asr {
+
+// When a voice gets a transform, and how strongly it is held to the identity.
+namespace adaptation_rule {
+constexpr int64_t min_frames      = 1000;  // aligned frames of words (10 ms each) before a voice has a transform
+constexpr double  prior_frames    = 100;   // the identity's weight, in frames of statistics
+constexpr int64_t max_frames      = 30000; // frames after which a voice's transform is left as it is
+constexpr int     listened_solves = 2;     // solves on the listened words, each under the transform before it
+} // namespace adaptation_rule
+
+// A recognised word of a piece: its dictionary entry (alternative pronunciations keep their suffix) and
+// its frames first ... last in the piece.
+struct word_frames {
+    std::string entry;
+    int32_t     first = 0;
+    int32_t     last  = 0;
+};
+
+// What is known of one voice.
+struct voice_state {
+    gaussian_stats                     learned;               // from passes that only listen
+    std::vector<piece_evidence>        listened;              // their pieces, until the voice has a transform
+    gaussian_stats                     heard;                 // from the words returned to the caller
+    std::vector<mllr_stream_transform> transform;             // empty while the voice has none
+    int32_t                            version           = 0; // changes whenever `transform` does
+    int64_t                            solved_frames     = 0; // frames of the statistics it was solved from
+    bool                               solved_from_heard = false;
+};
+
+// The adaptation of one loaded model.
+struct speaker_adaptation {
+    gaussian_model                     model;
+    bool                               available = false; // the model's files could be read for adaptation
+    std::map<std::string, voice_state> voices;
+    std::string                        installed_voice;        // whose transform the decoders hold
+    int32_t                            installed_version = -1; // -1: the decoders hold the model's own means
+    std::vector<ps_decoder_t *>        holders;                // decoders known to hold the installed transform
+};
+
+// Reads the Gaussians of the acoustic model `folder` into `adaptation`, forgetting every voice; leaves it
+// unavailable (adaptation then does nothing) when the files are of a kind it cannot use.
+void prepare_adaptation(speaker_adaptation & adaptation, const std::string & folder);
+
+// The evidence of one decoded piece from the decoder `ps` that just decoded it: the piece's features
+// computed again exactly as the decoder computed them (the same `warm_up` first), and `words` as phones.
+// Returns false when the features do not match the decoder's frames or the library fails; never faults the
+// process.
+bool piece_evidence_of(ps_decoder_t * ps, const gaussian_model & model, const int16_t * pcm, size_t n_samples,
+                       const int16_t * warm_up, size_t n_warm_up, const std::vector<word_frames> & words,
+                       piece_evidence & evidence);
+
+// Solves the voice's transform again from its statistics: those of its returned words once they cover as
+// much as those it listened to, else the latter; no transform below adaptation_rule::min_frames. Solves
+// only when the statistics changed source or grew by half since the last solve, so that a long recording
+// costs few solves and few changes of the decoders' means. The first transform, from the listened words,
+// is refined by gathering their statistics again under it (adaptation_rule::listened_solves in all).
+void update_voice(const gaussian_model & model, voice_state & voice);
+
+// Sets every decoder of `pool` to the transform of `voice` (named `name`), or to the model's own means
+// when `voice` is nullptr or has no transform. When no transform file can be written, adaptation is made
+// unavailable and the call succeeds if the decoders still hold the model's own means. Returns false when
+// the library refuses.
+bool install_voice(decoder_pool & pool, speaker_adaptation & adaptation, const std::string & name,
+                   const voice_state * voice);
+
+} // namespace kelvo_asr
