@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "bench/scoring/word_errors.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -522,36 +524,12 @@ bool is_valid_json(const std::string & text) {
 }
 
 double word_error_rate(const std::string & reference, const std::string & hypothesis) {
-    auto split = [](const std::string & t) {
-        std::vector<std::string> w;
-        std::stringstream        ss(t);
-        std::string              x;
-        while (ss >> x) {
-            for (auto & c : x) {
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            }
-            w.push_back(x);
-        }
-        return w;
-    };
-    auto ref = split(reference);
-    auto hyp = split(hypothesis);
+    const auto ref = lower_case_words(reference);
+    const auto hyp = lower_case_words(hypothesis);
     if (ref.empty()) {
         return hyp.empty() ? 0.0 : 1.0;
     }
-    std::vector<size_t> prev(hyp.size() + 1), cur(hyp.size() + 1);
-    for (size_t j = 0; j <= hyp.size(); j++) {
-        prev[j] = j;
-    }
-    for (size_t i = 1; i <= ref.size(); i++) {
-        cur[0] = i;
-        for (size_t j = 1; j <= hyp.size(); j++) {
-            size_t sub = prev[j - 1] + (ref[i - 1] == hyp[j - 1] ? 0 : 1);
-            cur[j]     = std::min({ sub, prev[j] + 1, cur[j - 1] + 1 });
-        }
-        std::swap(prev, cur);
-    }
-    return static_cast<double>(prev[hyp.size()]) / static_cast<double>(ref.size());
+    return static_cast<double>(word_errors(ref, hyp)) / static_cast<double>(ref.size());
 }
 
 std::vector<ReferenceText> read_reference_texts() {

@@ -14,6 +14,7 @@
 //   tavrik_pipeline_bench wer REFERENCE HYPOTHESIS
 //       prints the word errors (substitutions, deletions, insertions) and the reference length.
 
+#include "bench/scoring/word_errors.h"
 #include "cli/cli.h"
 #include "engine/kelvo_asr.h"
 #include "output/output.h"
@@ -143,8 +144,7 @@ bool write_pcm16(const std::string & path, const std::vector<float> & s) {
     std::fputs("data", f);
     le(bytes, 4);
     for (float x : s) {
-        le(static_cast<uint32_t>(static_cast<int16_t>(std::lrint(std::fmax(-1.0f, std::fmin(1.0f, x)) * 32767.0f))),
-           2);
+        le(static_cast<uint32_t>(static_cast<int16_t>(std::lrint(std::fmax(-1.0f, std::fmin(1.0f, x)) * 32767.0f))), 2);
     }
     return std::fclose(f) == 0;
 }
@@ -169,7 +169,8 @@ int make_recording(double minutes, const std::string & dir) {
         std::snprintf(line, sizeof line, "%.3f %.3f %c\n", start, start + span, n % 2 ? 'C' : 'P');
         turns += line;
         for (size_t k = 0; k < p.words.size(); k++) {
-            std::snprintf(line, sizeof line, "%.3f %s\n", start + span * (k + 0.5) / p.words.size(), p.words[k].c_str());
+            std::snprintf(line, sizeof line, "%.3f %s\n", start + span * (k + 0.5) / p.words.size(),
+                          p.words[k].c_str());
             extra += line;
         }
         audio.insert(audio.end(), p.samples.begin(), p.samples.end());
@@ -197,8 +198,8 @@ int time_phases(const std::string & asr_path, const std::string & aligner_path, 
     if (!kelvo_asr::load_audio_file(audio_path, samples, rate)) {
         return 1;
     }
-    const double read_s = seconds_since(t0);
-    auto         t      = bench_clock::now();
+    const double             read_s = seconds_since(t0);
+    auto                     t      = bench_clock::now();
     kelvo_asr::KelvoASR      asr;
     kelvo_asr::ForcedAligner aligner;
     if (!asr.load_model(asr_path) || !aligner.load_model(aligner_path)) {
@@ -207,10 +208,10 @@ int time_phases(const std::string & asr_path, const std::string & aligner_path, 
     }
     const double load_s = seconds_since(t);
 
-    double       transcribe_s = 0, align_s = 0, plan_s = 0, words_s = 0, fillers_s = 0;
-    t                         = bench_clock::now();
-    std::vector<ExtraWord> extra = extra_path == "-" ? std::vector<ExtraWord>{} : read_extra_words(extra_path);
-    std::vector<Turn>      turns = turns_path == "-" ? std::vector<Turn>{} : read_turns(turns_path);
+    double transcribe_s = 0, align_s = 0, plan_s = 0, words_s = 0, fillers_s = 0;
+    t                               = bench_clock::now();
+    std::vector<ExtraWord> extra    = extra_path == "-" ? std::vector<ExtraWord>{} : read_extra_words(extra_path);
+    std::vector<Turn>      turns    = turns_path == "-" ? std::vector<Turn>{} : read_turns(turns_path);
     std::vector<Segment>   segments = plan_segments(turns, samples, rate);
     plan_s                          = seconds_since(t);
 
@@ -247,7 +248,7 @@ int time_phases(const std::string & asr_path, const std::string & aligner_path, 
     }
     std::fflush(stderr);
     dup2(saved_err, 2);
-    t = bench_clock::now();
+    t               = bench_clock::now();
     const int saved = dup(1);
     dup2(fileno(devnull), 1);
     dup2(fileno(devnull), 2);
@@ -279,33 +280,22 @@ int measure(int argc, char ** argv) {
     int           status = 0;
     struct rusage usage {};
     wait4(pid, &status, 0, &usage);
-    (void) argc;
+    (void)argc;
     std::printf("wall=%.3f rss_mib=%.1f status=%d\n", seconds_since(t0), usage.ru_maxrss / 1024.0,
                 WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     return 0;
 }
 
-// Word-level edit distance, compared lower-cased.
-int word_errors(const std::string & reference, const std::string & hypothesis) {
+// Word errors of a hypothesis against a reference, compared lower-cased.
+int print_word_errors(const std::string & reference, const std::string & hypothesis) {
     auto lower = [](std::string t) {
         for (auto & c : t) {
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         }
         return split_words(t);
     };
-    const auto          ref = lower(reference), hyp = lower(hypothesis);
-    std::vector<size_t> prev(hyp.size() + 1), cur(hyp.size() + 1);
-    for (size_t j = 0; j <= hyp.size(); j++) {
-        prev[j] = j;
-    }
-    for (size_t i = 1; i <= ref.size(); i++) {
-        cur[0] = i;
-        for (size_t j = 1; j <= hyp.size(); j++) {
-            cur[j] = std::min({ prev[j - 1] + (ref[i - 1] == hyp[j - 1] ? 0 : 1), prev[j] + 1, cur[j - 1] + 1 });
-        }
-        std::swap(prev, cur);
-    }
-    std::printf("errors=%zu words=%zu\n", prev[hyp.size()], ref.size());
+    const auto ref = lower(reference), hyp = lower(hypothesis);
+    std::printf("errors=%zu words=%zu\n", word_errors(ref, hyp), ref.size());
     return 0;
 }
 
@@ -321,7 +311,7 @@ int main(int argc, char ** argv) {
                            argc > 7 ? std::max(1, std::atoi(argv[7])) : 4);
     }
     if (mode == "wer" && argc == 4) {
-        return word_errors(argv[2], argv[3]);
+        return print_word_errors(argv[2], argv[3]);
     }
     if (mode == "measure" && argc >= 3) {
         return measure(argc - 2, argv + 2);

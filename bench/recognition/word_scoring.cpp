@@ -174,21 +174,6 @@ std::vector<TimedWord> read_reference(const std::string & path) {
     return out;
 }
 
-size_t word_errors(const std::vector<std::string> & ref, const std::vector<std::string> & hyp) {
-    std::vector<size_t> prev(hyp.size() + 1), cur(hyp.size() + 1);
-    for (size_t j = 0; j <= hyp.size(); j++) {
-        prev[j] = j;
-    }
-    for (size_t i = 1; i <= ref.size(); i++) {
-        cur[0] = i;
-        for (size_t j = 1; j <= hyp.size(); j++) {
-            cur[j] = std::min({ prev[j - 1] + (ref[i - 1] == hyp[j - 1] ? 0 : 1), prev[j] + 1, cur[j - 1] + 1 });
-        }
-        std::swap(prev, cur);
-    }
-    return prev[hyp.size()];
-}
-
 std::vector<std::string> keys_of(const std::vector<TimedWord> & words, bool drop_fillers) {
     std::vector<std::string> keys;
     for (const auto & w : words) {

@@ -1,6 +1,8 @@
 // Scoring recognised words against a reference: match keys, fillers, word errors, filler hits.
 #pragma once
 
+#include "bench/scoring/word_errors.h"
+
 #include <string>
 #include <vector>
 
@@ -22,9 +24,6 @@ std::vector<TimedWord> read_hypothesis(const std::string & path);
 
 // Records `start end speaker word` of a .ref file.
 std::vector<TimedWord> read_reference(const std::string & path);
-
-// Word-level edit distance (substitutions + deletions + insertions).
-size_t word_errors(const std::vector<std::string> & ref, const std::vector<std::string> & hyp);
 
 // Keys of the words, without fillers when drop_fillers.
 std::vector<std::string> keys_of(const std::vector<TimedWord> & words, bool drop_fillers);
