@@ -30,8 +30,9 @@ OptionsRead parse_converter_options(const std::vector<std::string> & args) {
     bool        have_input  = false;
     for (size_t i = 0; i < args.size(); i++) {
         const std::string & arg = args[i];
-        if (arg == "--help") {
-            read.options.help = true;
+        if (arg == "--help" || arg == "--version") {
+            read.options.help    = arg == "--help";
+            read.options.version = arg == "--version";
             read.error.clear();
             return read;
         }

@@ -138,6 +138,7 @@ struct ConverterOptions {
     bool        drop_added  = false; // --drop-added: leave out restored fillers
     bool        embed_audio = false; // --embed-audio: the page carries the recording itself
     bool        help        = false; // --help: print the usage and do nothing else
+    bool        version     = false; // --version: print the program's version and do nothing else
 };
 
 // The command line read back: the options, or why it is not a valid one.
@@ -146,5 +147,6 @@ struct OptionsRead {
     std::string      error; // "" when the command line is valid
 };
 
-// Reads the arguments after the program name. "--help" anywhere before an error gives `help` and no error.
+// Reads the arguments after the program name. "--help" or "--version" anywhere before an error gives `help`
+// or `version` and no error.
 OptionsRead parse_converter_options(const std::vector<std::string> & args);

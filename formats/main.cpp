@@ -112,8 +112,10 @@ int run(const std::vector<std::string> & args) {
         return fail(options.error + "\n" + usage_text);
     }
     const ConverterOptions & opts = options.options;
-    if (opts.help) {
-        return std::printf("%s\n", usage_text) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
+    if (opts.help || opts.version) {
+        const int printed =
+            opts.help ? std::printf("%s\n", usage_text) : std::printf("tavrik-words %s\n", TAVRIK_VERSION);
+        return printed < 0 || std::fflush(stdout) != 0 ? 1 : 0;
     }
 
     const std::optional<std::string> bytes = read_input(opts.input);

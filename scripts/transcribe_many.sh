@@ -2,25 +2,41 @@
 # Transcribes a folder of recordings into a folder of words documents with GNU parallel, on this machine's
 # cores or on several machines.
 #
-#   scripts/transcribe_many.sh IN_DIR OUT_DIR [--jobs N] [--model DIR] [--sshlogin LOGIN]... [--sshloginfile FILE]
+#   scripts/transcribe_many.sh IN_DIR OUT_DIR [--jobs N] [--model DIR] [--keep-wav DIR]
+#                              [--sshlogin LOGIN]... [--sshloginfile FILE]
 #
-# Every IN_DIR/NAME.wav is one recording; NAME.turns and NAME.extra beside it are given to the tool when they
-# exist. OUT_DIR gets NAME.json (the words document) or NAME.error.json (the error object), each written under
-# a temporary name and renamed, and logs/NAME.log (the run's standard error). A recording whose NAME.json
-# exists is skipped, so a stopped run goes on where it stopped; a failed one is tried again.
+# Every file of IN_DIR is a recording, except hidden files and those named *.turns, *.extra, *.json or *.txt;
+# NAME.turns and NAME.extra beside NAME.EXT are given to the tool when they exist. A WAV at 16 kHz goes to the
+# tool as it is; any other recording is first converted by ffmpeg to 16 kHz mono WAV in a temporary folder on
+# the host that runs it. OUT_DIR gets NAME.json (the words document) or NAME.error.json (the error object),
+# each written under a temporary name and renamed, and logs/NAME.log (the run's standard error). A recording
+# whose NAME.json exists is skipped, so a stopped run goes on where it stopped; a failed one is tried again.
 #
-# The tool is $TAVRIK_ASR, else build/cli/tavrik-asr of this checkout; the model folder defaults to Debian's.
-# With --sshlogin/--sshloginfile the recordings go to the hosts and the documents come back (rsync), and the
-# tool and the model must be installed at the same paths on every host.
+# The tool is $TAVRIK_ASR, else the tavrik-asr installed beside this command, else build/cli/tavrik-asr of this
+# checkout; the model folder defaults to Debian's. With --sshlogin/--sshloginfile the recordings go to the
+# hosts and the documents come back (rsync), and the tool and the model must be installed at the same paths on
+# every host.
 #
 # Exit status: 0 when no recording failed, 1 when some did, 2 when the run could not start.
 set -euo pipefail
 
 me=transcribe_many
-repo=$(cd "$(dirname "$0")/.." && pwd)
+here=$(cd "$(dirname "$(readlink -f "$0")")" && pwd)
+# The installed copy has this line rewritten by the build (packaging/CMakeLists.txt): the path from this
+# script's folder to its helper, and the project's version.
+installed_helpers="" installed_version=""
+if [[ -n "$installed_helpers" ]]; then
+    helpers="$here/$installed_helpers"
+    default_tool="$here/tavrik-asr"
+    version=$installed_version
+else
+    helpers=$here
+    default_tool="$here/../build/cli/tavrik-asr"
+    version=$(sed -n 's/^project(tavrik_asr VERSION \([^ )]*\).*/\1/p' "$here/../CMakeLists.txt" 2>/dev/null || true)
+fi
 
 usage() {
-    echo "usage: $me IN_DIR OUT_DIR [--jobs N] [--model DIR] [--sshlogin LOGIN]... [--sshloginfile FILE]" >&2
+    echo "usage: $me IN_DIR OUT_DIR [--jobs N] [--model DIR] [--keep-wav DIR] [--sshlogin LOGIN]... [--sshloginfile FILE]" >&2
     exit 2
 }
 
@@ -38,60 +54,29 @@ absolute() {
     fi
 }
 
-# One recording: runs the tool on IN/NAME.wav (with NAME.turns and NAME.extra when they exist), then renames
-# its standard output to OUT/NAME.json on success or OUT/NAME.error.json on failure. Runs on whichever host
-# parallel chose, so it may use only its arguments.
-transcribe_one() {
-    local tool=$1 model=$2 in=$3 out=$4 name=$5
-    local args=(--asr "$model" --aligner "$model" --audio "$in/$name.wav" --threads 1)
-    if [[ -f "$in/$name.turns" ]]; then
-        args+=(--turns "$in/$name.turns")
-    fi
-    if [[ -f "$in/$name.extra" ]]; then
-        args+=(--extra-words "$in/$name.extra")
-    fi
-    local partial="$out/.$name.json.partial" status=0
-    mkdir -p "$out/logs"
-    "$tool" "${args[@]}" >"$partial" 2>"$out/logs/$name.log" || status=$?
-    if ((status == 0)); then
-        mv -f -- "$partial" "$out/$name.json"
-        rm -f -- "$out/$name.error.json"
-        return 0
-    fi
-    # A tool that was killed or could not start wrote no error object of its own.
-    if ! grep -q '^{"error":' "$partial"; then
-        printf '{"error":"tavrik-asr ended with status %d"}\n' "$status" >"$partial"
-    fi
-    mv -f -- "$partial" "$out/$name.error.json"
-    return 1
-}
+# shellcheck source=scripts/transcribe_many_job.sh
+source "$helpers/transcribe_many_job.sh" || die "cannot read $helpers/transcribe_many_job.sh"
+export -f json_text convert_recording transcribe_one transcribe_job
 
-# The job parallel runs: on this machine with the folders' own paths, on another host inside the working
-# folder that parallel made there, where the recording's folder was sent and the documents come back from.
-transcribe_job() {
-    local tool=$1 model=$2 in=$3 out=$4 name=$5
-    if [[ "${PARALLEL_SSHLOGIN:-:}" == ":" ]]; then
-        transcribe_one "$tool" "$model" "$in" "$out" "$name"
-    else
-        transcribe_one "$tool" "$model" "$name" . "$name"
-    fi
-}
-export -f transcribe_one transcribe_job
-
-in_dir="" out_dir="" jobs="" model=/usr/share/pocketsphinx/model/en-us
+in_dir="" out_dir="" jobs="" keep_dir="" model=/usr/share/pocketsphinx/model/en-us
 remote=()
 while (($#)); do
     case "$1" in
-    --jobs | --model | --sshlogin | --sshloginfile)
+    --jobs | --model | --keep-wav | --sshlogin | --sshloginfile)
         (($# >= 2)) || usage
         case "$1" in
         --jobs) jobs=$2 ;;
         --model) model=$2 ;;
+        --keep-wav) keep_dir=$2 ;;
         *) remote+=("$1" "$2") ;;
         esac
         shift 2
         ;;
     -h | --help) usage ;;
+    --version)
+        echo "transcribe-many ${version:-(version unknown)}"
+        exit 0
+        ;;
     -*) echo "$me: unknown option $1" >&2 && usage ;;
     *)
         if [[ -z "$in_dir" ]]; then
@@ -113,7 +98,7 @@ for command in parallel soxi; do
     command -v "$command" >/dev/null || die "$command is missing: run scripts/install_deps.sh"
 done
 
-tool=$(absolute "${TAVRIK_ASR:-$repo/build/cli/tavrik-asr}")
+tool=$(absolute "${TAVRIK_ASR:-$default_tool}")
 model=$(absolute "$model")
 # Other hosts are only reached through parallel: only this machine's copy can be checked here.
 if ((${#remote[@]} == 0)); then
@@ -128,35 +113,77 @@ out_dir=$(absolute "$out_dir")
 probe=$(mktemp -p "$out_dir" .write-test.XXXXXX 2>/dev/null) || die "cannot write to the output folder $out_dir"
 rm -f -- "$probe"
 mkdir -p -- "$out_dir/logs" 2>/dev/null || die "cannot create $out_dir/logs"
-
-names=()
-while IFS= read -r -d '' wav; do
-    name=${wav##*/}
-    names+=("${name%.wav}")
-done < <(find "$in_dir" -maxdepth 1 \( -type f -o -type l \) -name '*.wav' -print0 | sort -z)
-if ((${#names[@]} == 0)); then
-    echo "$me: no recordings (*.wav) in $in_dir: nothing to do" >&2
-    exit 0
+if [[ -n "$keep_dir" ]]; then
+    mkdir -p -- "$keep_dir" 2>/dev/null || die "cannot create the folder $keep_dir"
+    keep_dir=$(absolute "$keep_dir")
+    # A kept NAME.wav must never replace a recording.
+    [[ "$(readlink -f "$keep_dir")" != "$(readlink -f "$in_dir")" ]] ||
+        die "--keep-wav needs a folder other than the recordings' folder"
+    probe=$(mktemp -p "$keep_dir" .write-test.XXXXXX 2>/dev/null) || die "cannot write to the folder $keep_dir"
+    rm -f -- "$probe"
 fi
 
+# The recordings, and each one's NAME (the file name without its last extension), which names its sidecars
+# and its documents.
+files=()
+while IFS= read -r -d '' path; do
+    files+=("${path##*/}")
+done < <(find "$in_dir" -maxdepth 1 \( -type f -o -type l \) ! -name '.*' ! -name '*.turns' ! -name '*.extra' \
+    ! -name '*.json' ! -name '*.txt' -print0 | sort -z)
+if ((${#files[@]} == 0)); then
+    echo "$me: no recordings in $in_dir: nothing to do" >&2
+    exit 0
+fi
+declare -A files_named=()
+for file in "${files[@]}"; do
+    name=${file%.*}
+    files_named["$name"]+="${files_named["$name"]:+, }$file"
+done
+
+# Two recordings of one NAME would write the same documents: neither runs, and both are failures.
 todo=()
 skipped=0
-for name in "${names[@]}"; do
+failures=()
+for file in "${files[@]}"; do
+    name=${file%.*}
     if [[ -f "$out_dir/$name.json" ]]; then
         skipped=$((skipped + 1))
+    elif [[ "${files_named["$name"]}" != "$file" ]]; then
+        failures+=("$file: recordings ${files_named["$name"]} share the name $name: rename all but one")
     else
-        todo+=("$name")
+        todo+=("$file")
     fi
 done
 if ((skipped > 0)); then
-    echo "$me: skipping $skipped of ${#names[@]} recordings: their documents are already in $out_dir" >&2
+    echo "$me: skipping $skipped of ${#files[@]} recordings: their documents are already in $out_dir" >&2
 fi
 
+# A WAV at 16 kHz goes to the tool as it is, and so does one sox cannot read (the tool gives its own error);
+# everything else is converted.
 work=$(mktemp -d)
 trap 'rm -rf -- "$work"' EXIT
 touch "$work/started"
+converted=0
+: >"$work/files"
+: >"$work/convert"
+for file in "${todo[@]}"; do
+    convert=yes
+    if [[ "${file,,}" == *.wav ]]; then
+        rate=$(soxi -r "$in_dir/$file" 2>/dev/null || true)
+        if [[ -z "$rate" || "$rate" == 16000 ]]; then
+            convert=no
+        fi
+    fi
+    [[ "$convert" == no ]] || converted=$((converted + 1))
+    printf '%s\0' "$file" >>"$work/files"
+    printf '%s\0' "$convert" >>"$work/convert"
+done
+if ((converted > 0 && ${#remote[@]} == 0)) && ! command -v ffmpeg >/dev/null; then
+    echo "$me: $converted recordings need converting to 16 kHz mono WAV, and ffmpeg is missing: install the" \
+        "Debian package ffmpeg" >&2
+fi
 
-options=(--null --env transcribe_one --env transcribe_job)
+options=(--null --env json_text --env convert_recording --env transcribe_one --env transcribe_job)
 if [[ -n "$jobs" ]]; then
     options+=(--jobs "$jobs")
 else
@@ -169,47 +196,59 @@ fi
 if ((${#remote[@]} > 0)); then
     # Each recording travels as a folder of links to its files, so that optional files need no options of
     # their own; rsync follows the links (-L) and skips documents that a run did not write.
-    for name in "${todo[@]}"; do
+    for file in "${todo[@]}"; do
+        name=${file%.*}
         mkdir -p -- "$work/send/$name"
-        for extension in wav turns extra; do
-            if [[ -e "$in_dir/$name.$extension" ]]; then
-                ln -s -- "$in_dir/$name.$extension" "$work/send/$name/$name.$extension"
+        for sent in "$file" "$name.turns" "$name.extra"; do
+            if [[ -e "$in_dir/$sent" ]]; then
+                ln -s -- "$in_dir/$sent" "$work/send/$name/$sent"
             fi
         done
     done
     export PARALLEL_RSYNC_OPTS="-rLDzR --ignore-missing-args"
     # rsync 3.2.4 and later quote remote names themselves; parallel already does.
     export RSYNC_OLD_ARGS=1
-    options+=("${remote[@]}" --workdir ... --cleanup --transferfile "$work/send/./{}"
-        --return "$out_dir/./{}.json" --return "$out_dir/./{}.error.json" --return "$out_dir/./logs/{}.log")
+    options+=("${remote[@]}" --workdir ... --cleanup --transferfile "$work/send/./{1.}"
+        --return "$out_dir/./{1.}.json" --return "$out_dir/./{1.}.error.json" --return "$out_dir/./logs/{1.}.log")
+    if [[ -n "$keep_dir" ]]; then
+        options+=(--return "$keep_dir/./{1.}.wav")
+    fi
 fi
 
 started=$(date +%s.%N)
 if ((${#todo[@]} > 0)); then
     # parallel's status counts the failed jobs up to 101; 255 is a failure of its own (a bad login file).
     status=0
-    printf '%s\0' "${todo[@]}" |
-        parallel "${options[@]}" transcribe_job "$(printf '%q' "$tool")" "$(printf '%q' "$model")" \
-            "$(printf '%q' "$in_dir")" "$(printf '%q' "$out_dir")" {} || status=$?
+    parallel "${options[@]}" transcribe_job "$(printf '%q' "$tool")" "$(printf '%q' "$model")" \
+        "$(printf '%q' "$in_dir")" "$(printf '%q' "$out_dir")" "$(printf '%q' "$keep_dir")" {1} {2} \
+        :::: "$work/files" ::::+ "$work/convert" || status=$?
     if ((status > 101)); then
         echo "$me: parallel stopped with status $status" >&2
     fi
 fi
 wall=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
 
+# Seconds of sound in the recording `$1`: sox reads WAV, ffprobe the rest; 0 when neither can.
+duration_of() {
+    local seconds
+    seconds=$(soxi -D "$1" 2>/dev/null) ||
+        seconds=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$1" 2>/dev/null) || true
+    [[ "$seconds" =~ ^[0-9]+(\.[0-9]*)?$ ]] || seconds=0
+    printf '%s' "$seconds"
+}
+
 done_count=0 audio=0
-failures=()
-for name in "${todo[@]}"; do
+for file in "${todo[@]}"; do
+    name=${file%.*}
     if [[ -f "$out_dir/$name.json" ]]; then
         done_count=$((done_count + 1))
         rm -f -- "$out_dir/$name.error.json" # left by an earlier failed run of this recording
-        seconds=$(soxi -D "$in_dir/$name.wav" 2>/dev/null || echo 0)
-        audio=$(awk -v a="$audio" -v b="$seconds" 'BEGIN { print a + b }')
+        audio=$(awk -v a="$audio" -v b="$(duration_of "$in_dir/$file")" 'BEGIN { print a + b }')
     elif [[ "$out_dir/$name.error.json" -nt "$work/started" ]]; then
         message=$(sed -n 's/^{"error":"\(.*\)"}$/\1/p' "$out_dir/$name.error.json")
-        failures+=("$name.wav: ${message:-$(head -c 200 "$out_dir/$name.error.json")}")
+        failures+=("$file: ${message:-$(head -c 200 "$out_dir/$name.error.json")}")
     else
-        failures+=("$name.wav: no document came back (the run was stopped, or a transfer failed)")
+        failures+=("$file: no document came back (the run was stopped, or a transfer failed)")
     fi
 done
 

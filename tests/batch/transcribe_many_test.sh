@@ -140,7 +140,7 @@ run "$work/missing" "$work/out3"
 [[ "$(status)" == 2 ]] && says "no such folder: $work/missing" || fail "missing folder"
 mkdir "$work/empty"
 run "$work/empty" "$work/out3"
-[[ "$(status)" == 0 ]] && says "no recordings (*.wav) in $work/empty" || fail "empty folder"
+[[ "$(status)" == 0 ]] && says "no recordings in $work/empty" || fail "empty folder"
 
 read_only="$work/read only"
 mkdir "$read_only"
@@ -153,7 +153,7 @@ if ((EUID == 0)); then
     # perhaps not the checkout (a clone in a private home folder), so it runs a copy of the script from the
     # test's folder, started there.
     mkdir -p "$work/copy/scripts"
-    cp "$script" "$work/copy/scripts/"
+    cp "$script" "${script%/*}/transcribe_many_job.sh" "$work/copy/scripts/"
     run_script="$work/copy/scripts/${script##*/}"
     chmod -R a+rX "$work"
     as_user=(setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups --)
