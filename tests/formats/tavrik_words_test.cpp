@@ -51,13 +51,20 @@ TEST(TavrikWords, RefusesErrorObjectsBadDocumentsAndBadCommandLinesWithStatusOne
     }
 }
 
-TEST(TavrikWords, HelpPrintsTheUsageOnStandardOutput) {
+TEST(TavrikWords, HelpPrintsTheUsageAndVersionTheVersionOnStandardOutput) {
     for (const std::vector<std::string> & args :
          { std::vector<std::string>{ "--help" }, { "--format", "srt", "--help", "missing.json" } }) {
         const ProcessResult r = run_words(args);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out.rfind("usage: tavrik-words --format srt|vtt|textgrid|tsv", 0), 0u) << r.out;
         EXPECT_EQ(r.out.back(), '\n');
+        EXPECT_EQ(r.err, "");
+    }
+    for (const std::vector<std::string> & args :
+         { std::vector<std::string>{ "--version" }, { "--format", "srt", "--version", "missing.json" } }) {
+        const ProcessResult r = run_words(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, std::string("tavrik-words ") + TAVRIK_VERSION + "\n");
         EXPECT_EQ(r.err, "");
     }
 }
