@@ -94,8 +94,8 @@ done
 if [[ -n "$jobs" && ! "$jobs" =~ ^[1-9][0-9]*$ ]]; then
     die "--jobs needs a whole number above 0, not \"$jobs\""
 fi
-for command in parallel soxi; do
-    command -v "$command" >/dev/null || die "$command is missing: run scripts/install_deps.sh"
+for needed in parallel:parallel soxi:sox; do
+    command -v "${needed%:*}" >/dev/null || die "${needed%:*} is missing: install the Debian package ${needed#*:}"
 done
 
 tool=$(absolute "${TAVRIK_ASR:-$default_tool}")
