@@ -28,11 +28,14 @@ encode -f lavfi -i "color=c=gray:s=1280x720:r=25" -i "$work/speech.wav" -shortes
     -crf 35 -c:a aac -b:a 128k -ar 48000 -ac 2 "$work/talk.mp4"
 
 # CPU seconds of one conversion, the best of three.
+TIMEFORMAT='%U %S'
 cost() {
     local best=""
     for _ in 1 2 3; do
-        /usr/bin/time -f '%U %S' -o "$work/time" ffmpeg -nostdin -hide_banner -loglevel error -i "$1" -map 0:a:0 \
-            -map_metadata -1 -fflags +bitexact -ar 16000 -ac 1 -c:a pcm_s16le -f wav -y "$work/out.wav"
+        {
+            time ffmpeg -nostdin -hide_banner -loglevel error -i "$1" -map 0:a:0 -map_metadata -1 -fflags +bitexact \
+                -ar 16000 -ac 1 -c:a pcm_s16le -f wav -y "$work/out.wav" 2>/dev/null
+        } 2>"$work/time"
         best=$(awk -v b="$best" '{ t = $1 + $2; print (b == "" || t < b) ? t : b }' "$work/time")
     done
     printf '%s' "$best"
