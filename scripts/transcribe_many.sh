@@ -220,7 +220,7 @@ if ((${#todo[@]} > 0)); then
     # parallel's status counts the failed jobs up to 101; 255 is a failure of its own (a bad login file).
     status=0
     parallel "${options[@]}" transcribe_job "$(printf '%q' "$tool")" "$(printf '%q' "$model")" \
-        "$(printf '%q' "$in_dir")" "$(printf '%q' "$out_dir")" "$(printf '%q' "$keep_dir")" {1} {2} \
+        "$(printf '%q' "$in_dir")" "$(printf '%q' "$out_dir")" "$(printf '%q' "$keep_dir")" '{1}' '{2}' \
         :::: "$work/files" ::::+ "$work/convert" || status=$?
     if ((status > 101)); then
         echo "$me: parallel stopped with status $status" >&2

@@ -80,7 +80,7 @@ for name in talk song clip; do
     for word in $sentence; do
         grep -qx "$word" <<<"$heard" && found=$((found + 1))
     done
-    ((found >= 6)) || fail "local run: $name.json holds $found of the sentence's 10 words: $(echo $heard)"
+    ((found >= 6)) || fail "local run: $name.json holds $found of the sentence's 10 words: ${heard//$'\n'/ }"
     [[ "$(soxi -r "$work/kept/$name.wav" 2>&1) $(soxi -c "$work/kept/$name.wav" 2>&1) $(soxi -b "$work/kept/$name.wav" 2>&1)" == "16000 1 16" ]] ||
         fail "local run: kept $name.wav is not 16 kHz mono 16-bit"
 done
@@ -92,7 +92,7 @@ who=$(grep -o '"who":"P"' "$out/song.json" 2>/dev/null | wc -l || true)
 grep -qx "$in/plain.wav 16000" "$work/calls" || fail "local run: plain.wav did not go to the tool as it is"
 [[ ! -e "$work/kept/plain.wav" && -z "$(find "$work/kept" -name '.*')" ]] || fail "local run: kept more than the converted"
 [[ "$(grep -c ' 16000$' "$work/calls")" == 4 ]] || fail "local run: the tool was given $(cat "$work/calls")"
-while read -r audio rate; do
+while read -r audio _; do
     [[ "$audio" == "$in/plain.wav" || ! -e "$audio" ]] || fail "local run: $audio outlived the run"
 done <"$work/calls"
 grep -qs 'moov atom not found' "$out/logs/broken.log" || fail "local run: ffmpeg's messages are not in the log"
@@ -138,7 +138,7 @@ for name in talk song clip; do
     [[ "$(soxi -r "$work/kept3/$name.wav" 2>&1)" == 16000 ]] || fail "remote run: $name.wav did not come back"
     [[ -f "$work/out3/$name.json" ]] || fail "remote run: no $name.json"
 done
-while read -r audio rate; do
+while read -r audio _; do
     [[ "$audio" == plain/plain.wav || ! -e "$audio" ]] || fail "remote run: $audio outlived the run"
 done <"$work/calls"
 [[ -z "$(find "$remote_home" -type f)" ]] || fail "remote run: files left on the host"

@@ -30,7 +30,7 @@ dpkg-deb -x "$deb" "$root"
 bin="$root/usr/bin"
 
 # The programs, their versions and their pages.
-[[ "$(ls "$bin" | tr '\n' ' ')" == "tavrik-asr tavrik-words transcribe-many " ]] || fail "programs: $(ls "$bin")"
+[[ "$(cd "$bin" && echo *)" == "tavrik-asr tavrik-words transcribe-many" ]] || fail "programs: $(cd "$bin" && echo *)"
 for program in tavrik-asr tavrik-words transcribe-many; do
     [[ "$("$bin/$program" --version 2>&1)" == "$program $version" ]] || fail "$program --version: $("$bin/$program" --version 2>&1)"
     page="$root/usr/share/man/man1/$program.1.gz"
