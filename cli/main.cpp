@@ -11,7 +11,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -36,10 +35,6 @@ void report_device() {
 // The whole run. Objects are declared in creation order, so that every return releases them in reverse:
 // the word list first, the aligner before the recogniser, the samples and options last.
 int run(int argc, const char * const * argv) {
-    // Only alone: among other arguments "--version" is an unknown word, skipped like any other.
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        return std::printf("tavrik-asr %s\n", TAVRIK_VERSION) < 0 || std::fflush(stdout) != 0 ? 1 : 0;
-    }
     const RunOptions opts = scan_options(argc, argv);
     if (opts.asr.empty() || opts.aligner.empty() || opts.audio.empty()) {
         return report_error(usage_text);

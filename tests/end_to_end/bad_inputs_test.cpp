@@ -491,7 +491,7 @@ TEST_F(BadInputs, CommandLinesFromABuggyCaller) {
     // Unknown words, bad thread counts and odd values around complete options change nothing; an
     // unreadable turns file and a missing extra-words file are empty ones; KELVO_USE_VRAM may be anything.
     std::filesystem::create_directory(dir + "/turns_folder");
-    // "--version" prints the version only when it stands alone.
+    // "--version" is an unknown word to the tool, skipped like the others.
     std::vector<std::string> args = { "--version", "--threads", "-5", "--verbose", "2", "--ASR", "m.bin", "stray.wav" };
     args.insert(args.end(), { "--turns", dir + "/turns_folder", "--extra-words", dir + "/missing.txt" });
     args.insert(args.end(), { "--threads", "abc", "--asr", m, "--aligner", m, "--audio", a });

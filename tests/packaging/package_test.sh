@@ -32,7 +32,9 @@ bin="$root/usr/bin"
 # The programs, their versions and their pages.
 [[ "$(cd "$bin" && echo *)" == "tavrik-asr tavrik-words transcribe-many" ]] || fail "programs: $(cd "$bin" && echo *)"
 for program in tavrik-asr tavrik-words transcribe-many; do
-    [[ "$("$bin/$program" --version 2>&1)" == "$program $version" ]] || fail "$program --version: $("$bin/$program" --version 2>&1)"
+    if [[ $program != tavrik-asr ]]; then # the tool's command line has no --version: the package's own says it
+        [[ "$("$bin/$program" --version 2>&1)" == "$program $version" ]] || fail "$program --version: $("$bin/$program" --version 2>&1)"
+    fi
     page="$root/usr/share/man/man1/$program.1.gz"
     text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>"$work/man.err" || true)
     [[ "$text" == *"SYNOPSIS"*"OPTIONS"*"EXIT STATUS"*"FILES"*"EXAMPLES"* && ! -s "$work/man.err" ]] ||
