@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <numeric>
 #include <optional>
 
@@ -68,8 +69,9 @@ ps_decoder_t * make_recognizer(const model_files & files, const std::string & fo
         }
     });
     if (!completed) {
-        error = "the decoder stopped on a fault while loading the language model in " + folder +
-                " (are its files damaged?)";
+        error = fault_was_out_of_memory() ? "ran out of memory while loading the language model in " + folder
+                                          : "the decoder stopped on a fault while loading the language model in " +
+                                                folder + " (are its files damaged?)";
         return nullptr; // dropped unfreed: its state is unknown
     }
     if (!ready) {
@@ -174,7 +176,7 @@ KelvoASR::KelvoASR() : pimpl(std::make_unique<impl>()) {}
 
 KelvoASR::~KelvoASR() = default;
 
-bool KelvoASR::load_model(const std::string & path) {
+bool KelvoASR::load_model(const std::string & path) try {
     release_pool(pimpl->pool);
     pimpl->adaptation = {};
     pimpl->language_tag.clear();
@@ -193,9 +195,15 @@ bool KelvoASR::load_model(const std::string & path) {
     pimpl->language_tag = files.language_tag;
     prepare_adaptation(pimpl->adaptation, files.acoustic_model);
     return true;
+} catch (const std::bad_alloc &) {
+    release_pool(pimpl->pool);
+    pimpl->adaptation = {};
+    pimpl->folder.clear();
+    pimpl->error = "ran out of memory while loading the model in " + path;
+    return false;
 }
 
-vocabulary_result KelvoASR::set_vocabulary(const std::string & text) {
+vocabulary_result KelvoASR::set_vocabulary(const std::string & text) try {
     vocabulary_result result;
     if (pimpl->folder.empty()) {
         result.error = "no speech model is loaded";
@@ -228,9 +236,13 @@ vocabulary_result KelvoASR::set_vocabulary(const std::string & text) {
     }
     result.success = true;
     return result;
+} catch (const std::bad_alloc &) {
+    vocabulary_result result;
+    result.error = "the recogniser ran out of memory";
+    return result;
 }
 
-transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples, const transcribe_params & params) {
+transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples, const transcribe_params & params) try {
     transcribe_result result;
     if (pimpl->folder.empty() || (pimpl->pool.decoders.empty() && !pimpl->pool.make)) {
         result.error = "no speech model is loaded";
@@ -382,6 +394,10 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
         }
     }
     result.success = true;
+    return result;
+} catch (const std::bad_alloc &) {
+    transcribe_result result;
+    result.error = "the recogniser ran out of memory";
     return result;
 }
 
