@@ -33,6 +33,13 @@ void report_device() {
     }
 }
 
+// The engine says once why adaptation is off; the words are then those of the model's own means.
+void report_adaptation_off(const kelvo_asr::transcribe_result & result) {
+    if (!result.adaptation_off.empty()) {
+        std::fprintf(stderr, "adaptation off: %s\n", result.adaptation_off.c_str());
+    }
+}
+
 // The whole run. Objects are declared in creation order, so that every return releases them in reverse:
 // the word list first, the aligner before the recogniser, the samples and options last.
 int run(int argc, const char * const * argv) {
@@ -135,6 +142,7 @@ int run(int argc, const char * const * argv) {
         for (const Segment & segment : segments) {
             const kelvo_asr::transcribe_result learned = asr.transcribe(
                 samples.data() + segment.start, segment.end - segment.start, segment_params(segment, true));
+            report_adaptation_off(learned);
             if (!learned.success) {
                 return report_error(transcribing + learned.error);
             }
@@ -153,6 +161,7 @@ int run(int argc, const char * const * argv) {
             heard = asr.transcribe(samples.data() + segment.start, segment.end - segment.start,
                                    segment_params(segment, false));
         }
+        report_adaptation_off(heard);
         if (!heard.success) {
             return report_error(transcribing + heard.error);
         }

@@ -150,16 +150,17 @@ struct KelvoASR::impl {
 
     // Makes the first decoder of a fresh pool, and how to make more, for the loaded model and vocabulary;
     // false with `why` set when the first cannot be made.
+    // The pool in use stays when the first decoder cannot be made.
     bool start_pool(std::string & why) {
+        ps_decoder_t * first = make_recognizer(files, folder, vocabulary.get(), why);
+        if (first == nullptr) {
+            return false;
+        }
         release_pool(pool);
         // Fresh decoders hold the model's own means; a freed decoder's address may come back for a new one.
         adaptation.holders.clear();
         adaptation.installed_voice.clear();
         adaptation.installed_version = -1;
-        ps_decoder_t * first         = make_recognizer(files, folder, vocabulary.get(), why);
-        if (first == nullptr) {
-            return false;
-        }
         pool.decoders.push_back(first);
         // Later decoders are made from the same files when a call asks for more threads.
         pool.make = [files = files, folder = folder, vocabulary = vocabulary] {
@@ -193,7 +194,7 @@ bool KelvoASR::load_model(const std::string & path) try {
         return false;
     }
     pimpl->language_tag = files.language_tag;
-    prepare_adaptation(pimpl->adaptation, files.acoustic_model);
+    prepare_adaptation(pimpl->adaptation, files.acoustic_model, ps_get_config(pimpl->pool.decoders.front()));
     return true;
 } catch (const std::bad_alloc &) {
     release_pool(pimpl->pool);
@@ -226,12 +227,14 @@ vocabulary_result KelvoASR::set_vocabulary(const std::string & text) try {
     // Only the dictionary of a working decoder is touched here: no model data that could fault.
     auto prepared = std::make_shared<prepared_vocabulary>(prepare_vocabulary(scratch, text, result.skipped));
     ps_free(scratch);
-    result.n_entries = prepared->n_entries;
+    result.n_entries                                  = prepared->n_entries;
+    std::shared_ptr<const prepared_vocabulary> before = std::move(pimpl->vocabulary);
     pimpl->vocabulary.reset();
     if (prepared->n_entries > 0) {
         pimpl->vocabulary = std::move(prepared);
     }
     if (!pimpl->start_pool(result.error)) {
+        pimpl->vocabulary = std::move(before); // the decoders in use were made with it
         return result;
     }
     result.success = true;
@@ -255,6 +258,14 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
         return result;
     }
     speaker_adaptation & adaptation = pimpl->adaptation;
+    // Said once per model, to the first call that asks for adaptation after it was found off.
+    auto report_off = [&] {
+        if (params.adapt && !adaptation.available && !adaptation.off_reported && !adaptation.off_reason.empty()) {
+            result.adaptation_off   = adaptation.off_reason;
+            adaptation.off_reported = true;
+        }
+    };
+    report_off();
     if (params.listen_only) {
         const auto known = adaptation.voices.find(params.speaker);
         if (!params.adapt || !adaptation.available ||
@@ -304,10 +315,11 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
                 }
                 pool.decoders.push_back(d);
             }
-            pool.make = nullptr;
-            if (!install_voice(pool, adaptation, params.speaker, as_voice)) {
+            pool.make                 = nullptr;
+            const job_outcome adapted = install_voice(pool, adaptation, params.speaker, as_voice);
+            if (!adapted.ok) {
                 pool.make = make;
-                return { false, false, "the decoder could not be adapted to the voice" };
+                return adapted;
             }
         }
         // Posteriors are taken under the means the pieces are decoded with.
@@ -332,10 +344,14 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
                 for (const heard_word & w : heard[k]) {
                     words.push_back({ w.entry, w.frame, w.last });
                 }
-                stats[k] = empty_gaussian_stats(adaptation.model);
-                if (piece_evidence_of(ps, adaptation.model, pcm.data() + p.start, static_cast<size_t>(p.end - p.start),
-                                      pcm.data() + warm_from, static_cast<size_t>(warm_to - warm_from), words,
-                                      evidence[k])) {
+                stats[k]                     = empty_gaussian_stats(adaptation.model);
+                const evidence_outcome found = piece_evidence_of(
+                    ps, adaptation.model, pcm.data() + p.start, static_cast<size_t>(p.end - p.start),
+                    pcm.data() + warm_from, static_cast<size_t>(warm_to - warm_from), words, evidence[k]);
+                if (found == evidence_outcome::faulted) {
+                    return job_outcome{ false, true, decoder_fault_text };
+                }
+                if (found == evidence_outcome::gathered) {
                     accumulate_words(scoring, evidence[k].features.data(), evidence[k].n_frames, evidence[k].words,
                                      stats[k]);
                 }
@@ -369,6 +385,7 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
             }
             update_voice(adaptation.model, *voice);
         }
+        report_off();
         result.success = true;
         return result;
     }
@@ -393,6 +410,7 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
             result.word_frames.push_back(first_frame + w.frame);
         }
     }
+    report_off();
     result.success = true;
     return result;
 } catch (const std::bad_alloc &) {
