@@ -56,14 +56,17 @@ ps_decoder_t * make_recognizer(const model_files & files, const std::string & fo
     if (ps == nullptr) {
         return nullptr;
     }
-    bool       ready     = false;
-    const bool completed = run_guarded([&] {
+    // The in-memory models are made first: the guarded call holds only calls into the library.
+    const model_text_file hesitations(hesitation_model_text());
+    const model_text_file vocabulary(v == nullptr ? std::string() : v->model_text);
+    bool                  ready     = false;
+    const bool            completed = run_guarded([&] {
         // The vocabulary's words join the dictionary before the search is made from it.
-        ngram_model_t * lm = v == nullptr ? read_language_model(ps, files.language_model)
-                             : add_vocabulary_words(ps, *v)
-                                 ? read_language_model(ps, files.language_model, v->model_text, vocabulary_weight)
-                                 : nullptr;
-        ready              = lm != nullptr && ps_set_lm(ps, "words", lm) >= 0 && ps_set_search(ps, "words") >= 0;
+        ngram_model_t * lm = v == nullptr || add_vocabulary_words(ps, *v)
+                                            ? read_language_model(ps, files.language_model, hesitations, vocabulary,
+                                                       v == nullptr ? 0.0 : vocabulary_weight)
+                                            : nullptr;
+        ready = lm != nullptr && ps_set_lm(ps, "words", lm) >= 0 && ps_set_search(ps, "words") >= 0;
         if (lm != nullptr) {
             ngram_model_free(lm); // the search holds its own reference
         }
