@@ -105,7 +105,13 @@ TEST(ModelFileChecks, StreamListsAsTheLibraryReadsThem) {
     EXPECT_EQ(streams.lengths, (std::vector<int32_t>{ 13, 13, 13 }));
     EXPECT_EQ(kelvo_asr::check_feature_settings("-svspec 0-999999\n", streams), "");
     EXPECT_EQ(streams.lengths, (std::vector<int32_t>{ 1000000 }));
-    for (const char * bad : { "-svspec 0-5/3-7\n", "-svspec 5-3\n", "-svspec 0-1000000\n", "-svspec 0-12/\n" }) {
+    for (const char * bad : { "-svspec 0-5/3-7\n", "-svspec 5-3\n", "-svspec 0-1000000\n", "-svspec 0-12/\n",
+                              "-svspec 0-3,9-12/4-9\n", "-svspec 0-12\n-svspec 0-5/3-7\n" }) {
         EXPECT_EQ(kelvo_asr::check_feature_settings(bad, streams), "its stream list (-svspec) is malformed") << bad;
     }
+    // A repeated option replaces the one before, as in the library: only the last list is read.
+    EXPECT_EQ(kelvo_asr::check_feature_settings("-svspec 0-5/3-7\n-svspec 0-12/13-25/26-38\n", streams), "");
+    EXPECT_EQ(streams.lengths, (std::vector<int32_t>{ 13, 13, 13 }));
+    EXPECT_EQ(kelvo_asr::check_feature_settings("-svspec 0-3,9-12/4-8\n", streams), "");
+    EXPECT_EQ(streams.lengths, (std::vector<int32_t>{ 8, 5 }));
 }
