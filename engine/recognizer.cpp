@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <numeric>
 #include <optional>
@@ -299,9 +300,12 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
     std::vector<piece_evidence>          evidence(gather ? pieces.size() : 0);
     std::vector<gaussian_stats>          stats(gather ? pieces.size() : 0);
 
-    // Decodes the pieces `which` (in order), longest first so that the threads finish close together, with
-    // the decoders set to `as_voice`'s transform; gathers each piece's statistics when a voice is adapted.
-    auto decode = [&](const std::vector<size_t> & which, const voice_state * as_voice) -> job_outcome {
+    // Decodes the pieces `which` (consecutive, in order), longest first so that the threads finish close
+    // together, with the decoders set to `as_voice`'s transform; gathers each piece's statistics when a voice
+    // is adapted and adds them to `fold_into` in piece order as soon as every piece before is added, then
+    // lets them go: a long call holds a few pieces' statistics, and the sums are the same for any threads.
+    auto decode = [&](const std::vector<size_t> & which, const voice_state * as_voice,
+                      gaussian_stats * fold_into) -> job_outcome {
         std::vector<size_t> order = which;
         std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
             return pieces[a].end - pieces[a].start > pieces[b].end - pieces[b].start;
@@ -331,6 +335,9 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
             adapted = transformed_model(adaptation.model, as_voice->transform);
         }
         const gaussian_model & scoring = adapted ? *adapted : adaptation.model;
+        std::mutex             fold_mutex;
+        std::vector<char>      finished(which.size(), 0);
+        size_t                 folded = 0;
         route_decoder_log(params.print_log);
         job_outcome outcome = run_jobs(pool, params.n_threads, order, [&](ps_decoder_t * ps, size_t k) {
             const speech_piece & p = pieces[k];
@@ -358,6 +365,15 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
                     accumulate_words(scoring, evidence[k].features.data(), evidence[k].n_frames, evidence[k].words,
                                      stats[k]);
                 }
+                if (!params.listen_only) {
+                    evidence[k] = {}; // kept only while a voice listens
+                }
+                const std::lock_guard<std::mutex> lock(fold_mutex);
+                finished[k - which.front()] = 1;
+                for (; fold_into != nullptr && folded < which.size() && finished[folded] != 0; folded++) {
+                    add_stats(*fold_into, stats[which[folded]]);
+                    stats[which[folded]] = {};
+                }
             }
             return done;
         });
@@ -377,13 +393,12 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
                 frames += (pieces[next].end - pieces[next].start) / pause_rule::frame_samples;
                 block.push_back(next++);
             }
-            const job_outcome outcome = decode(block, nullptr);
+            const job_outcome outcome = decode(block, nullptr, &voice->learned);
             if (!outcome.ok) {
                 result.error = outcome.error;
                 return result;
             }
             for (const size_t k : block) {
-                add_stats(voice->learned, stats[k]);
                 voice->listened.push_back(std::move(evidence[k]));
             }
             update_voice(adaptation.model, *voice);
@@ -395,15 +410,12 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
 
     std::vector<size_t> all(pieces.size());
     std::iota(all.begin(), all.end(), 0);
-    const job_outcome outcome = decode(all, voice);
+    const job_outcome outcome = decode(all, voice, gather ? &voice->heard : nullptr);
     if (!outcome.ok) {
         result.error = outcome.error;
         return result;
     }
     if (gather && voice != nullptr) {
-        for (size_t k = 0; k < pieces.size(); k++) {
-            add_stats(voice->heard, stats[k]);
-        }
         update_voice(adaptation.model, *voice);
     }
     for (size_t k = 0; k < pieces.size(); k++) {
