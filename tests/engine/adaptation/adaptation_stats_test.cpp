@@ -22,7 +22,7 @@ kelvo_asr::gaussian_model two_gaussians() {
     m.log_norms         = { 0, 0 };
     m.phones            = { "A", "B" };
     m.states_per_phone  = 2;
-    m.log_weights.assign(4 * 2, std::log(0.5f));
+    m.log_weights.assign(8, std::log(0.5f)); // 2 phones x 2 states x 2 Gaussians
     m.phone_codebook = { 0, 0 };
     return m;
 }
