@@ -10,7 +10,6 @@
 #include <sphinxbase/fe.h>
 #include <sphinxbase/feat.h>
 
-#include <clocale>
 #include <locale.h>
 #include <sys/mman.h>
 #include <unistd.h>
