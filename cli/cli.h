@@ -18,11 +18,16 @@ void report_progress(double fraction, const char * stage);
 // Writes {"error":"<escaped message>"} and a line feed to standard output. Returns the exit status 1.
 int report_error(const std::string & message);
 
-// Until `disarm_stop_report`, an exit() or abort() anywhere in the process writes {"error":"<escaped
-// message>"} and a line feed to standard output and ends it with status 1, nothing else written. For calls
-// into a library that may end the process; nothing else may write to standard output while armed.
-void arm_stop_report(const std::string & message);
-void disarm_stop_report();
+// While one lives, an exit() or abort() anywhere in the process writes {"error":"<escaped text>"} and a
+// line feed to standard output and ends it with status 1, nothing else written: `out_of_memory` when the
+// exiting call had failed to allocate memory (errno ENOMEM), else `stopped`. For calls into a library that
+// may end the process. One lives at a time; its end (a return or an exception) disarms it.
+struct StopReportScope {
+    StopReportScope(const std::string & stopped, const std::string & out_of_memory);
+    ~StopReportScope();
+    StopReportScope(const StopReportScope &)             = delete;
+    StopReportScope & operator=(const StopReportScope &) = delete;
+};
 
 // Returns the body of a JSON string for the bytes of `text`: \t \n \r \" \\ escaped, other bytes below
 // 0x20 as \u00xx, every other byte unchanged.

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,13 @@ void report_device() {
         std::fprintf(stderr, "using GPU: %s (%s)\n", ggml_backend_dev_name(gpu), ggml_backend_dev_description(gpu));
     } else {
         std::fprintf(stderr, "using CPU\n");
+    }
+}
+
+// The engine says once why adaptation is off; the words are then those of the model's own means.
+void report_adaptation_off(const kelvo_asr::transcribe_result & result) {
+    if (!result.adaptation_off.empty()) {
+        std::fprintf(stderr, "adaptation off: %s\n", result.adaptation_off.c_str());
     }
 }
 
@@ -59,32 +67,42 @@ int run(int argc, const char * const * argv) {
     }
     report_device();
 
-    // The engine checks the model files before its library reads them; a damage no check foresees can
-    // still make the library end the process, which then leaves this text as the run's error object.
-    const std::string stopped = "the decoder library stopped the run while reading the model in ";
+    // The engine checks the model files before its library reads them; a damage no check foresees, or memory
+    // running out, can still make the library end the process, which then leaves the scope's text as the
+    // run's error object. Every call into the engine runs inside one.
+    const std::string stopped     = "the decoder library stopped the run while reading the model in ";
+    const std::string no_memory   = "the decoder library ran out of memory while reading the model in ";
+    const std::string ran_out     = "the decoder library ran out of memory";
+    const std::string stopped_run = "the decoder library stopped the run";
     preread_file(opts.asr);
     kelvo_asr::KelvoASR asr;
-    arm_stop_report("could not load the speech model: " + stopped + opts.asr + " (are its files damaged?)");
-    const bool asr_loaded = asr.load_model(opts.asr);
-    disarm_stop_report();
-    if (!asr_loaded) {
-        return report_error("could not load the speech model: " + asr.last_error());
+    {
+        const std::string     what = "could not load the speech model: ";
+        const StopReportScope scope(what + stopped + opts.asr + " (are its files damaged?)",
+                                    what + no_memory + opts.asr);
+        if (!asr.load_model(opts.asr)) {
+            return report_error(what + asr.last_error());
+        }
     }
     preread_file(opts.aligner);
     kelvo_asr::ForcedAligner aligner;
-    arm_stop_report("could not load the aligner: " + stopped + opts.aligner + " (are its files damaged?)");
-    const bool aligner_loaded = aligner.load_model(opts.aligner);
-    disarm_stop_report();
-    if (!aligner_loaded) {
-        return report_error("could not load the aligner: " + aligner.last_error());
+    {
+        const std::string     what = "could not load the aligner: ";
+        const StopReportScope scope(what + stopped + opts.aligner + " (are its files damaged?)",
+                                    what + no_memory + opts.aligner);
+        if (!aligner.load_model(opts.aligner)) {
+            return report_error(what + aligner.last_error());
+        }
     }
     if (!vocabulary.empty()) {
+        const std::string                  what = "could not use the vocabulary: ";
+        const StopReportScope              scope(what + stopped_run, what + ran_out);
         const kelvo_asr::vocabulary_result used = asr.set_vocabulary(vocabulary);
         for (const kelvo_asr::vocabulary_warning & w : used.skipped) {
             std::fprintf(stderr, "vocabulary line %d skipped: %s\n", static_cast<int>(w.line), w.reason.c_str());
         }
         if (!used.success) {
-            return report_error("could not use the vocabulary: " + used.error);
+            return report_error(what + used.error);
         }
         aligner.add_vocabulary(vocabulary);
     }
@@ -117,12 +135,16 @@ int run(int argc, const char * const * argv) {
         params.listen_only      = listen_only;
         return params;
     };
+    const std::string transcribing = "transcription failed: ";
+    const std::string aligning     = "alignment failed: ";
     if (opts.adapt) {
+        const StopReportScope scope(transcribing + stopped_run, transcribing + ran_out);
         for (const Segment & segment : segments) {
             const kelvo_asr::transcribe_result learned = asr.transcribe(
                 samples.data() + segment.start, segment.end - segment.start, segment_params(segment, true));
+            report_adaptation_off(learned);
             if (!learned.success) {
-                return report_error("transcription failed: " + learned.error);
+                return report_error(transcribing + learned.error);
             }
         }
     }
@@ -133,11 +155,15 @@ int run(int argc, const char * const * argv) {
         const Segment & segment = segments[j];
         report_progress(static_cast<double>(j) / static_cast<double>(n), "transcribing");
 
-        const kelvo_asr::transcribe_params params = segment_params(segment, false);
-        const kelvo_asr::transcribe_result heard =
-            asr.transcribe(samples.data() + segment.start, segment.end - segment.start, params);
+        kelvo_asr::transcribe_result heard;
+        {
+            const StopReportScope scope(transcribing + stopped_run, transcribing + ran_out);
+            heard = asr.transcribe(samples.data() + segment.start, segment.end - segment.start,
+                                   segment_params(segment, false));
+        }
+        report_adaptation_off(heard);
         if (!heard.success) {
-            return report_error("transcription failed: " + heard.error);
+            return report_error(transcribing + heard.error);
         }
 
         SegmentWords words = build_segment_words(heard.text);
@@ -145,7 +171,12 @@ int run(int argc, const char * const * argv) {
             restore_fillers(words, extra_words, segment, rate);
         }
         std::string error;
-        if (!align_segment(segment, samples, rate, j, n, words, heard.language, aligner, timed_words, error)) {
+        bool        aligned = false;
+        {
+            const StopReportScope scope(aligning + stopped_run, aligning + ran_out);
+            aligned = align_segment(segment, samples, rate, j, n, words, heard.language, aligner, timed_words, error);
+        }
+        if (!aligned) {
             return report_error(error);
         }
     }
@@ -164,6 +195,8 @@ int main(int argc, char ** argv) {
     // Nothing of the words document has been written when one can be thrown.
     try {
         return run(argc, argv);
+    } catch (const std::bad_alloc &) {
+        return report_error("the run ran out of memory");
     } catch (const std::exception & e) {
         return report_error(std::string("internal error: ") + e.what());
     }

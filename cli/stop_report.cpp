@@ -5,8 +5,11 @@
 // exit() runs the handlers registered with atexit(), the newest first, on the thread that called it: the
 // one registered here writes the prepared text and leaves with _exit(), before any other handler or stream
 // flush could write more. abort() raises SIGABRT: the handler installed here does the same. Both use only
-// write() and _exit(), which are safe in a signal handler, on a text prepared before arming. Nothing is
-// written to standard output while the engine loads, so the text is the run's only JSON text.
+// write() and _exit(), which are safe in a signal handler, on texts prepared before arming. Nothing of the
+// run's own JSON text is written while armed, so the text is the run's only one.
+//
+// The library ends the process the same way when an allocation fails (it prints the failed call on standard
+// error, then exits): errno is then ENOMEM on the exiting thread, and the out-of-memory text is written.
 
 #include "cli/cli.h"
 
@@ -19,14 +22,16 @@
 
 namespace {
 
-std::string           prepared;  // the error object's bytes, line feed included
-volatile sig_atomic_t armed = 0; // read by the handlers; set after `prepared`, cleared before it changes
+std::string           prepared;           // the error object's bytes, line feed included
+std::string           prepared_no_memory; // the same for an allocation failure
+volatile sig_atomic_t armed = 0;          // read by the handlers; set after the texts, cleared before they change
 struct sigaction      saved_abort_action {};
 std::once_flag        exit_handler_once;
 
-void write_prepared() {
-    const char * p    = prepared.data();
-    size_t       left = prepared.size();
+void write_prepared(int error_number) {
+    const std::string & text = error_number == ENOMEM ? prepared_no_memory : prepared;
+    const char *        p    = text.data();
+    size_t              left = text.size();
     while (left > 0) {
         const ssize_t n = write(STDOUT_FILENO, p, left);
         if (n < 0 && errno == EINTR) {
@@ -41,15 +46,17 @@ void write_prepared() {
 }
 
 void on_exit_while_armed() {
+    const int error_number = errno;
     if (armed != 0) {
-        write_prepared();
+        write_prepared(error_number);
         _exit(1);
     }
 }
 
 void on_abort_while_armed(int /*signal*/) {
+    const int error_number = errno;
     if (armed != 0) {
-        write_prepared();
+        write_prepared(error_number);
         _exit(1);
     }
     // Not armed (a race with disarming): the default action, as if no handler were set.
@@ -59,9 +66,10 @@ void on_abort_while_armed(int /*signal*/) {
 
 } // namespace
 
-void arm_stop_report(const std::string & message) {
-    armed    = 0;
-    prepared = "{\"error\":\"" + json_escape(message) + "\"}\n";
+StopReportScope::StopReportScope(const std::string & stopped, const std::string & out_of_memory) {
+    armed              = 0;
+    prepared           = "{\"error\":\"" + json_escape(stopped) + "\"}\n";
+    prepared_no_memory = "{\"error\":\"" + json_escape(out_of_memory) + "\"}\n";
     std::call_once(exit_handler_once, [] { std::atexit(on_exit_while_armed); });
     struct sigaction action {};
     action.sa_handler = on_abort_while_armed;
@@ -70,7 +78,7 @@ void arm_stop_report(const std::string & message) {
     armed = 1;
 }
 
-void disarm_stop_report() {
+StopReportScope::~StopReportScope() {
     armed = 0;
     sigaction(SIGABRT, &saved_abort_action, nullptr);
 }

@@ -11,6 +11,8 @@
 #include "engine/lexicon/vocabulary_model.h"
 #include "engine/lexicon/word_text.h"
 
+#include <new>
+
 namespace kelvo_asr {
 
 namespace {
@@ -41,7 +43,7 @@ ForcedAligner::ForcedAligner() : pimpl(std::make_unique<impl>()) {}
 
 ForcedAligner::~ForcedAligner() = default;
 
-bool ForcedAligner::load_model(const std::string & path) {
+bool ForcedAligner::load_model(const std::string & path) try {
     pimpl->release();
     model_files files;
     if (!find_model_files(path, files, pimpl->error) || !check_model_files(files, path, false, pimpl->error)) {
@@ -61,9 +63,13 @@ bool ForcedAligner::load_model(const std::string & path) {
         return false;
     }
     return true;
+} catch (const std::bad_alloc &) {
+    pimpl->release();
+    pimpl->error = "ran out of memory while loading the model in " + path;
+    return false;
 }
 
-bool ForcedAligner::add_vocabulary(const std::string & text) {
+bool ForcedAligner::add_vocabulary(const std::string & text) try {
     if (pimpl->decoder == nullptr) {
         return false;
     }
@@ -76,10 +82,12 @@ bool ForcedAligner::add_vocabulary(const std::string & text) {
         }
     }
     return true;
+} catch (const std::bad_alloc &) {
+    return true; // the words added so far stay; the others are pronounced by the synthesiser
 }
 
 alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, const std::string & text,
-                                      const std::string & /*language*/) {
+                                      const std::string & /*language*/) try {
     alignment_result result;
     if (pimpl->decoder == nullptr) {
         result.error = "no aligner model is loaded";
@@ -145,6 +153,10 @@ alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, 
         result.words.push_back({ tokens[k], times[k].start, times[k].end });
     }
     result.success = true;
+    return result;
+} catch (const std::bad_alloc &) {
+    alignment_result result;
+    result.error = "the aligner ran out of memory";
     return result;
 }
 

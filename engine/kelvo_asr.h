@@ -81,6 +81,10 @@ struct transcribe_result {
     std::vector<int32_t> word_frames; // first frame (10 ms each) of every word of `text`, in order
     bool                 success = false;
     std::string          error; // what went wrong when `success` is false
+    // Why adaptation is off for the loaded model, on the first call with `adapt` after it was found off (the
+    // model's features cannot be computed again, or a transform cannot be handed to the decoder library);
+    // empty on every other call. Calls after it decode every voice with the model's own means.
+    std::string adaptation_off;
 };
 
 class KelvoASR {

@@ -20,6 +20,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <numeric>
 #include <optional>
 
@@ -55,21 +57,25 @@ ps_decoder_t * make_recognizer(const model_files & files, const std::string & fo
     if (ps == nullptr) {
         return nullptr;
     }
-    bool       ready     = false;
-    const bool completed = run_guarded([&] {
+    // The in-memory models are made first: the guarded call holds only calls into the library.
+    const model_text_file hesitations(hesitation_model_text());
+    const model_text_file vocabulary(v == nullptr ? std::string() : v->model_text);
+    bool                  ready     = false;
+    const bool            completed = run_guarded([&] {
         // The vocabulary's words join the dictionary before the search is made from it.
-        ngram_model_t * lm = v == nullptr ? read_language_model(ps, files.language_model)
-                             : add_vocabulary_words(ps, *v)
-                                 ? read_language_model(ps, files.language_model, v->model_text, vocabulary_weight)
-                                 : nullptr;
-        ready              = lm != nullptr && ps_set_lm(ps, "words", lm) >= 0 && ps_set_search(ps, "words") >= 0;
+        ngram_model_t * lm = v == nullptr || add_vocabulary_words(ps, *v)
+                                            ? read_language_model(ps, files.language_model, hesitations, vocabulary,
+                                                       v == nullptr ? 0.0 : vocabulary_weight)
+                                            : nullptr;
+        ready = lm != nullptr && ps_set_lm(ps, "words", lm) >= 0 && ps_set_search(ps, "words") >= 0;
         if (lm != nullptr) {
             ngram_model_free(lm); // the search holds its own reference
         }
     });
     if (!completed) {
-        error = "the decoder stopped on a fault while loading the language model in " + folder +
-                " (are its files damaged?)";
+        error = fault_was_out_of_memory() ? "ran out of memory while loading the language model in " + folder
+                                          : "the decoder stopped on a fault while loading the language model in " +
+                                                folder + " (are its files damaged?)";
         return nullptr; // dropped unfreed: its state is unknown
     }
     if (!ready) {
@@ -148,16 +154,17 @@ struct KelvoASR::impl {
 
     // Makes the first decoder of a fresh pool, and how to make more, for the loaded model and vocabulary;
     // false with `why` set when the first cannot be made.
+    // The pool in use stays when the first decoder cannot be made.
     bool start_pool(std::string & why) {
+        ps_decoder_t * first = make_recognizer(files, folder, vocabulary.get(), why);
+        if (first == nullptr) {
+            return false;
+        }
         release_pool(pool);
         // Fresh decoders hold the model's own means; a freed decoder's address may come back for a new one.
         adaptation.holders.clear();
         adaptation.installed_voice.clear();
         adaptation.installed_version = -1;
-        ps_decoder_t * first         = make_recognizer(files, folder, vocabulary.get(), why);
-        if (first == nullptr) {
-            return false;
-        }
         pool.decoders.push_back(first);
         // Later decoders are made from the same files when a call asks for more threads.
         pool.make = [files = files, folder = folder, vocabulary = vocabulary] {
@@ -174,7 +181,7 @@ KelvoASR::KelvoASR() : pimpl(std::make_unique<impl>()) {}
 
 KelvoASR::~KelvoASR() = default;
 
-bool KelvoASR::load_model(const std::string & path) {
+bool KelvoASR::load_model(const std::string & path) try {
     release_pool(pimpl->pool);
     pimpl->adaptation = {};
     pimpl->language_tag.clear();
@@ -191,11 +198,17 @@ bool KelvoASR::load_model(const std::string & path) {
         return false;
     }
     pimpl->language_tag = files.language_tag;
-    prepare_adaptation(pimpl->adaptation, files.acoustic_model);
+    prepare_adaptation(pimpl->adaptation, files.acoustic_model, ps_get_config(pimpl->pool.decoders.front()));
     return true;
+} catch (const std::bad_alloc &) {
+    release_pool(pimpl->pool);
+    pimpl->adaptation = {};
+    pimpl->folder.clear();
+    pimpl->error = "ran out of memory while loading the model in " + path;
+    return false;
 }
 
-vocabulary_result KelvoASR::set_vocabulary(const std::string & text) {
+vocabulary_result KelvoASR::set_vocabulary(const std::string & text) try {
     vocabulary_result result;
     if (pimpl->folder.empty()) {
         result.error = "no speech model is loaded";
@@ -218,19 +231,25 @@ vocabulary_result KelvoASR::set_vocabulary(const std::string & text) {
     // Only the dictionary of a working decoder is touched here: no model data that could fault.
     auto prepared = std::make_shared<prepared_vocabulary>(prepare_vocabulary(scratch, text, result.skipped));
     ps_free(scratch);
-    result.n_entries = prepared->n_entries;
+    result.n_entries                                  = prepared->n_entries;
+    std::shared_ptr<const prepared_vocabulary> before = std::move(pimpl->vocabulary);
     pimpl->vocabulary.reset();
     if (prepared->n_entries > 0) {
         pimpl->vocabulary = std::move(prepared);
     }
     if (!pimpl->start_pool(result.error)) {
+        pimpl->vocabulary = std::move(before); // the decoders in use were made with it
         return result;
     }
     result.success = true;
     return result;
+} catch (const std::bad_alloc &) {
+    vocabulary_result result;
+    result.error = "the recogniser ran out of memory";
+    return result;
 }
 
-transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples, const transcribe_params & params) {
+transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples, const transcribe_params & params) try {
     transcribe_result result;
     if (pimpl->folder.empty() || (pimpl->pool.decoders.empty() && !pimpl->pool.make)) {
         result.error = "no speech model is loaded";
@@ -243,6 +262,14 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
         return result;
     }
     speaker_adaptation & adaptation = pimpl->adaptation;
+    // Said once per model, to the first call that asks for adaptation after it was found off.
+    auto report_off = [&] {
+        if (params.adapt && !adaptation.available && !adaptation.off_reported && !adaptation.off_reason.empty()) {
+            result.adaptation_off   = adaptation.off_reason;
+            adaptation.off_reported = true;
+        }
+    };
+    report_off();
     if (params.listen_only) {
         const auto known = adaptation.voices.find(params.speaker);
         if (!params.adapt || !adaptation.available ||
@@ -273,9 +300,12 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
     std::vector<piece_evidence>          evidence(gather ? pieces.size() : 0);
     std::vector<gaussian_stats>          stats(gather ? pieces.size() : 0);
 
-    // Decodes the pieces `which` (in order), longest first so that the threads finish close together, with
-    // the decoders set to `as_voice`'s transform; gathers each piece's statistics when a voice is adapted.
-    auto decode = [&](const std::vector<size_t> & which, const voice_state * as_voice) -> job_outcome {
+    // Decodes the pieces `which` (consecutive, in order), longest first so that the threads finish close
+    // together, with the decoders set to `as_voice`'s transform; gathers each piece's statistics when a voice
+    // is adapted and adds them to `fold_into` in piece order as soon as every piece before is added, then
+    // lets them go: a long call holds a few pieces' statistics, and the sums are the same for any threads.
+    auto decode = [&](const std::vector<size_t> & which, const voice_state * as_voice,
+                      gaussian_stats * fold_into) -> job_outcome {
         std::vector<size_t> order = which;
         std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
             return pieces[a].end - pieces[a].start > pieces[b].end - pieces[b].start;
@@ -292,10 +322,11 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
                 }
                 pool.decoders.push_back(d);
             }
-            pool.make = nullptr;
-            if (!install_voice(pool, adaptation, params.speaker, as_voice)) {
+            pool.make                 = nullptr;
+            const job_outcome adapted = install_voice(pool, adaptation, params.speaker, as_voice);
+            if (!adapted.ok) {
                 pool.make = make;
-                return { false, false, "the decoder could not be adapted to the voice" };
+                return adapted;
             }
         }
         // Posteriors are taken under the means the pieces are decoded with.
@@ -304,6 +335,9 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
             adapted = transformed_model(adaptation.model, as_voice->transform);
         }
         const gaussian_model & scoring = adapted ? *adapted : adaptation.model;
+        std::mutex             fold_mutex;
+        std::vector<char>      finished(which.size(), 0);
+        size_t                 folded = 0;
         route_decoder_log(params.print_log);
         job_outcome outcome = run_jobs(pool, params.n_threads, order, [&](ps_decoder_t * ps, size_t k) {
             const speech_piece & p = pieces[k];
@@ -320,12 +354,25 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
                 for (const heard_word & w : heard[k]) {
                     words.push_back({ w.entry, w.frame, w.last });
                 }
-                stats[k] = empty_gaussian_stats(adaptation.model);
-                if (piece_evidence_of(ps, adaptation.model, pcm.data() + p.start, static_cast<size_t>(p.end - p.start),
-                                      pcm.data() + warm_from, static_cast<size_t>(warm_to - warm_from), words,
-                                      evidence[k])) {
+                stats[k]                     = empty_gaussian_stats(adaptation.model);
+                const evidence_outcome found = piece_evidence_of(
+                    ps, adaptation.model, pcm.data() + p.start, static_cast<size_t>(p.end - p.start),
+                    pcm.data() + warm_from, static_cast<size_t>(warm_to - warm_from), words, evidence[k]);
+                if (found == evidence_outcome::faulted) {
+                    return job_outcome{ false, true, decoder_fault_text };
+                }
+                if (found == evidence_outcome::gathered) {
                     accumulate_words(scoring, evidence[k].features.data(), evidence[k].n_frames, evidence[k].words,
                                      stats[k]);
+                }
+                if (!params.listen_only) {
+                    evidence[k] = {}; // kept only while a voice listens
+                }
+                const std::lock_guard<std::mutex> lock(fold_mutex);
+                finished[k - which.front()] = 1;
+                for (; fold_into != nullptr && folded < which.size() && finished[folded] != 0; folded++) {
+                    add_stats(*fold_into, stats[which[folded]]);
+                    stats[which[folded]] = {};
                 }
             }
             return done;
@@ -346,32 +393,29 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
                 frames += (pieces[next].end - pieces[next].start) / pause_rule::frame_samples;
                 block.push_back(next++);
             }
-            const job_outcome outcome = decode(block, nullptr);
+            const job_outcome outcome = decode(block, nullptr, &voice->learned);
             if (!outcome.ok) {
                 result.error = outcome.error;
                 return result;
             }
             for (const size_t k : block) {
-                add_stats(voice->learned, stats[k]);
                 voice->listened.push_back(std::move(evidence[k]));
             }
             update_voice(adaptation.model, *voice);
         }
+        report_off();
         result.success = true;
         return result;
     }
 
     std::vector<size_t> all(pieces.size());
     std::iota(all.begin(), all.end(), 0);
-    const job_outcome outcome = decode(all, voice);
+    const job_outcome outcome = decode(all, voice, gather ? &voice->heard : nullptr);
     if (!outcome.ok) {
         result.error = outcome.error;
         return result;
     }
     if (gather && voice != nullptr) {
-        for (size_t k = 0; k < pieces.size(); k++) {
-            add_stats(voice->heard, stats[k]);
-        }
         update_voice(adaptation.model, *voice);
     }
     for (size_t k = 0; k < pieces.size(); k++) {
@@ -381,7 +425,12 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
             result.word_frames.push_back(first_frame + w.frame);
         }
     }
+    report_off();
     result.success = true;
+    return result;
+} catch (const std::bad_alloc &) {
+    transcribe_result result;
+    result.error = "the recogniser ran out of memory";
     return result;
 }
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -55,19 +57,32 @@ std::string clock_text(double seconds) {
     return std::to_string(total / 60) + ":" + two(total % 60);
 }
 
+// Each speaker's number: its place in order of first word. Looked up per word, so kept in a hash table.
+using SpeakerIndex = std::unordered_map<std::string, size_t>;
+
 // The speakers in order of their first word.
 std::vector<std::string> speakers_of(const std::vector<DocumentWord> & words) {
-    std::vector<std::string> speakers;
+    std::vector<std::string>        speakers;
+    std::unordered_set<std::string> seen;
     for (const DocumentWord & word : words) {
-        if (!word.who.empty() && std::find(speakers.begin(), speakers.end(), word.who) == speakers.end()) {
+        if (!word.who.empty() && seen.insert(word.who).second) {
             speakers.push_back(word.who);
         }
     }
     return speakers;
 }
 
-size_t speaker_index(const std::vector<std::string> & speakers, const std::string & who) {
-    return static_cast<size_t>(std::find(speakers.begin(), speakers.end(), who) - speakers.begin());
+SpeakerIndex index_of(const std::vector<std::string> & speakers) {
+    SpeakerIndex index;
+    for (size_t i = 0; i < speakers.size(); i++) {
+        index.emplace(speakers[i], i);
+    }
+    return index;
+}
+
+size_t speaker_index(const SpeakerIndex & speakers, const std::string & who) {
+    const auto found = speakers.find(who);
+    return found == speakers.end() ? speakers.size() : found->second;
 }
 
 // One word's element, its flags as classes; its times are in the page's data, not repeated here.
@@ -80,7 +95,7 @@ std::string word_element(const DocumentWord & word) {
 }
 
 // The head of a turn or paragraph: its speaker, when it has one, and its start time.
-std::string block_head(const DocumentWord & first, const std::vector<std::string> & speakers) {
+std::string block_head(const DocumentWord & first, const SpeakerIndex & speakers) {
     std::string out = "<section";
     if (!first.who.empty()) {
         out += " class=\"s" + std::to_string(speaker_index(speakers, first.who) % 6) + "\"";
@@ -94,7 +109,7 @@ std::string block_head(const DocumentWord & first, const std::vector<std::string
 
 // The words in turns (a change of speaker) and paragraphs (a pause); a turn opens with a head, and so does a
 // paragraph when the words have no speakers.
-std::string transcript(const std::vector<DocumentWord> & words, const std::vector<std::string> & speakers) {
+std::string transcript(const std::vector<DocumentWord> & words, const SpeakerIndex & speakers) {
     std::string out;
     double      last_end  = 0;
     bool        any_timed = false;
@@ -121,8 +136,7 @@ std::string transcript(const std::vector<DocumentWord> & words, const std::vecto
 
 // The numbers the script needs: per word its times, speaker (-1 for none) and flags (1 restored, 2 untimed).
 // Only numbers: no text of the document goes into a script element, where escaping rules differ.
-std::string page_data(const std::vector<DocumentWord> & words, const PageAudio & audio,
-                      const std::vector<std::string> & speakers) {
+std::string page_data(const std::vector<DocumentWord> & words, const PageAudio & audio, const SpeakerIndex & speakers) {
     std::string start, end, who, flags, peaks;
     for (const DocumentWord & word : words) {
         const char * comma = start.empty() ? "" : ",";
@@ -169,8 +183,9 @@ std::string html_page_text(const std::vector<DocumentWord> & words, const PageAu
            (playable ? "<kbd>Space</kbd> play / pause " : "") +
            "<kbd>\xE2\x86\x90</kbd> <kbd>\xE2\x86\x92</kbd> word before / after" +
            (playable ? ", click a word to hear it" : "") + "</p></div>\n</header>\n";
-    out += "<main id=\"text\">\n" + transcript(words, speakers) + "</main>\n";
-    out += "<script type=\"application/json\" id=\"data\">" + page_data(words, audio, speakers) + "</script>\n";
+    const SpeakerIndex index = index_of(speakers);
+    out += "<main id=\"text\">\n" + transcript(words, index) + "</main>\n";
+    out += "<script type=\"application/json\" id=\"data\">" + page_data(words, audio, index) + "</script>\n";
     if (!audio.data.empty()) {
         // Base64 holds no "<", so the bytes cannot end the element early.
         out += "<script type=\"text/plain\" id=\"audio-data\" data-type=\"" + html_escaped(audio.mime_type) + "\">" +

@@ -12,6 +12,7 @@ set_tests_properties(RealEngine.LongRecordingIsTranscribedInPiecesOnOneTimeLine
                      DamagedModel.EveryRunEndsWithOneJsonTextAndStatusZeroOrOne PROPERTIES COST 19)
 set_tests_properties(RealEngine.SpokenFillersAreRestoredNearWhereTheyWereSaid PROPERTIES COST 17)
 set_tests_properties(BadInputs.DegenerateRecordingsGiveAValidDocument PROPERTIES COST 15)
+set_tests_properties(MemoryLimit.EveryLimitGivesOneJsonTextAndNeverCallsASoundModelDamaged PROPERTIES COST 12)
 set_tests_properties(RealEngine.TurnsLabelEveryWordWithItsSpeaker
                      BadInputs.OtherEncodingsOfTheSameSamplesGiveTheSameDocument PROPERTIES COST 10)
 set_tests_properties(BadInputs.ACallerThatStopsReadingAStreamStillGetsTheExitStatus

@@ -10,10 +10,13 @@
 #include <sphinxbase/fe.h>
 #include <sphinxbase/feat.h>
 
+#include <locale.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <cstring>
+#include <locale>
 #include <optional>
 #include <sstream>
 
@@ -49,10 +52,19 @@ std::vector<size_t> entry_phones(ps_decoder_t * ps, const gaussian_model & model
     return phones;
 }
 
-// The library's transform file for `transforms` (one class, every stream), read back by the library;
-// nullptr when it cannot be written or read.
-ps_mllr_t * make_mllr(const std::vector<mllr_stream_transform> & transforms) {
+// One mean transform per stream from `stats`, held toward the identity by the prior.
+std::vector<mllr_stream_transform> solve_transform(const gaussian_model & model, const gaussian_stats & stats) {
+    std::vector<mllr_stream_transform> t;
+    for (const mllr_stream_stats & s : transform_stats(model, stats)) {
+        t.push_back(solve_mllr(s, adaptation_rule::prior_frames));
+    }
+    return t;
+}
+
+// The text of the library's transform format for `transforms`, in the classic locale.
+std::string mllr_text(const std::vector<mllr_stream_transform> & transforms) {
     std::ostringstream text;
+    text.imbue(std::locale::classic());
     text.precision(9);
     text << "1\n" << transforms.size() << "\n";
     for (const mllr_stream_transform & t : transforms) {
@@ -69,14 +81,19 @@ ps_mllr_t * make_mllr(const std::vector<mllr_stream_transform> & transforms) {
             text << "1" << (i + 1 < t.dim ? " " : "\n");
         }
     }
-    const char * dir  = std::getenv("TMPDIR");
-    std::string  path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/kelvo-mllr-XXXXXX";
-    const int    fd   = mkstemp(path.data());
+    return text.str();
+}
+
+} // namespace
+
+ps_mllr_t * make_mllr(const std::vector<mllr_stream_transform> & transforms) {
+    const std::string body = mllr_text(transforms);
+    // The library reads only from a path: an anonymous in-memory file, so that no folder must be writable.
+    const int fd = memfd_create("mllr", MFD_CLOEXEC);
     if (fd < 0) {
         return nullptr;
     }
-    const std::string body    = text.str();
-    bool              written = true;
+    bool written = true;
     for (size_t done = 0; done < body.size();) {
         const ssize_t n = write(fd, body.data() + done, body.size() - done);
         if (n <= 0) {
@@ -85,32 +102,72 @@ ps_mllr_t * make_mllr(const std::vector<mllr_stream_transform> & transforms) {
         }
         done += static_cast<size_t>(n);
     }
+    ps_mllr_t * mllr = nullptr;
+    // The library reads numbers with the C library's locale: the classic one on this thread while it reads.
+    const locale_t classic = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    if (written && classic != static_cast<locale_t>(nullptr)) {
+        const std::string path     = "/proc/self/fd/" + std::to_string(fd);
+        const locale_t    previous = uselocale(classic);
+        mllr                       = ps_mllr_read(path.c_str());
+        uselocale(previous);
+    }
+    if (classic != static_cast<locale_t>(nullptr)) {
+        freelocale(classic);
+    }
     close(fd);
-    ps_mllr_t * mllr = written ? ps_mllr_read(path.c_str()) : nullptr;
-    unlink(path.c_str());
     return mllr;
 }
 
-// One mean transform per stream from `stats`, held toward the identity by the prior.
-std::vector<mllr_stream_transform> solve_transform(const gaussian_model & model, const gaussian_stats & stats) {
-    std::vector<mllr_stream_transform> t;
-    for (const mllr_stream_stats & s : transform_stats(model, stats)) {
-        t.push_back(solve_mllr(s, adaptation_rule::prior_frames));
+std::string feature_rebuild_obstacle(cmd_ln_t * config) {
+    if (config == nullptr) {
+        return "the decoder settings cannot be read";
     }
-    return t;
+    const char * cmn = cmd_ln_str_r(config, "-cmn");
+    if (cmn == nullptr ||
+        (std::strcmp(cmn, "batch") != 0 && std::strcmp(cmn, "current") != 0 && std::strcmp(cmn, "none") != 0)) {
+        return std::string("the model's cepstral mean (-cmn ") + (cmn != nullptr ? cmn : "") +
+               ") carries from one utterance to the next";
+    }
+    const char * agc = cmd_ln_str_r(config, "-agc");
+    if (agc == nullptr || (std::strcmp(agc, "none") != 0 && std::strcmp(agc, "max") != 0)) {
+        return std::string("the model's gain control (-agc ") + (agc != nullptr ? agc : "") +
+               ") carries from one utterance to the next";
+    }
+    const char * lda = cmd_ln_str_r(config, "-lda");
+    if (lda != nullptr && *lda != '\0') {
+        return "the model transforms its features (-lda)";
+    }
+    return {};
 }
 
-} // namespace
-
-void prepare_adaptation(speaker_adaptation & adaptation, const std::string & folder) {
+void prepare_adaptation(speaker_adaptation & adaptation, const std::string & folder, cmd_ln_t * config) {
     adaptation = {};
-    std::string ignored;
-    adaptation.available = read_gaussian_model(folder, variance_floor, adaptation.model, ignored);
+    std::string error;
+    if (!read_gaussian_model(folder, variance_floor, adaptation.model, error)) {
+        adaptation.off_reason = "the acoustic model cannot be read for adaptation: " + error;
+        return;
+    }
+    adaptation.off_reason = feature_rebuild_obstacle(config);
+    if (!adaptation.off_reason.empty()) {
+        return;
+    }
+    // The model's own means, made now so that they can always be set back.
+    std::vector<mllr_stream_transform> identity;
+    for (const size_t len : adaptation.model.stream_len) {
+        identity.push_back(identity_transform(len));
+    }
+    ps_mllr_t * own = make_mllr(identity);
+    if (own == nullptr) {
+        adaptation.off_reason = "the decoder library refuses a transform";
+        return;
+    }
+    adaptation.identity  = std::shared_ptr<ps_mllr_t>(own, ps_mllr_free);
+    adaptation.available = true;
 }
 
-bool piece_evidence_of(ps_decoder_t * ps, const gaussian_model & model, const int16_t * pcm, size_t n_samples,
-                       const int16_t * warm_up, size_t n_warm_up, const std::vector<word_frames> & words,
-                       piece_evidence & evidence) {
+evidence_outcome piece_evidence_of(ps_decoder_t * ps, const gaussian_model & model, const int16_t * pcm,
+                                   size_t n_samples, const int16_t * warm_up, size_t n_warm_up,
+                                   const std::vector<word_frames> & words, piece_evidence & evidence) {
     evidence = {};
     std::vector<word_span> spans;
     for (const word_frames & w : words) {
@@ -120,7 +177,7 @@ bool piece_evidence_of(ps_decoder_t * ps, const gaussian_model & model, const in
         }
     }
     if (spans.empty()) {
-        return true;
+        return evidence_outcome::gathered;
     }
     fe_t *                fe       = ps_get_fe(ps);
     cmd_ln_t *            config   = ps_get_config(ps);
@@ -137,7 +194,9 @@ bool piece_evidence_of(ps_decoder_t * ps, const gaussian_model & model, const in
     for (size_t f = 0; f < n_frames; f++) {
         rows[f] = cep.data() + f * width;
     }
-    std::vector<float> features;
+    // Every frame of the piece makes one feature vector: room for all of them before the guarded call, which
+    // holds nothing but library calls.
+    std::vector<float> features(n_frames * model.feature_len);
     int32              n_out = 0;
     bool               ok    = false;
     // The decoder's own sequence: a new stream, the warm-up as an utterance of its own, then the piece whole.
@@ -175,8 +234,7 @@ bool piece_evidence_of(ps_decoder_t * ps, const gaussian_model & model, const in
         }
         mfcc_t *** out = feat_array_alloc(feat, n_cep);
         int32      n   = n_cep;
-        n_out          = feat_s2mfc2feat_live(feat, rows.data(), &n, TRUE, TRUE, out);
-        features.resize(static_cast<size_t>(std::max(n_out, 0)) * model.feature_len);
+        n_out          = std::min(feat_s2mfc2feat_live(feat, rows.data(), &n, TRUE, TRUE, out), n_cep);
         for (int32 t = 0; t < n_out; t++) {
             std::copy(out[t][0], out[t][0] + model.feature_len,
                       features.data() + static_cast<size_t>(t) * model.feature_len);
@@ -184,14 +242,18 @@ bool piece_evidence_of(ps_decoder_t * ps, const gaussian_model & model, const in
         feat_array_free(out);
         feat_free(feat);
     });
-    // The decoder counts one frame more than it scored.
-    if (!completed || !ok || n_out + 1 != ps_get_n_frames(ps)) {
-        return false;
+    if (!completed) {
+        return evidence_outcome::faulted;
     }
+    // The decoder counts one frame more than it scored.
+    if (!ok || n_out + 1 != ps_get_n_frames(ps)) {
+        return evidence_outcome::none;
+    }
+    features.resize(static_cast<size_t>(n_out) * model.feature_len);
     evidence.features = std::move(features);
     evidence.n_frames = n_out;
     evidence.words    = std::move(spans);
-    return true;
+    return evidence_outcome::gathered;
 }
 
 void update_voice(const gaussian_model & model, voice_state & voice) {
@@ -218,10 +280,21 @@ void update_voice(const gaussian_model & model, voice_state & voice) {
     voice.version++;
 }
 
-bool install_voice(decoder_pool & pool, speaker_adaptation & adaptation, const std::string & name,
-                   const voice_state * voice) {
-    const int32_t               before  = adaptation.installed_version;
-    const bool                  own     = voice == nullptr || voice->transform.empty();
+job_outcome install_voice(decoder_pool & pool, speaker_adaptation & adaptation, const std::string & name,
+                          const voice_state * voice) {
+    bool                       own  = voice == nullptr || voice->transform.empty() || !adaptation.available;
+    std::shared_ptr<ps_mllr_t> mllr = adaptation.identity;
+    if (!own) {
+        ps_mllr_t * made = make_mllr(voice->transform);
+        if (made == nullptr) {
+            // Given up for every decoder at once: all of them go back to the model's own means.
+            adaptation.available  = false;
+            adaptation.off_reason = "the decoder library refuses a transform";
+            own                   = true;
+        } else {
+            mllr = std::shared_ptr<ps_mllr_t>(made, ps_mllr_free);
+        }
+    }
     const int32_t               version = own ? -1 : voice->version;
     const bool                  same    = own ? adaptation.installed_version == -1
                                               : adaptation.installed_version == version && adaptation.installed_voice == name;
@@ -241,35 +314,37 @@ bool install_voice(decoder_pool & pool, speaker_adaptation & adaptation, const s
     adaptation.installed_version = version;
     if (targets.empty()) {
         adaptation.holders = pool.decoders;
-        return true;
+        return {};
     }
-    std::vector<mllr_stream_transform> identity;
-    if (own) {
-        for (const size_t len : adaptation.model.stream_len) {
-            identity.push_back(identity_transform(len));
-        }
-    }
-    ps_mllr_t * mllr = make_mllr(own ? identity : voice->transform);
-    if (mllr == nullptr) {
-        // No transform file can be written: adaptation is given up for the model, which costs nothing as long
-        // as the decoders still hold its own means.
-        adaptation.available = false;
-        return before == -1;
-    }
-    bool ok = true;
-    for (ps_decoder_t * d : targets) {
-        ps_mllr_t * ref = ps_mllr_retain(mllr);
-        if (!run_guarded([&] { ps_update_mllr(d, ref); })) {
-            ok = false;
-        }
-    }
-    ps_mllr_free(mllr);
-    if (ok) {
-        adaptation.holders = pool.decoders;
-    } else {
+    if (!mllr) {
         adaptation.installed_version = -2; // unknown: the next call sets every decoder again
+        return { false, false, "the decoder could not be adapted to the voice" };
     }
-    return ok;
+    std::vector<ps_decoder_t *> faulted;
+    bool                        refused = false;
+    for (ps_decoder_t * d : targets) {
+        ps_mllr_t * ref    = ps_mllr_retain(mllr.get());
+        ps_mllr_t * result = nullptr;
+        if (!run_guarded([&] { result = ps_update_mllr(d, ref); })) {
+            faulted.push_back(d); // the reference it was given is left with it
+        } else if (result == nullptr) {
+            refused = true;
+        }
+    }
+    if (!faulted.empty()) {
+        // Dropped unfreed: their state is unknown.
+        std::erase_if(pool.decoders,
+                      [&](ps_decoder_t * d) { return std::find(faulted.begin(), faulted.end(), d) != faulted.end(); });
+    }
+    if (faulted.empty() && !refused) {
+        adaptation.holders = pool.decoders;
+        return {};
+    }
+    adaptation.installed_version = -2; // unknown: the next call sets every decoder again
+    if (!faulted.empty()) {
+        return { false, true, decoder_fault_text };
+    }
+    return { false, false, "the decoder could not be adapted to the voice" };
 }
 
 } // namespace kelvo_asr

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,7 +52,10 @@ struct voice_state {
 // The adaptation of one loaded model.
 struct speaker_adaptation {
     gaussian_model                     model;
-    bool                               available = false; // the model's files could be read for adaptation
+    bool                               available = false;    // the model's files could be read for adaptation
+    std::string                        off_reason;           // why it is not available, once known
+    bool                               off_reported = false; // `off_reason` was handed to a caller
+    std::shared_ptr<ps_mllr_t>         identity;             // the model's own means, made when prepared
     std::map<std::string, voice_state> voices;
     std::string                        installed_voice;        // whose transform the decoders hold
     int32_t                            installed_version = -1; // -1: the decoders hold the model's own means
@@ -59,16 +63,32 @@ struct speaker_adaptation {
 };
 
 // Reads the Gaussians of the acoustic model `folder` into `adaptation`, forgetting every voice; leaves it
-// unavailable (adaptation then does nothing) when the files are of a kind it cannot use.
-void prepare_adaptation(speaker_adaptation & adaptation, const std::string & folder);
+// unavailable (adaptation then does nothing), with `off_reason` set, when the files are of a kind it cannot
+// use or when the decoder settings `config` compute features that cannot be computed again exactly per piece
+// (a cepstral mean or gain carried from one utterance to the next, a feature transform).
+void prepare_adaptation(speaker_adaptation & adaptation, const std::string & folder, cmd_ln_t * config);
+
+// The reason features made with the decoder settings `config` cannot be computed again exactly for one piece
+// of speech; empty when they can.
+std::string feature_rebuild_obstacle(cmd_ln_t * config);
+
+// What `piece_evidence_of` found.
+enum class evidence_outcome {
+    gathered, // `evidence` holds the piece (no words when none is made of speech phones)
+    none,     // the features do not match the decoder's frames, or the library refused: no evidence
+    faulted,  // the decoder stopped on a fault: it must be dropped
+};
 
 // The evidence of one decoded piece from the decoder `ps` that just decoded it: the piece's features
 // computed again exactly as the decoder computed them (the same `warm_up` first), and `words` as phones.
-// Returns false when the features do not match the decoder's frames or the library fails; never faults the
-// process.
-bool piece_evidence_of(ps_decoder_t * ps, const gaussian_model & model, const int16_t * pcm, size_t n_samples,
-                       const int16_t * warm_up, size_t n_warm_up, const std::vector<word_frames> & words,
-                       piece_evidence & evidence);
+// Never faults the process.
+evidence_outcome piece_evidence_of(ps_decoder_t * ps, const gaussian_model & model, const int16_t * pcm,
+                                   size_t n_samples, const int16_t * warm_up, size_t n_warm_up,
+                                   const std::vector<word_frames> & words, piece_evidence & evidence);
+
+// The library's transform holding `transforms` (one class, every stream), handed over in memory and read
+// in the classic locale; nullptr when the system or the library refuses.
+ps_mllr_t * make_mllr(const std::vector<mllr_stream_transform> & transforms);
 
 // Solves the voice's transform again from its statistics: those of its returned words once they cover as
 // much as those it listened to, else the latter; no transform below adaptation_rule::min_frames. Solves
@@ -78,10 +98,11 @@ bool piece_evidence_of(ps_decoder_t * ps, const gaussian_model & model, const in
 void update_voice(const gaussian_model & model, voice_state & voice);
 
 // Sets every decoder of `pool` to the transform of `voice` (named `name`), or to the model's own means
-// when `voice` is nullptr or has no transform. When no transform file can be written, adaptation is made
-// unavailable and the call succeeds if the decoders still hold the model's own means. Returns false when
-// the library refuses.
-bool install_voice(decoder_pool & pool, speaker_adaptation & adaptation, const std::string & name,
-                   const voice_state * voice);
+// when `voice` is nullptr or has no transform. When the voice's transform cannot be made, adaptation is
+// turned off (with `off_reason`) and every decoder is set to the model's own means, so that all of them
+// decode alike. Fails when the library refuses; a decoder that faulted is dropped from the pool, unfreed,
+// and the outcome says so.
+job_outcome install_voice(decoder_pool & pool, speaker_adaptation & adaptation, const std::string & name,
+                          const voice_state * voice);
 
 } // namespace kelvo_asr

@@ -4,6 +4,7 @@
 
 #include "engine/decoders/decoder_guard.h"
 
+#include <cerrno>
 #include <csetjmp>
 #include <csignal>
 #include <mutex>
@@ -15,6 +16,7 @@ namespace {
 constexpr int guarded_signals[] = { SIGSEGV, SIGBUS, SIGFPE, SIGILL };
 
 thread_local sigjmp_buf * guard_target = nullptr;
+thread_local int          fault_errno  = 0; // errno when this thread's last guarded call faulted
 
 std::mutex       guard_mutex;
 int              guard_users = 0; // guarded calls in progress, over all threads
@@ -22,6 +24,7 @@ struct sigaction saved_actions[std::size(guarded_signals)];
 
 void on_fault(int signal) {
     if (guard_target != nullptr) {
+        fault_errno = errno; // a failed allocation the library did not check leaves ENOMEM
         siglongjmp(*guard_target, 1);
     }
     // A fault outside a guarded call on this thread: the default action, as if no handler were set.
@@ -60,9 +63,16 @@ bool run_guarded(const std::function<void()> & call) {
     sigjmp_buf * outer = guard_target;
     install_handlers();
     volatile bool completed = false;
+    fault_errno             = 0;
     if (sigsetjmp(target, 1) == 0) {
         guard_target = &target;
-        call();
+        try {
+            call();
+        } catch (...) {
+            guard_target = outer;
+            restore_handlers();
+            throw;
+        }
         completed = true;
     }
     guard_target = outer;
@@ -70,19 +80,33 @@ bool run_guarded(const std::function<void()> & call) {
     return completed;
 }
 
+bool fault_was_out_of_memory() {
+    return fault_errno == ENOMEM;
+}
+
 ps_decoder_t * load_decoder(cmd_ln_t * config, const std::string & folder, std::string & error) {
     ps_decoder_t * decoder = nullptr;
+    int            failure = 0;
     if (config != nullptr) {
         // Only the library call is guarded: nothing with a destructor lives in the frames a fault skips.
-        const bool completed = run_guarded([&] { decoder = ps_init(config); });
+        const bool completed = run_guarded([&] {
+            errno   = 0;
+            decoder = ps_init(config);
+            failure = errno;
+        });
         cmd_ln_free_r(config); // the decoder, when made, holds its own reference
         if (!completed) {
-            error = "the decoder stopped on a fault while loading the model in " + folder + " (are its files damaged?)";
+            error = fault_was_out_of_memory() ? "ran out of memory while loading the model in " + folder
+                                              : "the decoder stopped on a fault while loading the model in " + folder +
+                                                    " (are its files damaged?)";
             return nullptr;
         }
+    } else {
+        failure = errno;
     }
     if (decoder == nullptr) {
-        error = "the decoder could not be initialised with the model in " + folder;
+        error = failure == ENOMEM ? "ran out of memory while loading the model in " + folder
+                                  : "the decoder could not be initialised with the model in " + folder;
     }
     return decoder;
 }

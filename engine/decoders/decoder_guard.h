@@ -18,9 +18,13 @@ namespace kelvo_asr {
 // frames without unwinding them.
 bool run_guarded(const std::function<void()> & call);
 
+// True when this thread's last guarded call faulted with errno at ENOMEM: an allocation the library did not
+// check had failed, so the fault says the memory ran out rather than that a file is damaged.
+bool fault_was_out_of_memory();
+
 // Makes a decoder from `config` (taken over and freed; nullptr allowed), reading the model in `folder`
 // guarded against the library's faults. Returns the decoder (owned by the caller), or nullptr with
-// `error` naming `folder` when the library refuses the model or stops on a fault.
+// `error` naming `folder` when the library refuses the model, runs out of memory or stops on a fault.
 ps_decoder_t * load_decoder(cmd_ln_t * config, const std::string & folder, std::string & error);
 
 // The failure text for a decoder that stopped on a fault while decoding.

@@ -29,7 +29,14 @@ constexpr hesitation hesitations[] = {
 // words that sound like it, little enough that hesitations are not heard in every pause.
 constexpr double hesitation_weight = 0.001;
 
-// The hesitation model in the text format of n-gram models.
+// Reads the in-memory model `file`; nullptr when it could not be made or the library refuses.
+ngram_model_t * read_model_file(ps_decoder_t * ps, const model_text_file & file) {
+    return file.path.empty() ? nullptr
+                             : ngram_model_read(ps_get_config(ps), file.path.c_str(), NGRAM_ARPA, ps_get_logmath(ps));
+}
+
+} // namespace
+
 std::string hesitation_model_text() {
     std::string text = "\\data\\\nngram 1=" + std::to_string(std::size(hesitations) + 2) + "\n\n\\1-grams:\n";
     text += "-99 <s>\n-99 </s>\n";
@@ -41,37 +48,39 @@ std::string hesitation_model_text() {
     return text + "\n\\end\\\n";
 }
 
-// Reads `text` as a model through an in-memory file; nullptr when the system or the library refuses.
-ngram_model_t * read_model_text(ps_decoder_t * ps, const std::string & text) {
-    const int fd = memfd_create("language-model", MFD_CLOEXEC);
+model_text_file::model_text_file(const std::string & text) : wanted(!text.empty()) {
+    if (text.empty()) {
+        return;
+    }
+    fd = memfd_create("language-model", MFD_CLOEXEC);
     if (fd < 0) {
-        return nullptr;
+        return;
     }
-    ngram_model_t * model = nullptr;
     if (write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) {
-        const std::string path = "/proc/self/fd/" + std::to_string(fd);
-        model                  = ngram_model_read(ps_get_config(ps), path.c_str(), NGRAM_ARPA, ps_get_logmath(ps));
+        path = "/proc/self/fd/" + std::to_string(fd);
     }
-    close(fd);
-    return model;
 }
 
-} // namespace
+model_text_file::~model_text_file() {
+    if (fd >= 0) {
+        close(fd);
+    }
+}
 
 bool is_hesitation(const std::string & word) {
     return std::any_of(std::begin(hesitations), std::end(hesitations),
                        [&](const hesitation & h) { return word == h.word; });
 }
 
-ngram_model_t * read_language_model(ps_decoder_t * ps, const std::string & path, const std::string & vocabulary_text,
-                                    double vocabulary_weight) {
+ngram_model_t * read_language_model(ps_decoder_t * ps, const std::string & path, const model_text_file & hesitations,
+                                    const model_text_file & vocabulary, double vocabulary_weight) {
     ngram_model_t * words = ngram_model_read(ps_get_config(ps), path.c_str(), NGRAM_AUTO, ps_get_logmath(ps));
     if (words == nullptr) {
         return words;
     }
-    ngram_model_t * hes = read_model_text(ps, hesitation_model_text());
-    ngram_model_t * voc = vocabulary_text.empty() ? nullptr : read_model_text(ps, vocabulary_text);
-    if (!vocabulary_text.empty() && voc == nullptr) {
+    ngram_model_t * hes = read_model_file(ps, hesitations);
+    ngram_model_t * voc = read_model_file(ps, vocabulary);
+    if (vocabulary.wanted && voc == nullptr) {
         ngram_model_free(words); // a vocabulary the caller asked for and that cannot be used is a failure
         if (hes != nullptr) {
             ngram_model_free(hes);

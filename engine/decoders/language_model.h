@@ -12,12 +12,30 @@ namespace kelvo_asr {
 // True for the words the hesitation model speaks of.
 bool is_hesitation(const std::string & word);
 
+// The hesitation model in the text format of n-gram models.
+std::string hesitation_model_text();
+
+// A model text in an anonymous in-memory file that the library reads at `path`, so that nothing is written
+// to a folder; closed when destroyed. `path` is empty when the system refuses, and for an empty text.
+struct model_text_file {
+    model_text_file() = default;
+    explicit model_text_file(const std::string & text);
+    ~model_text_file();
+    model_text_file(const model_text_file &)             = delete;
+    model_text_file & operator=(const model_text_file &) = delete;
+
+    int         fd     = -1;
+    bool        wanted = false; // a text was given
+    std::string path;
+};
+
 // Reads the word model at `path` with `ps`'s settings and interpolates it with the hesitation model and,
-// when `vocabulary_text` is not empty, with that model (text format of n-gram models) at
-// `vocabulary_weight`; the vocabulary's words must be in the dictionary already. Returns the model (owned by the
-// caller; free with ngram_model_free), or nullptr when the file cannot be read. Words the model does not already hold
-// are never added: the decoder library mishandles words added to a model at run time when they precede another word.
-ngram_model_t * read_language_model(ps_decoder_t * ps, const std::string & path,
-                                    const std::string & vocabulary_text = "", double vocabulary_weight = 0);
+// when `vocabulary` was given a text, with that model at `vocabulary_weight`; the vocabulary's words must be
+// in the dictionary already. Makes only calls into the library, so that it may run guarded. Returns the
+// model (owned by the caller; free with ngram_model_free), or nullptr when a file cannot be read. Words the
+// model does not already hold are never added: the decoder library mishandles words added to a model at run
+// time when they precede another word.
+ngram_model_t * read_language_model(ps_decoder_t * ps, const std::string & path, const model_text_file & hesitations,
+                                    const model_text_file & vocabulary, double vocabulary_weight);
 
 } // namespace kelvo_asr

@@ -14,6 +14,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <sstream>
 
 namespace kelvo_asr {
 
@@ -115,23 +116,40 @@ prepared_vocabulary prepare_vocabulary(ps_decoder_t * scratch, const std::string
                 why = "no pronunciation for \"" + w + "\"";
                 break;
             }
+            // Checked like given phones: a phone the model lacks would make every decoder refuse the word.
+            std::istringstream each(phones);
+            std::string        phone;
+            while (why.empty() && each >> phone) {
+                if (!probe_phone(scratch, known, phone)) {
+                    why = "the synthesiser's pronunciation of \"" + w + "\" holds a phone the model lacks (\"" + phone +
+                          "\")";
+                }
+            }
+            if (!why.empty()) {
+                break;
+            }
             added.push_back({ w, phones });
         }
-        if (!why.empty()) {
-            skip(e.line, why);
-            continue;
-        }
-        for (dictionary_word & a : added) {
+        for (size_t k = 0; why.empty() && k < added.size(); k++) {
             bool ok = true;
-            add_pronunciation(scratch, a.name, a.phones, ok);
+            add_pronunciation(scratch, added[k].name, added[k].phones, ok);
+            if (!ok) {
+                why = "the decoder refuses the pronunciation of \"" + added[k].name + "\"";
+            }
         }
         for (const std::string & p : e.pronunciations) {
             // The phones are the model's (checked while reading), so the decoder takes them.
             bool              ok   = true;
-            const std::string name = add_pronunciation(scratch, e.words[0], p, ok);
-            if (!name.empty()) {
+            const std::string name = why.empty() ? add_pronunciation(scratch, e.words[0], p, ok) : std::string();
+            if (!ok) {
+                why = "the decoder refuses the pronunciation of \"" + e.words[0] + "\"";
+            } else if (!name.empty()) {
                 added.push_back({ name, p });
             }
+        }
+        if (!why.empty()) {
+            skip(e.line, why);
+            continue;
         }
         out.additions.insert(out.additions.end(), added.begin(), added.end());
         used.push_back(e);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 namespace kelvo_asr {
 
@@ -38,7 +39,7 @@ std::vector<std::string> settings_words(std::string_view bytes) {
 }
 
 // True when `list` is a list of streams ("0-12/13-25/26-38") as the library's parser accepts it; its
-// streams' lengths go to `lengths`.
+// streams' lengths go to `lengths`. Time grows with the list's length alone, not with the numbers in it.
 bool parse_stream_list(const std::string & list, std::vector<int32_t> & lengths) {
     lengths.clear();
     size_t at     = 0;
@@ -56,7 +57,7 @@ bool parse_stream_list(const std::string & list, std::vector<int32_t> & lengths)
         }
         return true;
     };
-    std::vector<bool> seen(1000000, false); // a number has at most 6 digits
+    std::vector<std::pair<int32_t, int32_t>> ranges; // first, last: no dimension may be in two of them
     for (;;) {
         int32_t length = 0;
         for (;;) {
@@ -74,12 +75,7 @@ bool parse_stream_list(const std::string & list, std::vector<int32_t> & lengths)
             if (last < first) {
                 return false;
             }
-            for (int32_t d = first; d <= last; d++) {
-                if (seen[static_cast<size_t>(d)]) {
-                    return false;
-                }
-                seen[static_cast<size_t>(d)] = true;
-            }
+            ranges.emplace_back(first, last);
             length += last - first + 1;
             if (at == list.size() || list[at] == '/') {
                 break;
@@ -91,10 +87,17 @@ bool parse_stream_list(const std::string & list, std::vector<int32_t> & lengths)
         }
         lengths.push_back(length);
         if (at == list.size()) {
-            return true;
+            break;
         }
         at++; // the '/'
     }
+    std::sort(ranges.begin(), ranges.end());
+    for (size_t k = 1; k < ranges.size(); k++) {
+        if (ranges[k].first <= ranges[k - 1].second) {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -103,18 +106,15 @@ std::string check_feature_settings(std::string_view bytes, feature_streams & str
     streams = {};
     // The library reads the words in pairs, option and value, and ends the process on a stream list, a
     // feature type, a normalisation or a gain control it cannot read.
-    const std::vector<std::string> words            = settings_words(bytes);
-    std::string                    feature_type     = "1s_c_d_dd";
-    int32_t                        cepstrum         = 13;
-    bool                           have_stream_list = false;
+    const std::vector<std::string> words        = settings_words(bytes);
+    std::string                    feature_type = "1s_c_d_dd";
+    int32_t                        cepstrum     = 13;
+    const std::string *            stream_list  = nullptr; // a repeated option replaces the one before
     for (size_t i = 0; i + 1 < words.size(); i += 2) {
         const std::string & name  = words[i];
         const std::string & value = words[i + 1];
         if (name == "-svspec") {
-            if (!parse_stream_list(value, streams.lengths)) {
-                return "its stream list (-svspec) is malformed";
-            }
-            have_stream_list = true;
+            stream_list = &value;
         } else if (name == "-feat") {
             feature_type = value;
         } else if (name == "-ceplen") {
@@ -125,6 +125,10 @@ std::string check_feature_settings(std::string_view bytes, feature_streams & str
         } else if (name == "-agc" && value != "none" && value != "max" && value != "emax" && value != "noise") {
             return "its gain control (-agc) is unknown";
         }
+    }
+    const bool have_stream_list = stream_list != nullptr;
+    if (have_stream_list && !parse_stream_list(*stream_list, streams.lengths)) {
+        return "its stream list (-svspec) is malformed";
     }
     // The feature types the library knows, by name or by the start of their name, and the length of their
     // one stream in cepstra (0: not one stream of cepstra).

@@ -151,6 +151,62 @@ TEST_F(Recognizer, AdaptedWordsAreTheSameForAnyThreadCount) {
     }
     EXPECT_EQ(results[0].text, results[1].text);
     EXPECT_EQ(results[0].word_frames, results[1].word_frames);
+    EXPECT_TRUE(results[0].adaptation_off.empty()) << results[0].adaptation_off;
+    // A transform was made and changes the words of this recording: adaptation is not a no-op.
+    const kelvo_asr::transcribe_result unadapted = asr->transcribe(recording.data(), n, plain);
+    ASSERT_TRUE(unadapted.success) << unadapted.error;
+    EXPECT_TRUE(unadapted.text != results[0].text || unadapted.word_frames != results[0].word_frames);
+}
+
+// A model whose features cannot be computed again per piece (a cepstral mean carried from one utterance to
+// the next) is not adapted with a wrong transform: the first call that asks says why, once, and every call
+// gives the words of the model's own means.
+TEST_F(Recognizer, AdaptationIsOffAndSaidSoOnceForAModelItCannotFollow) {
+    ASSERT_GE(clips.size(), 2u);
+    namespace fs          = std::filesystem;
+    const std::string dir = make_temp_dir();
+    for (const auto & entry : fs::directory_iterator(model_dir())) {
+        if (entry.path().filename() != "en-us") {
+            fs::create_symlink(entry.path(), fs::path(dir) / entry.path().filename());
+        }
+    }
+    fs::create_directory(dir + "/en-us");
+    for (const auto & entry : fs::directory_iterator(fs::path(model_dir()) / "en-us")) {
+        if (entry.path().filename() != "feat.params") {
+            fs::create_symlink(entry.path(), fs::path(dir) / "en-us" / entry.path().filename());
+        }
+    }
+    std::string settings = read_file(model_dir() + "/en-us/feat.params");
+    const auto  at       = settings.find("-cmn batch");
+    ASSERT_NE(at, std::string::npos);
+    settings.replace(at, 10, "-cmn live");
+    ASSERT_TRUE(write_file(dir + "/en-us/feat.params", settings));
+
+    // Such a mean also carries from piece to piece: one thread, and fresh models, keep the decoding alike.
+    std::vector<float> recording;
+    for (size_t k = 0; k < 2; k++) {
+        recording.insert(recording.end(), clips[k].samples.begin(), clips[k].samples.end());
+    }
+    const auto                   n = static_cast<int32_t>(recording.size());
+    kelvo_asr::transcribe_params p = quiet();
+    p.n_threads                    = 1;
+    p.adapt                        = true;
+    p.listen_only                  = true;
+    kelvo_asr::KelvoASR live;
+    ASSERT_TRUE(live.load_model(dir)) << live.last_error();
+    const kelvo_asr::transcribe_result learned = live.transcribe(recording.data(), n, p);
+    ASSERT_TRUE(learned.success) << learned.error;
+    EXPECT_NE(learned.adaptation_off.find("-cmn live"), std::string::npos) << learned.adaptation_off;
+    p.listen_only                            = false;
+    const kelvo_asr::transcribe_result heard = live.transcribe(recording.data(), n, p);
+    ASSERT_TRUE(heard.success) << heard.error;
+    EXPECT_TRUE(heard.adaptation_off.empty()) << heard.adaptation_off;
+    kelvo_asr::KelvoASR again;
+    ASSERT_TRUE(again.load_model(dir)) << again.last_error();
+    p.adapt                                = false;
+    const kelvo_asr::transcribe_result own = again.transcribe(recording.data(), n, p);
+    EXPECT_EQ(heard.text, own.text);
+    EXPECT_EQ(heard.word_frames, own.word_frames);
 }
 
 // A decoder that faults (here: its mixture weights, mapped from a file, cut short under it) fails the call

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -105,7 +106,52 @@ TEST(ModelFileChecks, StreamListsAsTheLibraryReadsThem) {
     EXPECT_EQ(streams.lengths, (std::vector<int32_t>{ 13, 13, 13 }));
     EXPECT_EQ(kelvo_asr::check_feature_settings("-svspec 0-999999\n", streams), "");
     EXPECT_EQ(streams.lengths, (std::vector<int32_t>{ 1000000 }));
-    for (const char * bad : { "-svspec 0-5/3-7\n", "-svspec 5-3\n", "-svspec 0-1000000\n", "-svspec 0-12/\n" }) {
+    for (const char * bad : { "-svspec 0-5/3-7\n", "-svspec 5-3\n", "-svspec 0-1000000\n", "-svspec 0-12/\n",
+                              "-svspec 0-3,9-12/4-9\n", "-svspec 0-12\n-svspec 0-5/3-7\n" }) {
         EXPECT_EQ(kelvo_asr::check_feature_settings(bad, streams), "its stream list (-svspec) is malformed") << bad;
     }
+    // A repeated option replaces the one before, as in the library: only the last list is read.
+    EXPECT_EQ(kelvo_asr::check_feature_settings("-svspec 0-5/3-7\n-svspec 0-12/13-25/26-38\n", streams), "");
+    EXPECT_EQ(streams.lengths, (std::vector<int32_t>{ 13, 13, 13 }));
+    EXPECT_EQ(kelvo_asr::check_feature_settings("-svspec 0-3,9-12/4-8\n", streams), "");
+    EXPECT_EQ(streams.lengths, (std::vector<int32_t>{ 8, 5 }));
+}
+
+// The binary language model's reader follows each n-gram's offset into the next order unchecked: an offset
+// past that order's array, or one smaller than the one before, is refused; the Debian models pass.
+TEST(ModelFileChecks, TrieOffsetsOutsideTheNextOrderAreRefused) {
+    for (const std::string & path :
+         { model_dir() + "/en-us.lm.bin", model_dir() + "/en-us-phone.lm.bin", testdata_dir() + "/turtle.lm.bin" }) {
+        EXPECT_EQ(kelvo_asr::check_trie_language_model(read_file(path)), "") << path;
+    }
+    const std::string sound = read_file(model_dir() + "/en-us.lm.bin");
+    ASSERT_GT(sound.size(), 100000u);
+    // Counts after the header and order; then the quantisation tables; then 12-byte unigrams whose last
+    // four bytes are the offset of their first bigram.
+    const size_t counts_at   = std::string("Trie Language Model").size() + 1;
+    const int    order       = static_cast<unsigned char>(sound[counts_at - 1]);
+    const size_t unigrams_at = counts_at + 4 * order + 4 + (order - 2) * (2 << 16) * 4 + (1 << 16) * 4;
+    auto         with_next   = [&](size_t unigram, uint32_t next) {
+        std::string bytes = sound;
+        std::memcpy(bytes.data() + unigrams_at + unigram * 12 + 8, &next, 4);
+        return bytes;
+    };
+    uint32_t bigrams = 0;
+    std::memcpy(&bigrams, sound.data() + counts_at + 4, 4);
+    EXPECT_EQ(kelvo_asr::check_trie_language_model(with_next(1, bigrams + 1)),
+              "its unigrams point outside its bigrams");
+    EXPECT_EQ(kelvo_asr::check_trie_language_model(with_next(2, 0)), "its unigrams point outside its bigrams");
+    // A bigram's offset into the trigrams: the first bigram's, past every trigram.
+    std::string bytes = sound;
+    uint32_t    words = 0;
+    std::memcpy(&words, sound.data() + counts_at, 4);
+    ASSERT_EQ(words, 72547u);
+    const size_t bigrams_at = unigrams_at + (size_t{ words } + 1) * 12;
+    const int    word_bits  = 17; // enough for the 72547 words of this model
+    const int    next_at    = word_bits + 32;
+    for (int b = 0; b < 21; b++) {
+        const size_t bit = next_at + b;
+        bytes[bigrams_at + bit / 8] |= static_cast<char>(1 << (bit % 8));
+    }
+    EXPECT_EQ(kelvo_asr::check_trie_language_model(bytes), "its 2-grams point outside its 3-grams");
 }
