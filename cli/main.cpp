@@ -115,6 +115,7 @@ int run(int argc, const char * const * argv) {
         params.adapt            = opts.adapt;
         params.speaker          = segment.label == 0 ? std::string() : std::string(1, segment.label);
         params.listen_only      = listen_only;
+        params.word_confidence  = opts.confidence && !listen_only;
         return params;
     };
     if (opts.adapt) {
@@ -140,7 +141,7 @@ int run(int argc, const char * const * argv) {
             return report_error("transcription failed: " + heard.error);
         }
 
-        SegmentWords words = build_segment_words(heard.text);
+        SegmentWords words = build_segment_words(heard.text, heard.word_confidence);
         if (!extra_words.empty()) {
             restore_fillers(words, extra_words, segment, rate);
         }

@@ -73,6 +73,7 @@ struct transcribe_params {
     bool        adapt            = false; // true: adapt the acoustic model to the voice; see Adaptation
     std::string speaker;                  // the voice's label; calls with the same label share one adaptation
     bool        listen_only = false;      // true (with `adapt`): only learn the voice from the segment; no text
+    bool        word_confidence = false;  // true: fill `word_confidence` and `word_posterior` of the result
 };
 
 struct transcribe_result {
@@ -81,6 +82,10 @@ struct transcribe_result {
     std::vector<int32_t> word_frames; // first frame (10 ms each) of every word of `text`, in order
     bool                 success = false;
     std::string          error; // what went wrong when `success` is false
+    // With `params.word_confidence`, one per word of `text` (else empty): the probability, in [0, 1], that
+    // the word is right, and the decoder's own lattice posterior of the word it is calibrated from.
+    std::vector<float> word_confidence;
+    std::vector<float> word_posterior;
 };
 
 class KelvoASR {

@@ -19,6 +19,7 @@ struct TimedWord {
     bool        added;   // a filler restored from the extra words
     char        who;     // the segment's label byte; 0 without turns
     bool        untimed; // the aligner gave the word less than a millisecond
+    float       conf = -1; // the probability that the word is right, in [0, 1]; negative: not scored
 };
 
 // Force-aligns one segment's match keys and appends one TimedWord per aligned word to `timed_words`.
@@ -29,5 +30,6 @@ bool align_segment(const Segment & segment, std::span<const float> samples, int3
                    kelvo_asr::ForcedAligner & aligner, std::vector<TimedWord> & timed_words, std::string & error);
 
 // Reports progress "done", then prints the words document as one line on standard output. Times are written
-// with three decimals and every digit before the point; a time that is not finite is written as null.
+// with three decimals and every digit before the point; a time that is not finite is written as null. A
+// word with a confidence (`conf` not negative) gets "conf" last, with two decimals, clamped into [0, 1].
 void write_words_document(const std::vector<TimedWord> & timed_words);

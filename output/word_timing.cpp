@@ -38,6 +38,7 @@ bool align_segment(const Segment & segment, std::span<const float> samples, int3
         word.added   = same ? static_cast<bool>(words.added[k]) : false;
         word.who     = segment.label;
         word.untimed = static_cast<double>(aligned.end - aligned.start) < 0.001;
+        word.conf    = same && words.confidence.size() == words.display.size() ? words.confidence[k] : no_confidence;
         timed_words.push_back(std::move(word));
     }
     return true;
