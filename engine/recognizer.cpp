@@ -8,6 +8,7 @@
 #include "engine/audio/noise_suppressor.h"
 #include "engine/audio/pause_cutter.h"
 #include "engine/audio/samples.h"
+#include "engine/decoders/confidence_calibration.h"
 #include "engine/decoders/decoder_config.h"
 #include "engine/decoders/decoder_guard.h"
 #include "engine/decoders/decoder_pool.h"
@@ -384,7 +385,7 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
             result.word_frames.push_back(first_frame + w.frame);
             if (params.word_confidence) {
                 result.word_posterior.push_back(w.posterior);
-                result.word_confidence.push_back(calibrated_confidence(w.posterior, w.last - w.frame + 1));
+                result.word_confidence.push_back(calibrated_confidence(w.posterior));
             }
         }
     }

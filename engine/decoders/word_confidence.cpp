@@ -18,9 +18,4 @@ float word_posterior(ps_decoder_t * ps, ps_seg_t * seg) {
     return static_cast<float>(std::clamp(std::isfinite(p) ? p : 0.0, 0.0, 1.0));
 }
 
-float calibrated_confidence(float posterior, int32_t frames) {
-    (void)frames;
-    return std::clamp(posterior, 0.0f, 1.0f);
-}
-
 } // namespace kelvo_asr

@@ -300,6 +300,27 @@ TEST_F(Driver, RestoredFillersGoToTheAlignerAndComeOutAdded) {
 
 } // namespace
 
+TEST_F(Driver, ConfidenceGoesLastOnEveryScoredWord) {
+    // Punctuation joined to a word gives it the lower value; a restored filler was not scored; a turn's label
+    // comes before the confidence.
+    std::string turns = file("turns.txt", "0 2 P\n");
+    std::string extra = file("extra.txt", "0.1 so\n0.4 um,\n0.8 think\n");
+    DriverRun   r     = run("audio ok 16000 32000\n" + ok_models +
+                                "transcribe ok en So think .\nconfidence 0.91 0.5 0.25\nalign echo\n",
+                            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--extra-words", extra, "--turns",
+                              turns, "--confidence" });
+    EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"So\",\"start\":0.000,\"end\":0.250,\"who\":\"P\",\"conf\":0.91},"
+                            "{\"text\":\"um\",\"start\":0.500,\"end\":0.750,\"added\":true,\"who\":\"P\"},"
+                            "{\"text\":\"think.\",\"start\":1.000,\"end\":1.250,\"who\":\"P\",\"conf\":0.25}]}\n");
+    EXPECT_EQ(r.result.status, 0);
+    EXPECT_EQ(r.calls[5], "transcribe at 0 n 32000 chunk 1024 language [] threads 4 flags 00 confidence");
+
+    // When the aligner answers with another count, its words are not the scored ones.
+    r = run("audio ok 16000 32000\n" + ok_models + "transcribe ok en a b\nconfidence 0.5 0.5\nalign words a@0@1\n",
+            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--confidence" });
+    EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"a\",\"start\":0.000,\"end\":1.000}]}\n");
+}
+
 TEST_F(Driver, VocabularyIsReadBeforeLoadingAndGivenToBothModelsAfter) {
     const std::string script = "audio ok 16000 16000\n" + ok_models + "transcribe ok en yes\nalign echo\n";
     const auto        with   = [&](const std::string & path) {

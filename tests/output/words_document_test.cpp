@@ -50,6 +50,22 @@ TEST(WordsDocument, WritesEachWordInItsFixedShape) {
     }
 }
 
+TEST(WordsDocument, ConfidenceComesLastWithTwoDecimalsAndOnlyWhenScored) {
+    TimedWord a = word("um", 1, 2, true, 'P', true);
+    a.conf      = 0.875f;
+    TimedWord b = word("b", 2, 3);
+    b.conf      = 1.7f; // past 1: written as 1
+    TimedWord c = word("c", 3, 4);
+    c.conf      = 0.004f;
+    TimedWord d = word("d", 4, 5);
+    d.conf      = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(document({ a, b, c, d, word("e", 5, 6) }),
+              "{\"words\":[{\"text\":\"um\",\"start\":1.000,\"end\":2.000,\"added\":true,\"untimed\":true,"
+              "\"who\":\"P\",\"conf\":0.88},{\"text\":\"b\",\"start\":2.000,\"end\":3.000,\"conf\":1.00},"
+              "{\"text\":\"c\",\"start\":3.000,\"end\":4.000,\"conf\":0.00},{\"text\":\"d\",\"start\":4.000,"
+              "\"end\":5.000},{\"text\":\"e\",\"start\":5.000,\"end\":6.000}]}\n");
+}
+
 TEST(WordsDocument, KeepsBytesAfterAnEmbeddedZeroAndParsesAsJson) {
     std::vector<TimedWord> words = { word(std::string("a\0b", 3), 0, 1), word("\xc3\xa9t\xc3\xa9", 1, 2) };
     const std::string      out   = document(words);
