@@ -72,7 +72,7 @@ struct transcribe_params {
     bool        denoise          = true;  // true: the segment's noise is lowered first, as much as its level calls for
     bool        adapt            = false; // true: adapt the acoustic model to the voice; see Adaptation
     std::string speaker;                  // the voice's label; calls with the same label share one adaptation
-    bool        listen_only = false;      // true (with `adapt`): only learn the voice from the segment; no text
+    bool        listen_only     = false;  // true (with `adapt`): only learn the voice from the segment; no text
     bool        word_confidence = false;  // true: fill `word_confidence` and `word_posterior` of the result
 };
 

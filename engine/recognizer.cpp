@@ -315,10 +315,9 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
             const int32_t warm_from = std::max(0, p.start - n_warm);
             const int32_t warm_to   = std::max(p.start, n_warm);
             heard[k].clear();
-            job_outcome done =
-                decode_piece(ps, pcm.data() + p.start, static_cast<size_t>(p.end - p.start), pcm.data() + warm_from,
-                             static_cast<size_t>(warm_to - warm_from), params.keep_noise_words,
-                             params.word_confidence, heard[k]);
+            job_outcome done = decode_piece(ps, pcm.data() + p.start, static_cast<size_t>(p.end - p.start),
+                                            pcm.data() + warm_from, static_cast<size_t>(warm_to - warm_from),
+                                            params.keep_noise_words, params.word_confidence, heard[k]);
             if (done.ok && gather) {
                 std::vector<word_frames> words;
                 for (const heard_word & w : heard[k]) {

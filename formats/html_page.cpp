@@ -155,8 +155,8 @@ std::string page_data(const std::vector<DocumentWord> & words, const PageAudio &
         peaks += (peaks.empty() ? "" : ",") + std::to_string(std::lround(peak * 1000));
     }
     return "{\"length\":" + seconds_text(audio.length) + ",\"start\":[" + start + "],\"end\":[" + end + "],\"who\":[" +
-           who + "],\"flags\":[" + flags + "]" + (scored ? ",\"conf\":[" + conf + "]" : std::string()) + ",\"peaks\":[" +
-           peaks + "]}";
+           who + "],\"flags\":[" + flags + "]" + (scored ? ",\"conf\":[" + conf + "]" : std::string()) +
+           ",\"peaks\":[" + peaks + "]}";
 }
 
 // The legend: each speaker's colour, the two kinds of word styled apart, and the confidence shades when the
@@ -199,11 +199,12 @@ std::string html_page_text(const std::vector<DocumentWord> & words, const PageAu
            (playable ? ", click a word to hear it" : "") + "</p></div>\n";
     out += "<div class=\"edit\">";
     if (scored) {
-        out += "<label><kbd>n</kbd> <kbd>N</kbd> doubtful word after / before, below "
+        out += "<label><kbd>n</kbd> <kbd>N</kbd> next / previous word below "
                "<input id=\"threshold\" type=\"number\" min=\"0\" max=\"1\" step=\"0.05\" value=\"0.5\"></label>";
     }
-    out += "<span class=\"keys\"><kbd>Enter</kbd> or double-click: correct (a word or a selected run), <kbd>Del</kbd> "
-           "delete, <kbd>i</kbd> insert, <kbd>z</kbd> undo</span><span id=\"edits\"></span>"
+    out += "<span class=\"keys\"><kbd>Enter</kbd> correct \xC2\xB7 <kbd>Del</kbd> delete \xC2\xB7 <kbd>i</kbd> insert "
+           "\xC2\xB7 "
+           "<kbd>z</kbd> undo</span><span id=\"edits\"></span>"
            "<button id=\"discard\" type=\"button\" hidden>Discard corrections</button>"
            "<button id=\"save\" type=\"button\">Save corrected words</button></div>\n</header>\n";
     out += "<main id=\"text\">\n" + transcript(words, speakers) + "</main>\n";

@@ -33,8 +33,8 @@ std::string text_field(const std::string & text) {
 
 std::string tsv_text(const std::vector<DocumentWord> & words) {
     const bool  scored = std::any_of(words.begin(), words.end(), [](const DocumentWord & w) { return w.conf >= 0; });
-    std::string out    = scored ? "start\tend\tspeaker\ttext\tadded\tuntimed\tconf\n"
-                                : "start\tend\tspeaker\ttext\tadded\tuntimed\n";
+    std::string out =
+        scored ? "start\tend\tspeaker\ttext\tadded\tuntimed\tconf\n" : "start\tend\tspeaker\ttext\tadded\tuntimed\n";
     for (const DocumentWord & word : words) {
         out += seconds_text(word.start) + '\t' + seconds_text(word.end) + '\t' + text_field(word.who) + '\t' +
                text_field(word.text) + '\t' + (word.added ? "1" : "0") + '\t' + (word.untimed ? "1" : "0");

@@ -31,5 +31,6 @@ bool align_segment(const Segment & segment, std::span<const float> samples, int3
 
 // Reports progress "done", then prints the words document as one line on standard output. Times are written
 // with three decimals and every digit before the point; a time that is not finite is written as null. A
+// word with a confidence (`conf` not negative) gets "conf" last, with two decimals, clamped into [0, 1]. A
 // word with a confidence (`conf` not negative) gets "conf" last, with two decimals, clamped into [0, 1].
 void write_words_document(const std::vector<TimedWord> & timed_words);

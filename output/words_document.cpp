@@ -30,8 +30,8 @@ void append_time(std::string & out, double seconds) {
 // >= 0).
 void append_confidence(std::string & out, float conf) {
     char       text[8];
-    const auto r = std::to_chars(text, text + sizeof text, std::min(static_cast<double>(conf), 1.0),
-                                 std::chars_format::fixed, 2);
+    const auto r =
+        std::to_chars(text, text + sizeof text, std::min(static_cast<double>(conf), 1.0), std::chars_format::fixed, 2);
     out.append(text, r.ptr);
 }
 

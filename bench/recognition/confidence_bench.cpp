@@ -47,7 +47,8 @@ std::vector<int> right_words(const std::vector<std::string> & ref, const std::ve
     }
     for (size_t i = 1; i <= n; i++) {
         for (size_t j = 1; j <= m; j++) {
-            d[i][j] = std::min({ d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (ref[i - 1] == hyp[j - 1] ? 0 : 1) });
+            d[i][j] =
+                std::min({ d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (ref[i - 1] == hyp[j - 1] ? 0 : 1) });
         }
     }
     std::vector<int> right(m, 0);
@@ -79,7 +80,7 @@ int words(const std::string & model, const std::string & wav, const std::string 
         std::fprintf(stderr, "%s\n", asr.last_error().c_str());
         return 1;
     }
-    const std::vector<Segment> segments = plan_segments({}, samples, rate);
+    const std::vector<Segment>   segments = plan_segments({}, samples, rate);
     kelvo_asr::transcribe_params params;
     params.n_threads = 1;
     params.print_log = false;
@@ -142,8 +143,8 @@ std::vector<Block> isotonic(std::vector<Row> rows) {
         } else {
             blocks.push_back({ r.posterior, r.posterior, static_cast<double>(r.right), 1 });
         }
-        while (blocks.size() > 1 && blocks[blocks.size() - 2].right / blocks[blocks.size() - 2].n >=
-                                        blocks.back().right / blocks.back().n) {
+        while (blocks.size() > 1 &&
+               blocks[blocks.size() - 2].right / blocks[blocks.size() - 2].n >= blocks.back().right / blocks.back().n) {
             Block b = blocks.back();
             blocks.pop_back();
             blocks.back().hi = b.hi;
@@ -159,7 +160,7 @@ std::vector<Block> isotonic(std::vector<Row> rows) {
 std::vector<std::pair<double, double>> fitted_knots(const std::vector<Row> & rows) {
     const std::vector<Block> blocks = isotonic(rows);
     std::vector<Block>       kept;
-    const double       least = std::max(20.0, 0.01 * static_cast<double>(rows.size()));
+    const double             least = std::max(20.0, 0.01 * static_cast<double>(rows.size()));
     for (const Block & b : blocks) {
         if (!kept.empty() && kept.back().n < least) {
             kept.back().hi = b.hi;
@@ -218,7 +219,7 @@ Quality quality(std::vector<std::pair<double, int>> scored) {
     }
     std::sort(scored.begin(), scored.end());
     // Area under the ROC curve: the chance that a right word scores above a wrong one, ties counted half.
-    double pairs = 0;
+    double pairs       = 0;
     size_t wrong_below = 0;
     for (size_t i = 0; i < scored.size();) {
         size_t j = i, r = 0, w = 0;
@@ -230,7 +231,7 @@ Quality quality(std::vector<std::pair<double, int>> scored) {
         wrong_below += w;
         i = j;
     }
-    q.auc = pairs / (static_cast<double>(right) * static_cast<double>(wrong));
+    q.auc            = pairs / (static_cast<double>(right) * static_cast<double>(wrong));
     double bin_n[10] = {}, bin_conf[10] = {}, bin_right[10] = {};
     for (const auto & s : scored) {
         const int b = std::min(9, static_cast<int>(s.first * 10));
@@ -241,7 +242,7 @@ Quality quality(std::vector<std::pair<double, int>> scored) {
     for (int b = 0; b < 10; b++) {
         q.ece += std::fabs(bin_conf[b] - bin_right[b]) / static_cast<double>(scored.size());
     }
-    const size_t lowest = scored.size() / 5;
+    const size_t lowest          = scored.size() / 5;
     size_t       wrong_in_lowest = 0;
     for (size_t i = 0; i < lowest; i++) {
         wrong_in_lowest += scored[i].second ? 0 : 1;
@@ -264,7 +265,8 @@ int score(const std::string & label, const std::vector<Row> & rows, const std::v
     }
     const Quality a = quality(raw), b = quality(calibrated);
     std::printf("%-24s %6zu %6.1f   %5.3f %5.3f %5.1f   %5.3f %5.3f %5.1f\n", label.c_str(), rows.size(),
-                rows.empty() ? 0.0 : 100.0 * static_cast<double>(rows.size() - right) / static_cast<double>(rows.size()),
+                rows.empty() ? 0.0
+                             : 100.0 * static_cast<double>(rows.size() - right) / static_cast<double>(rows.size()),
                 a.auc, a.ece, 100 * a.lowest_share, b.auc, b.ece, 100 * b.lowest_share);
     return 0;
 }
@@ -293,6 +295,7 @@ int main(int argc, char ** argv) {
         }
         return score(argv[2], read_rows(split, argv, 3), read_rows(argc, argv, split + 1));
     }
-    std::fprintf(stderr, "usage: confidence_bench words MODEL WAV REFERENCE | fit ROWS... | apply ROWS --fit-on ROWS... | score LABEL ROWS... [--fit-on ROWS...]\n");
+    std::fprintf(stderr, "usage: confidence_bench words MODEL WAV REFERENCE | fit ROWS... | apply ROWS --fit-on "
+                         "ROWS... | score LABEL ROWS... [--fit-on ROWS...]\n");
     return 2;
 }

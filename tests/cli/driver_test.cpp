@@ -307,8 +307,8 @@ TEST_F(Driver, ConfidenceGoesLastOnEveryScoredWord) {
     std::string extra = file("extra.txt", "0.1 so\n0.4 um,\n0.8 think\n");
     DriverRun   r     = run("audio ok 16000 32000\n" + ok_models +
                                 "transcribe ok en So think .\nconfidence 0.91 0.5 0.25\nalign echo\n",
-                            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--extra-words", extra, "--turns",
-                              turns, "--confidence" });
+                            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--extra-words", extra, "--turns", turns,
+                              "--confidence" });
     EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"So\",\"start\":0.000,\"end\":0.250,\"who\":\"P\",\"conf\":0.91},"
                             "{\"text\":\"um\",\"start\":0.500,\"end\":0.750,\"added\":true,\"who\":\"P\"},"
                             "{\"text\":\"think.\",\"start\":1.000,\"end\":1.250,\"who\":\"P\",\"conf\":0.25}]}\n");

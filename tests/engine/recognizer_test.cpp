@@ -57,10 +57,11 @@ TEST_F(Recognizer, FindsMostReferenceWordsOfARecording) {
 // (speech-like sound that says no words) are less sure than the clear words around them.
 TEST_F(Recognizer, GarbledSpeechGetsLowerConfidenceThanClearSpeech) {
     ASSERT_FALSE(clips.empty());
-    const reference_clip & c = clips[0];
+    const reference_clip & c       = clips[0];
     std::vector<float>     garbled = c.samples;
     const size_t           from = garbled.size() / 3, to = 2 * garbled.size() / 3;
-    std::reverse(garbled.begin() + static_cast<std::ptrdiff_t>(from), garbled.begin() + static_cast<std::ptrdiff_t>(to));
+    std::reverse(garbled.begin() + static_cast<std::ptrdiff_t>(from),
+                 garbled.begin() + static_cast<std::ptrdiff_t>(to));
     kelvo_asr::transcribe_params p = quiet();
     EXPECT_TRUE(asr->transcribe(garbled.data(), static_cast<int32_t>(garbled.size()), p).word_confidence.empty());
     p.word_confidence                    = true;

@@ -31,9 +31,11 @@ TEST(WordsDocument, WritesEachWordInItsFixedShape) {
     const Case cases[] = {
         { { word("Hello,", 0.12, 0.5) }, "{\"words\":[{\"text\":\"Hello,\",\"start\":0.120,\"end\":0.500}]}\n" },
         { { word("a", 0, 1), word("b", 1, 2) },
-          "{\"words\":[{\"text\":\"a\",\"start\":0.000,\"end\":1.000},{\"text\":\"b\",\"start\":1.000,\"end\":2.000}]}\n" },
+          "{\"words\":[{\"text\":\"a\",\"start\":0.000,\"end\":1.000},{\"text\":\"b\",\"start\":1.000,\"end\":2.000}]}"
+          "\n" },
         { { word("um", 3.2, 3.2, true, 'P', true) },
-          "{\"words\":[{\"text\":\"um\",\"start\":3.200,\"end\":3.200,\"added\":true,\"untimed\":true,\"who\":\"P\"}]}\n" },
+          "{\"words\":[{\"text\":\"um\",\"start\":3.200,\"end\":3.200,\"added\":true,\"untimed\":true,\"who\":\"P\"}]}"
+          "\n" },
         { { word("x", 1, 1, false, 'C', true) },
           "{\"words\":[{\"text\":\"x\",\"start\":1.000,\"end\":1.000,\"untimed\":true,\"who\":\"C\"}]}\n" },
         { { word("x", 1, 2, true, 'C') },
