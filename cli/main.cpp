@@ -146,7 +146,8 @@ int run(int argc, const char * const * argv) {
             restore_fillers(words, extra_words, segment, rate);
         }
         std::string error;
-        if (!align_segment(segment, samples, rate, j, n, words, heard.language, aligner, timed_words, error)) {
+        if (!align_segment(segment, samples, rate, j, n, words, heard.language, aligner, timed_words, error,
+                           opts.denoise)) {
             return report_error(error);
         }
     }

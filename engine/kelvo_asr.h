@@ -158,9 +158,11 @@ class ForcedAligner {
     // word, in order, with its own text; times are in order and 0 <= start <= end <= the segment's length.
     // A word that cannot be placed gets start == end at an interpolated position, a token with no sound
     // (a dash) start == end at its neighbour's boundary. `success` is false only when no model is loaded
-    // or the decoder fails. `language` is accepted for symmetry with `transcribe` and not used.
+    // or the decoder fails. `language` is accepted for symmetry with `transcribe` and not used. With
+    // `denoise`, a noisy segment is cleaned first exactly as `transcribe` cleans it (a clean one is aligned
+    // as it is); the placing of unspoken words still reads the samples as given.
     alignment_result align(const float * samples, int32_t n_samples, const std::string & text,
-                           const std::string & language);
+                           const std::string & language, bool denoise = false);
 
     // Adds the pronunciations a vocabulary text gives (see `KelvoASR::set_vocabulary`) to the aligner's
     // dictionary, so that those words are timed by the sounds given; other words of the text need nothing

@@ -24,10 +24,11 @@ struct TimedWord {
 
 // Force-aligns one segment's match keys and appends one TimedWord per aligned word to `timed_words`.
 // A segment without keys adds nothing and reports nothing. Returns false, with the error message in
-// `error`, when the aligner fails.
+// `error`, when the aligner fails. With `denoise` the aligner hears the segment cleaned as the recogniser did.
 bool align_segment(const Segment & segment, std::span<const float> samples, int32_t rate, size_t index,
                    size_t count, const SegmentWords & words, const std::string & language,
-                   kelvo_asr::ForcedAligner & aligner, std::vector<TimedWord> & timed_words, std::string & error);
+                   kelvo_asr::ForcedAligner & aligner, std::vector<TimedWord> & timed_words, std::string & error,
+                   bool denoise = false);
 
 // Reports progress "done", then prints the words document as one line on standard output. Times are written
 // with three decimals and every digit before the point; a time that is not finite is written as null. A

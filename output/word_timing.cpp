@@ -3,7 +3,7 @@
 
 bool align_segment(const Segment & segment, std::span<const float> samples, int32_t rate, size_t index, size_t count,
                    const SegmentWords & words, const std::string & language, kelvo_asr::ForcedAligner & aligner,
-                   std::vector<TimedWord> & timed_words, std::string & error) {
+                   std::vector<TimedWord> & timed_words, std::string & error, bool denoise) {
     const double offset = static_cast<double>(segment.start) / static_cast<double>(rate);
 
     std::string text;
@@ -21,7 +21,7 @@ bool align_segment(const Segment & segment, std::span<const float> samples, int3
     report_progress(step * 0.6 + static_cast<double>(index) / static_cast<double>(count), "aligning");
 
     const kelvo_asr::alignment_result result =
-        aligner.align(samples.data() + segment.start, segment.end - segment.start, text, language);
+        aligner.align(samples.data() + segment.start, segment.end - segment.start, text, language, denoise);
     if (!result.success) {
         error = "alignment failed: " + result.error;
         return false;

@@ -221,9 +221,9 @@ bool ForcedAligner::add_vocabulary(const std::string & text) {
 }
 
 alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, const std::string & text,
-                                      const std::string & language) {
+                                      const std::string & language, bool denoise) {
     log_call("align at " + std::to_string(samples - script().base) + " n " + std::to_string(n_samples) + " text [" +
-             text + "] language [" + language + "]");
+             text + "] language [" + language + "]" + (denoise ? " denoise" : ""));
     alignment_result result;
     std::string      line = find_line("align", script().next_align++);
     if (line == "align echo") {
