@@ -199,13 +199,13 @@ std::string html_page_text(const std::vector<DocumentWord> & words, const PageAu
            (playable ? ", click a word to hear it" : "") + "</p></div>\n";
     out += "<div class=\"edit\">";
     if (scored) {
-        out += "<label><kbd>n</kbd> <kbd>N</kbd> next / previous word below "
+        out += "<label><kbd>n</kbd> <kbd>N</kbd> next / previous below "
                "<input id=\"threshold\" type=\"number\" min=\"0\" max=\"1\" step=\"0.05\" value=\"0.5\"></label>";
     }
     out += "<span class=\"keys\"><kbd>Enter</kbd> correct \xC2\xB7 <kbd>Del</kbd> delete \xC2\xB7 <kbd>i</kbd> insert "
            "\xC2\xB7 "
            "<kbd>z</kbd> undo</span><span id=\"edits\"></span>"
-           "<button id=\"discard\" type=\"button\" hidden>Discard corrections</button>"
+           "<button id=\"discard\" type=\"button\" hidden>Discard</button>"
            "<button id=\"save\" type=\"button\">Save corrected words</button></div>\n</header>\n";
     out += "<main id=\"text\">\n" + transcript(words, speakers) + "</main>\n";
     out += "<script type=\"application/json\" id=\"data\">" + page_data(words, audio, speakers) + "</script>\n";
