@@ -51,6 +51,8 @@ struct RunOptions {
     bool denoise = true;
     // --adapt: "off" turns adaptation to each voice off; any other value, or none, leaves it on
     bool adapt = true;
+    // --confidence (takes no value): every recognised word carries the probability that it is right
+    bool confidence = false;
 };
 
 // Moves `pos` onto the next argument and returns it; at the last argument returns "" and leaves `pos`.

@@ -133,6 +133,7 @@ int run(int argc, const char * const * argv) {
         params.adapt            = opts.adapt;
         params.speaker          = segment.label == 0 ? std::string() : std::string(1, segment.label);
         params.listen_only      = listen_only;
+        params.word_confidence  = opts.confidence && !listen_only;
         return params;
     };
     const std::string transcribing = "transcription failed: ";
@@ -166,7 +167,7 @@ int run(int argc, const char * const * argv) {
             return report_error(transcribing + heard.error);
         }
 
-        SegmentWords words = build_segment_words(heard.text);
+        SegmentWords words = build_segment_words(heard.text, heard.word_confidence);
         if (!extra_words.empty()) {
             restore_fillers(words, extra_words, segment, rate);
         }
@@ -174,7 +175,8 @@ int run(int argc, const char * const * argv) {
         bool        aligned = false;
         {
             const StopReportScope scope(aligning + stopped_run, aligning + ran_out);
-            aligned = align_segment(segment, samples, rate, j, n, words, heard.language, aligner, timed_words, error);
+            aligned = align_segment(segment, samples, rate, j, n, words, heard.language, aligner, timed_words, error,
+                                    opts.denoise);
         }
         if (!aligned) {
             return report_error(error);

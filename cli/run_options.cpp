@@ -40,6 +40,8 @@ RunOptions scan_options(int argc, const char * const * argv) {
             opts.denoise = next_arg(argc, argv, i) != "off";
         } else if (std::strcmp(arg, "--adapt") == 0) {
             opts.adapt = next_arg(argc, argv, i) != "off";
+        } else if (std::strcmp(arg, "--confidence") == 0) {
+            opts.confidence = true;
         }
     }
     return opts;

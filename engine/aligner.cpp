@@ -3,6 +3,7 @@
 // interpolated zero-length times for the words that are still not placed.
 
 #include "engine/alignment/alignment.h"
+#include "engine/audio/noise_suppressor.h"
 #include "engine/audio/samples.h"
 #include "engine/decoders/decoder_config.h"
 #include "engine/decoders/decoder_guard.h"
@@ -87,7 +88,7 @@ bool ForcedAligner::add_vocabulary(const std::string & text) try {
 }
 
 alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, const std::string & text,
-                                      const std::string & /*language*/) try {
+                                      const std::string & /*language*/, bool denoise) try {
     alignment_result result;
     if (pimpl->decoder == nullptr) {
         result.error = "no aligner model is loaded";
@@ -121,6 +122,11 @@ alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, 
                            rms_energy(samples, n_samples) >= silence_energy_floor;
     if (decodable) {
         std::vector<int16_t> pcm = to_pcm16(samples, n_samples);
+        if (denoise) {
+            const sound_levels levels =
+                measure_levels(samples, n_samples, suppression_rule::floor_percentile, pause_rule::loud_percentile);
+            pcm = suppress_noise(pcm, noise_reduction_db(levels));
+        }
         add_noise_floor(pcm);
         std::vector<placement> spoken_where;
         for (const alignment_pass & pass : passes) {

@@ -72,7 +72,8 @@ struct transcribe_params {
     bool        denoise          = true;  // true: the segment's noise is lowered first, as much as its level calls for
     bool        adapt            = false; // true: adapt the acoustic model to the voice; see Adaptation
     std::string speaker;                  // the voice's label; calls with the same label share one adaptation
-    bool        listen_only = false;      // true (with `adapt`): only learn the voice from the segment; no text
+    bool        listen_only     = false;  // true (with `adapt`): only learn the voice from the segment; no text
+    bool        word_confidence = false;  // true: fill `word_confidence` and `word_posterior` of the result
 };
 
 struct transcribe_result {
@@ -85,6 +86,10 @@ struct transcribe_result {
     // model's features cannot be computed again, or a transform cannot be handed to the decoder library);
     // empty on every other call. Calls after it decode every voice with the model's own means.
     std::string adaptation_off;
+    // With `params.word_confidence`, one per word of `text` (else empty): the probability, in [0, 1], that
+    // the word is right, and the decoder's own lattice posterior of the word it is calibrated from.
+    std::vector<float> word_confidence;
+    std::vector<float> word_posterior;
 };
 
 class KelvoASR {
@@ -157,9 +162,11 @@ class ForcedAligner {
     // word, in order, with its own text; times are in order and 0 <= start <= end <= the segment's length.
     // A word that cannot be placed gets start == end at an interpolated position, a token with no sound
     // (a dash) start == end at its neighbour's boundary. `success` is false only when no model is loaded
-    // or the decoder fails. `language` is accepted for symmetry with `transcribe` and not used.
+    // or the decoder fails. `language` is accepted for symmetry with `transcribe` and not used. With
+    // `denoise`, a noisy segment is cleaned first exactly as `transcribe` cleans it (a clean one is aligned
+    // as it is); the placing of unspoken words still reads the samples as given.
     alignment_result align(const float * samples, int32_t n_samples, const std::string & text,
-                           const std::string & language);
+                           const std::string & language, bool denoise = false);
 
     // Adds the pronunciations a vocabulary text gives (see `KelvoASR::set_vocabulary`) to the aligner's
     // dictionary, so that those words are timed by the sounds given; other words of the text need nothing

@@ -8,10 +8,12 @@
 #include "engine/audio/noise_suppressor.h"
 #include "engine/audio/pause_cutter.h"
 #include "engine/audio/samples.h"
+#include "engine/decoders/confidence_calibration.h"
 #include "engine/decoders/decoder_config.h"
 #include "engine/decoders/decoder_guard.h"
 #include "engine/decoders/decoder_pool.h"
 #include "engine/decoders/language_model.h"
+#include "engine/decoders/word_confidence.h"
 #include "engine/kelvo_asr.h"
 #include "engine/lexicon/vocabulary_model.h"
 #include "engine/lexicon/word_text.h"
@@ -47,6 +49,7 @@ struct heard_word {
     int32_t     frame = 0;
     int32_t     last  = 0;
     std::string entry;
+    float       posterior = 1; // in the piece's lattice; filled only when asked for
 };
 
 // Makes a recognition decoder with its language model and the vocabulary `v` (none when null); nullptr
@@ -90,7 +93,7 @@ ps_decoder_t * make_recognizer(const model_files & files, const std::string & fo
 // the piece's surroundings by running its front end, without decoding, over `warm_up` samples; a new
 // stream makes it forget every piece before.
 job_outcome decode_piece(ps_decoder_t * ps, const int16_t * pcm, size_t n_samples, const int16_t * warm_up,
-                         size_t n_warm_up, bool keep_noise_words, std::vector<heard_word> & words) {
+                         size_t n_warm_up, bool keep_noise_words, bool posteriors, std::vector<heard_word> & words) {
     // The warm-up's cepstra are computed only for the noise estimate they leave behind, then dropped.
     fe_t *                fe       = ps_get_fe(ps);
     const auto            width    = static_cast<size_t>(fe_get_output_size(fe));
@@ -136,7 +139,7 @@ job_outcome decode_piece(ps_decoder_t * ps, const int16_t * pcm, size_t n_sample
         int sf = 0;
         int ef = 0;
         ps_seg_frames(seg, &sf, &ef);
-        words.push_back({ word, sf, ef, raw });
+        words.push_back({ word, sf, ef, raw, posteriors ? word_posterior(ps, seg) : 1.0f });
     }
     return {};
 }
@@ -346,9 +349,9 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
             const int32_t warm_from = std::max(0, p.start - n_warm);
             const int32_t warm_to   = std::max(p.start, n_warm);
             heard[k].clear();
-            job_outcome done =
-                decode_piece(ps, pcm.data() + p.start, static_cast<size_t>(p.end - p.start), pcm.data() + warm_from,
-                             static_cast<size_t>(warm_to - warm_from), params.keep_noise_words, heard[k]);
+            job_outcome done = decode_piece(ps, pcm.data() + p.start, static_cast<size_t>(p.end - p.start),
+                                            pcm.data() + warm_from, static_cast<size_t>(warm_to - warm_from),
+                                            params.keep_noise_words, params.word_confidence, heard[k]);
             if (done.ok && gather) {
                 std::vector<word_frames> words;
                 for (const heard_word & w : heard[k]) {
@@ -423,6 +426,10 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
         for (const heard_word & w : heard[k]) {
             result.text += (result.text.empty() ? "" : " ") + w.text;
             result.word_frames.push_back(first_frame + w.frame);
+            if (params.word_confidence) {
+                result.word_posterior.push_back(w.posterior);
+                result.word_confidence.push_back(calibrated_confidence(w.posterior));
+            }
         }
     }
     report_off();

@@ -22,6 +22,7 @@ struct DocumentWord {
     bool        added   = false; // a filler restored from the extra words
     bool        untimed = false; // the aligner gave the word no duration of its own
     std::string who;             // the speaker label; "" when the word has none
+    double      conf = -1;       // the probability that the word is right, in [0, 1]; negative: none given
 };
 
 // A words document read back: its words, or why the bytes are not a words document.
@@ -88,7 +89,8 @@ std::string vtt_text(const std::vector<Cue> & cues);
 // tier per speaker for the words that have no duration of their own.
 std::string textgrid_text(const std::vector<DocumentWord> & words, double length);
 
-// A tab-separated table with a header line: start, end, speaker, text, added, untimed; one row per word.
+// A tab-separated table with a header line: start, end, speaker, text, added, untimed, and conf when any word
+// has a confidence (two decimals; empty for a word without one); one row per word.
 std::string tsv_text(const std::vector<DocumentWord> & words);
 
 // The recording as the review page plays and draws it.

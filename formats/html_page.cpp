@@ -85,13 +85,28 @@ size_t speaker_index(const SpeakerIndex & speakers, const std::string & who) {
     return found == speakers.end() ? speakers.size() : found->second;
 }
 
-// One word's element, its flags as classes; its times are in the page's data, not repeated here.
+// The shade of a word's confidence: 0 for none or sure enough (0.9 and over), else 1 (0.7 to 0.9), 2 (0.4 to
+// 0.7) and 3 (below 0.4).
+int confidence_shade(double conf) {
+    return conf < 0 || conf >= 0.9 ? 0 : conf >= 0.7 ? 1 : conf >= 0.4 ? 2 : 3;
+}
+
+// One word's element, its flags and confidence shade as classes; its times are in the page's data, not
+// repeated here.
 std::string word_element(const DocumentWord & word) {
-    const char * classes = word.added && word.untimed ? "<span class=\"a u\">"
-                           : word.added               ? "<span class=\"a\">"
-                           : word.untimed             ? "<span class=\"u\">"
-                                                      : "<span>";
-    return classes + html_escaped(one_line(word.text)) + "</span>";
+    std::string classes = word.added ? "a" : "";
+    if (word.untimed) {
+        classes += classes.empty() ? "u" : " u";
+    }
+    if (const int shade = confidence_shade(word.conf); shade > 0) {
+        classes += (classes.empty() ? "c" : " c") + std::to_string(shade);
+    }
+    return (classes.empty() ? "<span>" : "<span class=\"" + classes + "\">") + html_escaped(one_line(word.text)) +
+           "</span>";
+}
+
+bool any_confidence(const std::vector<DocumentWord> & words) {
+    return std::any_of(words.begin(), words.end(), [](const DocumentWord & w) { return w.conf >= 0; });
 }
 
 // The head of a turn or paragraph: its speaker, when it has one, and its start time.
@@ -134,32 +149,44 @@ std::string transcript(const std::vector<DocumentWord> & words, const SpeakerInd
     return words.empty() ? "<p class=\"none\">This document holds no words.</p>" : out + "</p></section>\n";
 }
 
-// The numbers the script needs: per word its times, speaker (-1 for none) and flags (1 restored, 2 untimed).
-// Only numbers: no text of the document goes into a script element, where escaping rules differ.
+// The numbers the script needs: per word its times, speaker (-1 for none), flags (1 restored, 2 untimed) and,
+// when the document has them, confidences (-1 for none). Only numbers: no text of the document goes into a
+// script element, where escaping rules differ.
 std::string page_data(const std::vector<DocumentWord> & words, const PageAudio & audio, const SpeakerIndex & speakers) {
-    std::string start, end, who, flags, peaks;
+    const bool  scored = any_confidence(words);
+    std::string start, end, who, flags, conf, peaks;
     for (const DocumentWord & word : words) {
         const char * comma = start.empty() ? "" : ",";
         start += comma + seconds_text(word.start);
         end += comma + seconds_text(word.end);
         who += comma + (word.who.empty() ? std::string("-1") : std::to_string(speaker_index(speakers, word.who)));
         flags += comma + std::to_string((word.added ? 1 : 0) | (word.untimed ? 2 : 0));
+        if (scored) {
+            conf += comma + (word.conf < 0 ? std::string("-1") : seconds_text(word.conf));
+        }
     }
     for (const float peak : audio.peaks) {
         peaks += (peaks.empty() ? "" : ",") + std::to_string(std::lround(peak * 1000));
     }
     return "{\"length\":" + seconds_text(audio.length) + ",\"start\":[" + start + "],\"end\":[" + end + "],\"who\":[" +
-           who + "],\"flags\":[" + flags + "],\"peaks\":[" + peaks + "]}";
+           who + "],\"flags\":[" + flags + "]" + (scored ? ",\"conf\":[" + conf + "]" : std::string()) +
+           ",\"peaks\":[" + peaks + "]}";
 }
 
-// The legend: each speaker's colour and the two kinds of word styled apart.
-std::string legend(const std::vector<std::string> & speakers) {
+// The legend: each speaker's colour, the two kinds of word styled apart, and the confidence shades when the
+// document has confidences.
+std::string legend(const std::vector<std::string> & speakers, bool scored) {
     std::string out = "<ul class=\"legend\">";
     for (size_t i = 0; i < speakers.size(); i++) {
         out += "<li class=\"s" + std::to_string(i % 6) + "\"><b>" + html_escaped(one_line(speakers[i])) + "</b></li>";
     }
-    return out + "<li><span class=\"a\">um</span> restored filler</li>"
-                 "<li><span class=\"u\">word</span> no real duration</li></ul>";
+    out += "<li><span class=\"a\">um</span> restored filler</li>"
+           "<li><span class=\"u\">word</span> no real duration</li>";
+    if (scored) {
+        out += "<li class=\"shades\">sure <span class=\"c1\">&lt;0.9</span><span class=\"c2\">&lt;0.7</span>"
+               "<span class=\"c3\">&lt;0.4</span></li>";
+    }
+    return out + "<li><span class=\"e\">word</span> corrected</li></ul>";
 }
 
 } // namespace
@@ -167,6 +194,7 @@ std::string legend(const std::vector<std::string> & speakers) {
 std::string html_page_text(const std::vector<DocumentWord> & words, const PageAudio & audio,
                            const std::string & title) {
     const std::vector<std::string> speakers = speakers_of(words);
+    const bool                     scored   = any_confidence(words);
     const bool                     playable = !audio.link.empty() || !audio.data.empty();
     const std::string              name     = html_escaped(one_line(repair_utf8(title)));
     std::string                    out      = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
@@ -179,10 +207,20 @@ std::string html_page_text(const std::vector<DocumentWord> & words, const PageAu
                      (audio.link.empty() ? std::string() : " src=\"" + html_escaped(audio.link) + "\"") + "></audio>"
                : std::string("<span class=\"noaudio\">no recording given</span>");
     out += "</div>\n<div class=\"strip\"><canvas id=\"strip\"></canvas><div id=\"playhead\"></div></div>\n";
-    out += "<div class=\"under\">" + legend(speakers) + "<p class=\"keys\">" +
+    out += "<div class=\"under\">" + legend(speakers, scored) + "<p class=\"keys\">" +
            (playable ? "<kbd>Space</kbd> play / pause " : "") +
            "<kbd>\xE2\x86\x90</kbd> <kbd>\xE2\x86\x92</kbd> word before / after" +
-           (playable ? ", click a word to hear it" : "") + "</p></div>\n</header>\n";
+           (playable ? ", click a word to hear it" : "") + "</p></div>\n";
+    out += "<div class=\"edit\">";
+    if (scored) {
+        out += "<label><kbd>n</kbd> <kbd>N</kbd> next / previous below "
+               "<input id=\"threshold\" type=\"number\" min=\"0\" max=\"1\" step=\"0.05\" value=\"0.5\"></label>";
+    }
+    out += "<span class=\"keys\"><kbd>Enter</kbd> correct \xC2\xB7 <kbd>Del</kbd> delete \xC2\xB7 <kbd>i</kbd> insert "
+           "\xC2\xB7 "
+           "<kbd>z</kbd> undo</span><span id=\"edits\"></span>"
+           "<button id=\"discard\" type=\"button\" hidden>Discard</button>"
+           "<button id=\"save\" type=\"button\">Save corrected words</button></div>\n</header>\n";
     const SpeakerIndex index = index_of(speakers);
     out += "<main id=\"text\">\n" + transcript(words, index) + "</main>\n";
     out += "<script type=\"application/json\" id=\"data\">" + page_data(words, audio, index) + "</script>\n";

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -58,6 +59,13 @@ std::string read_word(const json & item, DocumentWord & word) {
             return "\"who\" is not a string";
         }
         word.who = who->get<std::string>();
+    }
+    const auto conf = item.find("conf");
+    if (conf != item.end()) {
+        if (!conf->is_number()) {
+            return "\"conf\" is not a number";
+        }
+        word.conf = std::clamp(conf->get<double>(), 0.0, 1.0);
     }
     return "";
 }

@@ -19,15 +19,19 @@ struct TimedWord {
     bool        added;   // a filler restored from the extra words
     char        who;     // the segment's label byte; 0 without turns
     bool        untimed; // the aligner gave the word less than a millisecond
+    float       conf = -1; // the probability that the word is right, in [0, 1]; negative: not scored
 };
 
 // Force-aligns one segment's match keys and appends one TimedWord per aligned word to `timed_words`.
 // A segment without keys adds nothing and reports nothing. Returns false, with the error message in
-// `error`, when the aligner fails.
+// `error`, when the aligner fails. With `denoise` the aligner hears the segment cleaned as the recogniser did.
 bool align_segment(const Segment & segment, std::span<const float> samples, int32_t rate, size_t index,
                    size_t count, const SegmentWords & words, const std::string & language,
-                   kelvo_asr::ForcedAligner & aligner, std::vector<TimedWord> & timed_words, std::string & error);
+                   kelvo_asr::ForcedAligner & aligner, std::vector<TimedWord> & timed_words, std::string & error,
+                   bool denoise = false);
 
 // Reports progress "done", then prints the words document as one line on standard output. Times are written
-// with three decimals and every digit before the point; a time that is not finite is written as null.
+// with three decimals and every digit before the point; a time that is not finite is written as null. A
+// word with a confidence (`conf` not negative) gets "conf" last, with two decimals, clamped into [0, 1]. A
+// word with a confidence (`conf` not negative) gets "conf" last, with two decimals, clamped into [0, 1].
 void write_words_document(const std::vector<TimedWord> & timed_words);

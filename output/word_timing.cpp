@@ -3,7 +3,7 @@
 
 bool align_segment(const Segment & segment, std::span<const float> samples, int32_t rate, size_t index, size_t count,
                    const SegmentWords & words, const std::string & language, kelvo_asr::ForcedAligner & aligner,
-                   std::vector<TimedWord> & timed_words, std::string & error) {
+                   std::vector<TimedWord> & timed_words, std::string & error, bool denoise) {
     const double offset = static_cast<double>(segment.start) / static_cast<double>(rate);
 
     std::string text;
@@ -21,7 +21,7 @@ bool align_segment(const Segment & segment, std::span<const float> samples, int3
     report_progress(step * 0.6 + static_cast<double>(index) / static_cast<double>(count), "aligning");
 
     const kelvo_asr::alignment_result result =
-        aligner.align(samples.data() + segment.start, segment.end - segment.start, text, language);
+        aligner.align(samples.data() + segment.start, segment.end - segment.start, text, language, denoise);
     if (!result.success) {
         error = "alignment failed: " + result.error;
         return false;
@@ -38,6 +38,7 @@ bool align_segment(const Segment & segment, std::span<const float> samples, int3
         word.added   = same ? static_cast<bool>(words.added[k]) : false;
         word.who     = segment.label;
         word.untimed = static_cast<double>(aligned.end - aligned.start) < 0.001;
+        word.conf    = same && words.confidence.size() == words.display.size() ? words.confidence[k] : no_confidence;
         timed_words.push_back(std::move(word));
     }
     return true;

@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 #include "output/output.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +24,15 @@ void append_time(std::string & out, double seconds) {
             return;
         }
     }
+}
+
+// Appends a confidence with two decimals; a value past 1 is written as 1.00 (NaN never gets here: it is not
+// >= 0).
+void append_confidence(std::string & out, float conf) {
+    char       text[8];
+    const auto r =
+        std::to_chars(text, text + sizeof text, std::min(static_cast<double>(conf), 1.0), std::chars_format::fixed, 2);
+    out.append(text, r.ptr);
 }
 
 } // namespace
@@ -55,6 +65,10 @@ void write_words_document(const std::vector<TimedWord> & timed_words) {
             document += ",\"who\":\"";
             document += word.who;
             document += '"';
+        }
+        if (word.conf >= 0) {
+            document += ",\"conf\":";
+            append_confidence(document, word.conf);
         }
         document += '}';
     }

@@ -177,6 +177,7 @@ void restore_fillers(SegmentWords & words, const std::vector<ExtraWord> & extra_
 
     // Inserting from the last entry to the first at e+1 leaves, before each transcript word, the fillers
     // recorded after the word before it, in file order; build that order in one pass.
+    const bool   with_confidence = words.confidence.size() == count;
     SegmentWords merged;
     size_t       next = 0;
     for (int32_t i = -1; i < static_cast<int32_t>(count); i++) {
@@ -184,12 +185,18 @@ void restore_fillers(SegmentWords & words, const std::vector<ExtraWord> & extra_
             merged.display.push_back(std::move(words.display[size_t(i)]));
             merged.keys.push_back(std::move(words.keys[size_t(i)]));
             merged.added.push_back(words.added[size_t(i)]);
+            if (with_confidence) {
+                merged.confidence.push_back(words.confidence[size_t(i)]);
+            }
         }
         while (next < insertions.size() && insertions[next].after == i) {
             std::string text = make_match_key(extra_words[insertions[next].extra].text); // its own case
             merged.display.push_back(text);
             merged.keys.push_back(std::move(text));
             merged.added.push_back(true);
+            if (with_confidence) {
+                merged.confidence.push_back(no_confidence); // heard by another transcription, not scored here
+            }
             next++;
         }
     }

@@ -2,6 +2,8 @@
 
 #include "words/words.h"
 
+#include <algorithm>
+
 namespace {
 
 // Space, tab, line feed, vertical tab, form feed, carriage return; never a byte >= 0x80.
@@ -71,17 +73,27 @@ bool is_filler(const std::string & word) {
     return false;
 }
 
-SegmentWords build_segment_words(const std::string & text) {
-    SegmentWords words;
-    for (const std::string & token : split_tokens(text)) {
-        std::string key = make_match_key(token);
+SegmentWords build_segment_words(const std::string & text, const std::vector<float> & confidence) {
+    SegmentWords                   words;
+    const std::vector<std::string> tokens = split_tokens(text);
+    const bool                     scored = !confidence.empty() && confidence.size() == tokens.size();
+    for (size_t t = 0; t < tokens.size(); t++) {
+        const std::string & token = tokens[t];
+        std::string         key   = make_match_key(token);
         if (!key.empty()) {
             words.display.push_back(token);
             words.keys.push_back(key);
             words.added.push_back(false);
+            if (scored) {
+                words.confidence.push_back(confidence[t]);
+            }
         } else if (!words.display.empty()) {
-            // Punctuation only: it belongs to the word before it, as printed.
+            // Punctuation only: it belongs to the word before it, as printed; the joined word is as doubtful
+            // as its least sure part.
             words.display.back() += token;
+            if (scored) {
+                words.confidence.back() = std::min(words.confidence.back(), confidence[t]);
+            }
         }
         // A punctuation-only token before the first word is dropped.
     }

@@ -12,13 +12,17 @@
 #include <string_view>
 #include <vector>
 
-// One segment's words as three parallel lists of equal length, in transcript order.
-// No display word and no key is ever empty.
+// One segment's words as three parallel lists of equal length, in transcript order, and a fourth when the
+// recogniser scored its words. No display word and no key is ever empty.
 struct SegmentWords {
-    std::vector<std::string> display; // as printed, trailing punctuation-only tokens glued on
-    std::vector<std::string> keys;    // match keys, in the word's own case
-    std::vector<bool>        added;   // true for a filler restored from the extra words
+    std::vector<std::string> display;    // as printed, trailing punctuation-only tokens glued on
+    std::vector<std::string> keys;       // match keys, in the word's own case
+    std::vector<bool>        added;      // true for a filler restored from the extra words
+    std::vector<float>       confidence; // empty, or one per word: in [0, 1], or no_confidence
 };
+
+// The confidence of a word nobody scored (a restored filler).
+inline constexpr float no_confidence = -1.0f;
 
 // The hesitation words that filler restoration puts back, lower case.
 inline constexpr std::array<std::string_view, 16> FillerWords = {
@@ -42,8 +46,10 @@ std::string to_lower(const std::string & text);
 // Returns true when `word` equals one entry of FillerWords exactly (case-sensitive).
 bool is_filler(const std::string & word);
 
-// Returns the words of one segment's recognised text; every `added` flag false.
-SegmentWords build_segment_words(const std::string & text);
+// Returns the words of one segment's recognised text; every `added` flag false. With `confidence` holding
+// one value per token of `text`, the words carry them too; tokens joined into one display word keep the
+// lowest, and a dropped token's value goes with it.
+SegmentWords build_segment_words(const std::string & text, const std::vector<float> & confidence = {});
 
 //
 // Filler restoration
@@ -55,6 +61,7 @@ SegmentWords build_segment_words(const std::string & text);
 std::vector<int32_t> match_sequences(const std::vector<std::string> & a, const std::vector<std::string> & b);
 
 // Inserts into `words` the extra fillers of the segment's time window whose matched neighbours lie at most
-// one recognised word apart, marked as added. `words` holds three lists of equal length. Cannot fail.
+// one recognised word apart, marked as added (with no_confidence when the words carry confidences).
+// `words` holds three lists of equal length. Cannot fail.
 void restore_fillers(SegmentWords & words, const std::vector<ExtraWord> & extra_words, const Segment & segment,
                      int32_t rate);

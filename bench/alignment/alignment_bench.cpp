@@ -90,12 +90,12 @@ void print_errors(const char * title, const std::vector<double> & e) {
 
 // Aligns every passage and gathers the errors of all words and of words after a pause.
 void measure(kelvo_asr::ForcedAligner & aligner, const std::vector<passage_audio> & set, error_stats & all,
-             error_stats & after_pause, double & seconds, bool verbose) {
+             error_stats & after_pause, double & seconds, bool verbose, bool denoise = false) {
     seconds = 0.0;
     for (const passage_audio & p : set) {
         auto                        t0 = std::chrono::steady_clock::now();
         kelvo_asr::alignment_result r =
-            aligner.align(p.samples.data(), static_cast<int32_t>(p.samples.size()), p.text, "en-us");
+            aligner.align(p.samples.data(), static_cast<int32_t>(p.samples.size()), p.text, "en-us", denoise);
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         if (!r.success || r.words.size() != p.words.size()) {
             all.lost += static_cast<int>(p.words.size());
@@ -245,6 +245,15 @@ int main(int argc, char ** argv) {
     double                     noisy_seconds = 0.0;
     measure(aligner, noisy, noisy_all, noisy_pause, noisy_seconds, verbose);
     report("white noise at 20 dB SNR", noisy_all, noisy_pause);
+    error_stats cleaned_all;
+    error_stats cleaned_pause;
+    measure(aligner, noisy, cleaned_all, cleaned_pause, noisy_seconds, verbose, true);
+    report("the same, cleaned", cleaned_all, cleaned_pause);
+    error_stats clean_denoised;
+    error_stats clean_denoised_pause;
+    double      clean_denoised_seconds = 0.0;
+    measure(aligner, set, clean_denoised, clean_denoised_pause, clean_denoised_seconds, verbose, true);
+    report("clean speech, cleaning on", clean_denoised, clean_denoised_pause);
 
     // Recorded clips with their reference texts.
     std::ifstream in(clips_folder + "/transcription");

@@ -1,5 +1,6 @@
 // The folder engine/decoders/: the decoder library's decoders: their settings, the pool shared out to
-// threads, the guard around calls that may fault, and the recogniser's language model.
+// threads, the guard around calls that may fault, the recogniser's language model, and how sure it is of
+// each word.
 //
 // Decoder settings for the recogniser and the aligner, and the decoder library's process-wide log.
 // Private to the engine; decoder types never leave it.

@@ -120,11 +120,11 @@ TEST_F(Driver, OneSegmentRunPrintsTheDocumentWithDisplayWords) {
                             "{\"text\":\"world.\",\"start\":0.500,\"end\":0.750}]}\n");
     EXPECT_EQ(r.result.err, loaded + "progress 0.000 transcribing\nprogress 0.600 aligning\nprogress 1.000 done\n");
     EXPECT_EQ(r.result.status, 0);
-    EXPECT_EQ(r.calls,
-              (std::vector<std::string>{
-                  "load_audio_file x.wav", "asr construct", "asr load m KELVO_USE_VRAM=1", "aligner construct",
-                  "aligner load a", "transcribe at 0 n 160000 chunk 1024 language [de] threads 8 flags 00",
-                  "align at 0 n 160000 text [Hello world] language [en-us]", "aligner destroy", "asr destroy" }));
+    EXPECT_EQ(r.calls, (std::vector<std::string>{
+                           "load_audio_file x.wav", "asr construct", "asr load m KELVO_USE_VRAM=1", "aligner construct",
+                           "aligner load a", "transcribe at 0 n 160000 chunk 1024 language [de] threads 8 flags 00",
+                           "align at 0 n 160000 text [Hello world] language [en-us] denoise", "aligner destroy",
+                           "asr destroy" }));
 }
 
 TEST_F(Driver, AnotherWordCountFromTheAlignerPrintsItsOwnTexts) {
@@ -289,7 +289,7 @@ TEST_F(Driver, RestoredFillersGoToTheAlignerAndComeOutAdded) {
     EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"So\",\"start\":0.000,\"end\":0.250},"
                             "{\"text\":\"um\",\"start\":0.500,\"end\":0.750,\"added\":true},"
                             "{\"text\":\"think.\",\"start\":1.000,\"end\":1.250}]}\n");
-    EXPECT_EQ(r.calls[6], "align at 0 n 32000 text [So um think] language [en]");
+    EXPECT_EQ(r.calls[6], "align at 0 n 32000 text [So um think] language [en] denoise");
 
     // When the aligner answers with another count, no word keeps its added flag.
     r = run("audio ok 16000 32000\n" + ok_models + "transcribe ok en So think.\nalign words So@0@1 think@1@2\n",
@@ -299,6 +299,30 @@ TEST_F(Driver, RestoredFillersGoToTheAlignerAndComeOutAdded) {
 }
 
 } // namespace
+
+TEST_F(Driver, ConfidenceGoesLastOnEveryScoredWord) {
+    // Punctuation joined to a word gives it the lower value; a restored filler was not scored; a turn's label
+    // comes before the confidence.
+    std::string turns = file("turns.txt", "0 2 P\n");
+    std::string extra = file("extra.txt", "0.1 so\n0.4 um,\n0.8 think\n");
+    DriverRun   r     = run("audio ok 16000 32000\n" + ok_models +
+                                "transcribe ok en So think .\nconfidence 0.91 0.5 0.25\nalign echo\n",
+                            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--extra-words", extra, "--turns", turns,
+                              "--confidence" });
+    EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"So\",\"start\":0.000,\"end\":0.250,\"who\":\"P\",\"conf\":0.91},"
+                            "{\"text\":\"um\",\"start\":0.500,\"end\":0.750,\"added\":true,\"who\":\"P\"},"
+                            "{\"text\":\"think.\",\"start\":1.000,\"end\":1.250,\"who\":\"P\",\"conf\":0.25}]}\n");
+    EXPECT_EQ(r.result.status, 0);
+    EXPECT_EQ(r.calls[5], "transcribe at 0 n 32000 chunk 1024 language [] threads 4 flags 00 confidence");
+    EXPECT_EQ(r.calls[6], "align at 0 n 32000 text [So um think] language [en] denoise");
+
+    // When the aligner answers with another count, its words are not the scored ones.
+    // The aligner hears the segment cleaned as the recogniser did, unless cleaning is off.
+    r = run("audio ok 16000 32000\n" + ok_models + "transcribe ok en a b\nconfidence 0.5 0.5\nalign words a@0@1\n",
+            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--confidence", "--denoise", "off" });
+    EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"a\",\"start\":0.000,\"end\":1.000}]}\n");
+    EXPECT_EQ(r.calls[6], "align at 0 n 32000 text [a b] language [en]");
+}
 
 TEST_F(Driver, VocabularyIsReadBeforeLoadingAndGivenToBothModelsAfter) {
     const std::string script = "audio ok 16000 16000\n" + ok_models + "transcribe ok en yes\nalign echo\n";
@@ -326,5 +350,5 @@ TEST_F(Driver, VocabularyIsReadBeforeLoadingAndGivenToBothModelsAfter) {
                            "load_audio_file x.wav", "asr construct", "asr load m KELVO_USE_VRAM=1", "aligner construct",
                            "aligner load a", "asr vocabulary 20 bytes", "aligner vocabulary 20 bytes",
                            "transcribe at 0 n 16000 chunk 1024 language [] threads 4 flags 00",
-                           "align at 0 n 16000 text [yes] language [en]", "aligner destroy", "asr destroy" }));
+                           "align at 0 n 16000 text [yes] language [en] denoise", "aligner destroy", "asr destroy" }));
 }

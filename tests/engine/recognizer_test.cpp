@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <memory>
@@ -50,6 +51,37 @@ TEST_F(Recognizer, FindsMostReferenceWordsOfARecording) {
     EXPECT_EQ(r.text.find('['), std::string::npos);
     EXPECT_EQ(r.text.find('('), std::string::npos);
     EXPECT_EQ(r.text.find("  "), std::string::npos);
+}
+
+// Confidences only when asked, one per word, in [0, 1]; words over a stretch of speech played backwards
+// (speech-like sound that says no words) are less sure than the clear words around them.
+TEST_F(Recognizer, GarbledSpeechGetsLowerConfidenceThanClearSpeech) {
+    ASSERT_FALSE(clips.empty());
+    const reference_clip & c       = clips[0];
+    std::vector<float>     garbled = c.samples;
+    const size_t           from = garbled.size() / 3, to = 2 * garbled.size() / 3;
+    std::reverse(garbled.begin() + static_cast<std::ptrdiff_t>(from),
+                 garbled.begin() + static_cast<std::ptrdiff_t>(to));
+    kelvo_asr::transcribe_params p = quiet();
+    EXPECT_TRUE(asr->transcribe(garbled.data(), static_cast<int32_t>(garbled.size()), p).word_confidence.empty());
+    p.word_confidence                    = true;
+    const kelvo_asr::transcribe_result r = asr->transcribe(garbled.data(), static_cast<int32_t>(garbled.size()), p);
+    ASSERT_TRUE(r.success) << r.error;
+    ASSERT_EQ(r.word_confidence.size(), r.word_frames.size());
+    ASSERT_EQ(r.word_posterior.size(), r.word_frames.size());
+    double inside = 0, outside = 0;
+    int    n_inside = 0, n_outside = 0;
+    for (size_t k = 0; k < r.word_frames.size(); k++) {
+        EXPECT_GE(r.word_confidence[k], 0.0f);
+        EXPECT_LE(r.word_confidence[k], 1.0f);
+        const size_t at = static_cast<size_t>(r.word_frames[k]) * 160;
+        const bool   in = at >= from && at < to;
+        (in ? inside : outside) += static_cast<double>(r.word_confidence[k]);
+        (in ? n_inside : n_outside)++;
+    }
+    ASSERT_GT(n_inside, 0) << r.text;
+    ASSERT_GT(n_outside, 0) << r.text;
+    EXPECT_LT(inside / n_inside + 0.1, outside / n_outside) << r.text;
 }
 
 // Nothing carries from one call to the next, nor from one piece of a segment to the next: the same audio

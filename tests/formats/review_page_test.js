@@ -73,7 +73,7 @@ function recordConversation() {
     fs.writeFileSync(path.join(dir, 'turns.txt'), turns);
     fs.writeFileSync(path.join(dir, 'extra.txt'), extra);
     const document = run(asrTool, ['--asr', modelDir, '--aligner', modelDir, '--audio', 'talk.wav', '--turns',
-        'turns.txt', '--extra-words', 'extra.txt']);
+        'turns.txt', '--extra-words', 'extra.txt', '--confidence']);
     fs.writeFileSync(path.join(dir, 'talk.json'), document);
     return JSON.parse(document.toString()).words;
 }
@@ -88,6 +88,7 @@ function longDocument() {
         if (i % 97 === 5) word.added = true;
         if (i % 211 === 7) Object.assign(word, { end: word.start, untimed: true });
         word.who = Math.floor(i / 40) % 2 ? 'C' : 'P';
+        if (!word.added) word.conf = (i % 10) / 10;
         words.push(word);
     }
     return { words };
@@ -186,12 +187,14 @@ async function conversationChecks(browser, errors) {
     check(played && paused, `space plays and pauses (played from ${from} to ${at} s)`);
     check((await litWord(page)) === wordHolding(words, at), 'while playing the word under the playhead is lit');
 
+    const edited = await correctionChecks(page, words, timed);
     await page.locator('#text span').nth(timed[Math.floor(timed.length / 3)]).click();
     await page.mouse.move(0, 0);
     const shot = path.join(dir, 'review-page.png');
     const bottom = await page.evaluate(() => document.querySelector('main section:last-of-type').getBoundingClientRect().bottom);
     await page.screenshot({ path: shot, clip: { x: 0, y: 0, width: 1040, height: Math.min(680, Math.ceil(bottom) + 28) } });
     if (process.env.REVIEW_PAGE_SCREENSHOT) fs.copyFileSync(shot, process.env.REVIEW_PAGE_SCREENSHOT);
+    await savedCorrectionChecks(page, words, edited);
     await page.close();
 
     // The same page carrying its recording: it plays without the file beside it.
@@ -202,6 +205,108 @@ async function conversationChecks(browser, errors) {
     const duration = await embedded.evaluate(() => document.getElementById('audio').duration);
     check(Math.abs(duration - length) < 0.01, `the embedded recording plays (${duration} s of ${length} s)`);
     await embedded.close();
+}
+
+const spanTexts = (page) => page.$$eval('#text span', (s) => s.map((e) => e.textContent));
+const insTexts = (page) => page.$$eval('#text ins', (s) => s.map((e) => e.textContent));
+
+// Shading, the doubtful-word keys, and corrections: a word and a run corrected in place, one deleted, one
+// inserted, an undo. Returns what was changed.
+async function correctionChecks(page, words, timed) {
+    const shades = await page.$$eval('#text span', (s) => s.map((e) => ['c1', 'c2', 'c3'].findIndex((c) => e.classList.contains(c)) + 1));
+    const expected = words.map((w) => (w.conf === undefined || w.conf >= 0.9 ? 0 : w.conf >= 0.7 ? 1 : w.conf >= 0.4 ? 2 : 3));
+    check(JSON.stringify(shades) === JSON.stringify(expected), `words are shaded by confidence (${shades.join('')})`);
+    check(words.every((w) => w.added || (w.conf >= 0 && w.conf <= 1)), 'every recognised word has a confidence');
+
+    // n / N go to the next / previous word below the threshold.
+    await page.fill('#threshold', '1');
+    await page.locator('#text span').nth(0).click();
+    const doubtful = words.map((w, i) => i).filter((i) => words[i].conf !== undefined && words[i].conf < 1 && i > 0);
+    await page.keyboard.press('n');
+    check(Math.abs((await currentTime(page)) - words[doubtful[0]].start) < 1e-3, `n goes to word ${doubtful[0]}`);
+    await page.keyboard.press('n');
+    await page.keyboard.press('Shift+N');
+    check(Math.abs((await currentTime(page)) - words[doubtful[0]].start) < 1e-3, 'N goes back to it');
+
+    const [a, b, c, d] = [timed[2], timed[5], timed[6], timed[8]];
+    const hostile = '<img/src=x/onerror=alert(3)>';
+    await page.locator('#text span').nth(a).dblclick();
+    await page.keyboard.press('Control+A');
+    await page.keyboard.type(hostile);
+    await page.keyboard.press('Enter');
+    // A run: words b and c selected, corrected to three words (the third inserted after c).
+    await page.evaluate(([from, to]) => {
+        const spans = document.querySelectorAll('#text span');
+        const range = document.createRange();
+        range.setStart(spans[from].firstChild, 0);
+        range.setEnd(spans[to].firstChild, spans[to].textContent.length);
+        window.getSelection().removeAllRanges();
+        window.getSelection().addRange(range);
+    }, [b, c]);
+    await page.keyboard.press('Enter');
+    const runValue = await page.inputValue('input.editor');
+    await page.fill('input.editor', 'one two three');
+    await page.keyboard.press('Enter');
+    await page.locator('#text span').nth(d).click();
+    await page.keyboard.press('Delete');
+    await page.keyboard.press('i');
+    await page.keyboard.type('inserted');
+    await page.keyboard.press('Enter');
+    let texts = await spanTexts(page);
+    check(runValue === `${words[b].text} ${words[c].text}`, `a selected run opens as one text (${runValue})`);
+    check(texts[a] === hostile && texts[b] === 'one' && texts[c] === 'two', `words corrected in place (${texts.slice(a, c + 1)})`);
+    check(JSON.stringify(await insTexts(page)) === JSON.stringify(['three', 'inserted']), `words inserted (${await insTexts(page)})`);
+    check(await page.evaluate(() => document.images.length === 0), 'a hostile correction runs nothing');
+    await page.keyboard.press('z');
+    check(JSON.stringify(await insTexts(page)) === JSON.stringify(['three']), 'undo takes the insertion back');
+    await page.keyboard.press('i');
+    await page.keyboard.type('inserted');
+    await page.keyboard.press('Enter');
+    const deleted = await page.locator('#text span').nth(d).evaluate((e) => e.classList.contains('del'));
+    check(deleted, 'a deleted word is struck out');
+    return { a, b, c, d, hostile };
+}
+
+// The corrections survive a reload; the saved document reads back with tavrik-words; discarding them
+// brings the document's own words back.
+async function savedCorrectionChecks(page, words, { a, b, c, d, hostile }) {
+    await page.reload();
+    await page.waitForFunction(() => window.reviewPage !== undefined);
+    let texts = await spanTexts(page);
+    check(texts[a] === hostile && texts[b] === 'one', 'corrections survive a reload');
+    check((await page.textContent('#edits')) === '6 corrections', `the page counts them (${await page.textContent('#edits')})`);
+
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click('#save')]);
+    const saved = path.join(dir, 'corrected.json');
+    await download.saveAs(saved);
+    const savedWords = JSON.parse(fs.readFileSync(saved, 'utf8')).words;
+    const expected = [];
+    words.forEach((w, i) => {
+        if (i === d) return;
+        const text = { [a]: hostile, [b]: 'one', [c]: 'two' }[i];
+        expected.push(text === undefined ? w : { text, start: w.start, end: w.end, who: w.who, edited: true });
+        if (i === c) expected.push({ text: 'three', who: w.who, edited: true });
+        if (i === d - 1) expected.push({ text: 'inserted', who: w.who, edited: true });
+    });
+    const shape = (list) => list.map((w) => [w.text, w.who, w.edited === true, w.conf === undefined, w.added === true]);
+    check(JSON.stringify(shape(savedWords)) === JSON.stringify(shape(expected)), 'the saved words are the corrected ones');
+    const kept = savedWords.filter((w) => !w.edited);
+    check(kept.every((w, k) => JSON.stringify(w) === JSON.stringify(words.filter((_, i) => ![a, b, c, d].includes(i))[k])),
+        'uncorrected words are saved as the document had them');
+    const three = savedWords.find((w) => w.text === 'three');
+    check(three.start >= words[c].start && three.end <= Math.max(words[c].end, words[c + 1] ? words[c + 1].start : 0),
+        `an inserted word takes the gap after its neighbour or shares its times (${three.start}-${three.end})`);
+    const table = run(wordsTool, ['--format', 'tsv', saved]).toString().split('\n');
+    check(table[0].endsWith('\tconf') && table.length === savedWords.length + 2 &&
+        table.some((row) => row.split('\t')[3] === hostile),
+        'tavrik-words reads the saved document back');
+
+    await page.click('#discard');
+    texts = await spanTexts(page);
+    check(texts[a] === words[a].text && (await insTexts(page)).length === 0, 'discarding brings the words back');
+    await page.reload();
+    await page.waitForFunction(() => window.reviewPage !== undefined);
+    check((await spanTexts(page))[b] === words[b].text, 'discarded corrections stay discarded');
 }
 
 async function escapingChecks(browser, errors) {

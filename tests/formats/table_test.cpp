@@ -64,4 +64,19 @@ TEST(Table, EveryCaseReadsBackRowForWord) {
               "start\tend\tspeaker\ttext\tadded\tuntimed\n360000.125\t360000.500\t\tlate\t0\t0\n");
 }
 
+TEST(Table, ConfidenceColumnOnlyWhenTheDocumentHasOne) {
+    // Read back from a document: a restored filler without a confidence gets an empty field; values outside
+    // [0, 1] are brought into it; a confidence that is not a number is no words document.
+    const DocumentRead read = read_words_document(
+        R"({"words":[{"text":"so","start":0,"end":0.5,"conf":0.875},{"text":"um","start":0.5,"end":0.7,"added":true},)"
+        R"({"text":"x","start":1,"end":2,"conf":7,"edited":true}]})");
+    ASSERT_EQ(read.error, "");
+    EXPECT_EQ(tsv_text(read.words), "start\tend\tspeaker\ttext\tadded\tuntimed\tconf\n"
+                                    "0.000\t0.500\t\tso\t0\t0\t0.88\n"
+                                    "0.500\t0.700\t\tum\t1\t0\t\n"
+                                    "1.000\t2.000\t\tx\t0\t0\t1.00\n");
+    EXPECT_EQ(read_words_document(R"({"words":[{"text":"a","start":0,"end":1,"conf":"high"}]})").error,
+              "not a words document: word 1: \"conf\" is not a number");
+}
+
 } // namespace

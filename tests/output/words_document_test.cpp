@@ -31,9 +31,11 @@ TEST(WordsDocument, WritesEachWordInItsFixedShape) {
     const Case cases[] = {
         { { word("Hello,", 0.12, 0.5) }, "{\"words\":[{\"text\":\"Hello,\",\"start\":0.120,\"end\":0.500}]}\n" },
         { { word("a", 0, 1), word("b", 1, 2) },
-          "{\"words\":[{\"text\":\"a\",\"start\":0.000,\"end\":1.000},{\"text\":\"b\",\"start\":1.000,\"end\":2.000}]}\n" },
+          "{\"words\":[{\"text\":\"a\",\"start\":0.000,\"end\":1.000},{\"text\":\"b\",\"start\":1.000,\"end\":2.000}]}"
+          "\n" },
         { { word("um", 3.2, 3.2, true, 'P', true) },
-          "{\"words\":[{\"text\":\"um\",\"start\":3.200,\"end\":3.200,\"added\":true,\"untimed\":true,\"who\":\"P\"}]}\n" },
+          "{\"words\":[{\"text\":\"um\",\"start\":3.200,\"end\":3.200,\"added\":true,\"untimed\":true,\"who\":\"P\"}]}"
+          "\n" },
         { { word("x", 1, 1, false, 'C', true) },
           "{\"words\":[{\"text\":\"x\",\"start\":1.000,\"end\":1.000,\"untimed\":true,\"who\":\"C\"}]}\n" },
         { { word("x", 1, 2, true, 'C') },
@@ -48,6 +50,22 @@ TEST(WordsDocument, WritesEachWordInItsFixedShape) {
     for (const Case & c : cases) {
         EXPECT_EQ(document(c.words), c.expected);
     }
+}
+
+TEST(WordsDocument, ConfidenceComesLastWithTwoDecimalsAndOnlyWhenScored) {
+    TimedWord a = word("um", 1, 2, true, 'P', true);
+    a.conf      = 0.875f;
+    TimedWord b = word("b", 2, 3);
+    b.conf      = 1.7f; // past 1: written as 1
+    TimedWord c = word("c", 3, 4);
+    c.conf      = 0.004f;
+    TimedWord d = word("d", 4, 5);
+    d.conf      = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(document({ a, b, c, d, word("e", 5, 6) }),
+              "{\"words\":[{\"text\":\"um\",\"start\":1.000,\"end\":2.000,\"added\":true,\"untimed\":true,"
+              "\"who\":\"P\",\"conf\":0.88},{\"text\":\"b\",\"start\":2.000,\"end\":3.000,\"conf\":1.00},"
+              "{\"text\":\"c\",\"start\":3.000,\"end\":4.000,\"conf\":0.00},{\"text\":\"d\",\"start\":4.000,"
+              "\"end\":5.000},{\"text\":\"e\",\"start\":5.000,\"end\":6.000}]}\n");
 }
 
 TEST(WordsDocument, KeepsBytesAfterAnEmbeddedZeroAndParsesAsJson) {

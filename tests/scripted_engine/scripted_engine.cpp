@@ -7,6 +7,7 @@
 //   asr_load ok                      asr_load fail TEXT
 //   aligner_load ok                  aligner_load fail TEXT
 //   transcribe ok LANG TEXT          transcribe fail TEXT          (one line per call, used in order)
+//   confidence VALUE ...             (one line per call that asks for confidences, used in order)
 //   align echo                       align fail TEXT               (one line per call, used in order)
 //   align words WORD@START@END ...   (the aligner's answer as given)
 // "align echo" returns every input word, word k from 0.5 k to 0.5 k + 0.25 seconds. A call that only learns
@@ -25,6 +26,7 @@ struct Script {
     std::vector<std::string> lines;
     size_t                   next_transcribe = 0;
     size_t                   next_align      = 0;
+    size_t                   next_confidence = 0;
     const float *            base            = nullptr;
 };
 
@@ -167,7 +169,7 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
     log_call("transcribe at " + std::to_string(samples - script().base) + " n " + std::to_string(n_samples) +
              " chunk " + std::to_string(params.chunk_samples) + " language [" + params.language + "] threads " +
              std::to_string(params.n_threads) + " flags " + std::to_string(params.keep_noise_words) +
-             std::to_string(params.print_log));
+             std::to_string(params.print_log) + (params.word_confidence ? " confidence" : ""));
     transcribe_result result;
     std::string       line = find_line("transcribe", script().next_transcribe++);
     if (line.compare(0, 14, "transcribe ok ") == 0) {
@@ -176,6 +178,13 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
         in >> command >> status >> result.language;
         result.text    = rest_after(line, 3);
         result.success = true;
+        if (params.word_confidence) {
+            std::istringstream values(rest_after(find_line("confidence", script().next_confidence++), 1));
+            for (float v = 0; values >> v;) {
+                result.word_confidence.push_back(v);
+                result.word_posterior.push_back(v);
+            }
+        }
     } else {
         result.error = rest_after(line, 2);
     }
@@ -212,9 +221,9 @@ bool ForcedAligner::add_vocabulary(const std::string & text) {
 }
 
 alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, const std::string & text,
-                                      const std::string & language) {
+                                      const std::string & language, bool denoise) {
     log_call("align at " + std::to_string(samples - script().base) + " n " + std::to_string(n_samples) + " text [" +
-             text + "] language [" + language + "]");
+             text + "] language [" + language + "]" + (denoise ? " denoise" : ""));
     alignment_result result;
     std::string      line = find_line("align", script().next_align++);
     if (line == "align echo") {

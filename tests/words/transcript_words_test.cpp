@@ -79,6 +79,30 @@ TEST(BuildSegmentWords, GluesPunctuationOntoThePreviousWord) {
     }
 }
 
+TEST(BuildSegmentWords, JoinedTokensKeepTheLowestConfidence) {
+    struct Case {
+        std::string        text;
+        std::vector<float> confidence;
+        std::vector<float> expected;
+    };
+    const Case cases[] = {
+        { "well , I think ... yes", { 0.9f, 0.2f, 0.8f, 0.7f, 0.95f, 0.6f }, { 0.2f, 0.8f, 0.7f, 0.6f } },
+        { "well , ! so", { 0.5f, 0.9f, 0.3f, 0.4f }, { 0.3f, 0.4f } },
+        { ". hello", { 0.1f, 0.9f }, { 0.9f } }, // a dropped token takes its value with it
+        { "a b", { 0.1f }, {} },                 // a count that does not match is no confidence at all
+        { "a b", {}, {} },
+        { "", {}, {} },
+    };
+    for (const Case & c : cases) {
+        EXPECT_EQ(build_segment_words(c.text, c.confidence).confidence, c.expected) << c.text;
+    }
+    // Restored fillers were not scored; the words around them keep theirs.
+    SegmentWords words = build_segment_words("so think", { 0.4f, 0.7f });
+    restore_fillers(words, { { 10.5, "so" }, { 10.7, "um" }, { 10.9, "think" } }, Segment{ 160000, 192000, 0 }, 16000);
+    EXPECT_EQ(words.display, (Strings{ "so", "um", "think" }));
+    EXPECT_EQ(words.confidence, (std::vector<float>{ 0.4f, no_confidence, 0.7f }));
+}
+
 TEST(BuildSegmentWords, ListsStayParallelAndNonEmptyOnRandomBytes) {
     std::mt19937 random(12345);
     const char   alphabet[] = { ' ', '\t', '\n', 'a', 'Z', '7', '\'', '.', ',', '-', '\0', '\x80', '\xE2', '\xFF' };
