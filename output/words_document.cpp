@@ -56,6 +56,11 @@ void write_words_document(const std::vector<TimedWord> & timed_words) {
             document += word.who;
             document += '"';
         }
+        if (word.speaker > 0) {
+            document += ",\"speaker\":\"S";
+            document += std::to_string(word.speaker);
+            document += '"';
+        }
         document += '}';
     }
     document += "]}\n";
