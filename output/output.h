@@ -13,25 +13,27 @@
 
 // One output word, times in seconds from the start of the recording.
 struct TimedWord {
-    std::string text; // the display word, or the aligner's own text when the word counts differ
+    std::string text;    // the display word, or the aligner's own text when the word counts differ
     double      start;
     double      end;
-    bool        added;       // a filler restored from the extra words
-    char        who;         // the segment's label byte; 0 without turns
-    bool        untimed;     // the aligner gave the word less than a millisecond
-    int32_t     speaker = 0; // k for the found speaker "Sk"; 0 when not labelled
+    bool        added;   // a filler restored from the extra words
+    char        who;     // the segment's label byte; 0 without turns
+    bool        untimed; // the aligner gave the word less than a millisecond
+    // k for the found speaker "Sk"; 0 when not labelled
+    int32_t speaker = 0;
 };
 
 // Force-aligns one segment's match keys and appends one TimedWord per aligned word to `timed_words`.
 // A segment without keys adds nothing and reports nothing. Returns false, with the error message in
 // `error`, when the aligner fails.
-bool align_segment(const Segment & segment, std::span<const float> samples, int32_t rate, size_t index, size_t count,
-                   const SegmentWords & words, const std::string & language, kelvo_asr::ForcedAligner & aligner,
-                   std::vector<TimedWord> & timed_words, std::string & error);
+bool align_segment(const Segment & segment, std::span<const float> samples, int32_t rate, size_t index,
+                   size_t count, const SegmentWords & words, const std::string & language,
+                   kelvo_asr::ForcedAligner & aligner, std::vector<TimedWord> & timed_words, std::string & error);
 
-// The stretches of `voices` that meet `segment`, clipped to it, in samples from its first sample.
+// The stretches of `voices` that meet `segment`, clipped to it, in samples from its first sample; the
+// nearest one, over the whole segment, when none does.
 std::vector<kelvo_asr::voice_stretch> voices_within(const std::vector<kelvo_asr::voice_stretch> & voices,
-                                                    const Segment &                               segment);
+                                                    const Segment & segment);
 
 // Labels every word with the voice speaking at its middle (the nearest stretch's when none is), the voices
 // numbered from 1 in the order of their first word. Leaves the words unlabelled when there are no stretches.

@@ -15,6 +15,15 @@ std::vector<kelvo_asr::voice_stretch> voices_within(const std::vector<kelvo_asr:
             within.push_back({ start - segment.start, end - segment.start, v.voice });
         }
     }
+    if (within.empty() && !voices.empty()) {
+        // A segment no stretch meets is the nearest voice's, so that it is not learned as a voice of its own.
+        const auto apart = [&](const kelvo_asr::voice_stretch & v) {
+            return std::max(v.start - segment.end, segment.start - v.end);
+        };
+        const auto nearest = std::min_element(voices.begin(), voices.end(),
+                                              [&](const auto & a, const auto & b) { return apart(a) < apart(b); });
+        within.push_back({ 0, segment.end - segment.start, nearest->voice });
+    }
     return within;
 }
 
