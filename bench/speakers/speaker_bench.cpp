@@ -2,11 +2,11 @@
 //
 //   speaker_bench WAV REF [N] [SETTING=VALUE ...]
 //
-// prints `found=K true=T words=WRONG/ALL der=D.DDD scored_s=S cpu_s=C audio_s=A`: voices found and spoken,
+// prints `found=K true=T words=WRONG/ALL der=D.DDD scored_s=S cpu_s=C audio_s=A added_mib=M`: voices found and spoken,
 // reference words whose middle lies in another voice's stretch under the best one-to-one mapping of found
 // voices onto speakers, and the diarization error (missed, false and confused speech over the reference
 // speech, 10 ms frames, 0.25 s either side of a reference boundary not scored). N fixes the count (0:
-// found). SETTING names a field of the engine's speaker finding settings, for tuning.
+// found); added_mib is the peak memory speaker finding added to the loaded recording's. SETTING names a field of the engine's speaker finding settings, for tuning.
 
 #include "engine/kelvo_asr.h"
 #include "engine/speakers/voice_finding.h"
@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+
+#include <sys/resource.h>
 #include <fstream>
 #include <map>
 #include <numeric>
@@ -104,10 +106,14 @@ int main(int argc, char ** argv) {
             n_fixed = std::atoi(argv[i]);
         }
     }
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
     const std::clock_t c0 = std::clock();
     const auto         found =
         kelvo_asr::find_voice_stretches(samples.data(), static_cast<int32_t>(samples.size()), n_fixed, settings);
     const double cpu     = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
+    rusage       after{};
+    getrusage(RUSAGE_SELF, &after);
     int          n_found = 0;
     for (const auto & v : found) {
         n_found = std::max(n_found, v.voice);
@@ -185,8 +191,9 @@ int main(int argc, char ** argv) {
     for (const ref_word & w : words) {
         wrong += mapped(voice_at(found, 0.5 * (w.start + w.end))) != w.speaker ? 1 : 0;
     }
-    std::printf("found=%d true=%d words=%d/%zu der=%.4f scored_s=%.1f cpu_s=%.3f audio_s=%.1f\n", n_found, n_true,
-                wrong, words.size(), scored > 0 ? error / scored : 0.0, scored / 100, cpu,
-                static_cast<double>(samples.size()) / 16000.0);
+    std::printf("found=%d true=%d words=%d/%zu der=%.4f scored_s=%.1f cpu_s=%.3f audio_s=%.1f added_mib=%.1f\n",
+                n_found, n_true, wrong, words.size(), scored > 0 ? error / scored : 0.0, scored / 100, cpu,
+                static_cast<double>(samples.size()) / 16000.0,
+                static_cast<double>(after.ru_maxrss - before.ru_maxrss) / 1024.0);
     return 0;
 }

@@ -40,15 +40,15 @@ void fft(std::vector<std::complex<double>> & a, const std::vector<std::complex<d
             std::swap(a[static_cast<size_t>(i)], a[static_cast<size_t>(j)]);
         }
     }
-    for (int32_t len = 2; len <= n; len <<= 1) {
-        const int32_t step = n / len;
-        for (int32_t i = 0; i < n; i += len) {
-            for (int32_t k = 0; k < len / 2; k++) {
-                const std::complex<double> u = a[static_cast<size_t>(i + k)];
-                const std::complex<double> v =
-                    a[static_cast<size_t>(i + k + len / 2)] * twiddle[static_cast<size_t>(k * step)];
-                a[static_cast<size_t>(i + k)]           = u + v;
-                a[static_cast<size_t>(i + k + len / 2)] = u - v;
+    const auto size = a.size();
+    for (size_t len = 2; len <= size; len <<= 1) {
+        const size_t step = size / len;
+        for (size_t i = 0; i < size; i += len) {
+            for (size_t k = 0; k < len / 2; k++) {
+                const std::complex<double> u = a[i + k];
+                const std::complex<double> v = a[i + k + len / 2] * twiddle[k * step];
+                a[i + k]                     = u + v;
+                a[i + k + len / 2]           = u - v;
             }
         }
     }
@@ -64,9 +64,10 @@ std::vector<std::vector<double>> mel_filters() {
     }
     std::vector<std::vector<double>> filters(n_filters, std::vector<double>(n_bins, 0.0));
     for (int32_t f = 0; f < n_filters; f++) {
-        const double lo  = edges[static_cast<size_t>(f)];
-        const double mid = edges[static_cast<size_t>(f + 1)];
-        const double hi  = edges[static_cast<size_t>(f + 2)];
+        const auto   at  = static_cast<size_t>(f);
+        const double lo  = edges[at];
+        const double mid = edges[at + 1];
+        const double hi  = edges[at + 2];
         for (int32_t b = 0; b < n_bins; b++) {
             double w = 0.0;
             if (b > lo && b <= mid) {

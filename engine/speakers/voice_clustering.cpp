@@ -3,8 +3,11 @@
 
 #include "engine/speakers/voice_clustering.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
+#include <utility>
 
 namespace kelvo_asr {
 
@@ -51,8 +54,14 @@ double merge_cost(const frame_sums & a, const frame_sums & b, const voice_vector
     return pair_cost(ca, cb, ridge, penalty);
 }
 
-std::vector<int32_t> cluster_stretches(const std::vector<frame_sums> & stretches, const voice_vector & ridge,
-                                       const clustering_rule & rule) {
+namespace {
+
+// Stretches clustered at once at most; a longer recording is clustered a block at a time first, so that the
+// cost grows with its length rather than with its square.
+constexpr size_t block_stretches = 300;
+
+std::vector<int32_t> cluster_all(std::vector<frame_sums> stretches, const voice_vector & ridge,
+                                 const clustering_rule & rule) {
     const size_t         n = stretches.size();
     std::vector<cluster> clusters(n);
     std::vector<size_t>  owner(n); // the cluster each stretch now belongs to
@@ -61,6 +70,7 @@ std::vector<int32_t> cluster_stretches(const std::vector<frame_sums> & stretches
         clusters[i].log_det = log_det_covariance(stretches[i], ridge);
         owner[i]            = i;
     }
+    std::vector<frame_sums>().swap(stretches); // the clusters hold them now
     for (size_t i = 0; i < n; i++) {
         find_best(clusters, i, ridge, rule.penalty);
     }
@@ -112,6 +122,39 @@ std::vector<int32_t> cluster_stretches(const std::vector<frame_sums> & stretches
             number[owner[s]] = next++;
         }
         labels[s] = number[owner[s]];
+    }
+    return labels;
+}
+
+} // namespace
+
+std::vector<int32_t> cluster_stretches(std::vector<frame_sums> stretches, const voice_vector & ridge,
+                                       const clustering_rule & rule) {
+    if (stretches.size() <= block_stretches) {
+        return cluster_all(std::move(stretches), ridge, rule);
+    }
+    // Each block's voices by the stop rule, then those voices clustered by the rule asked for.
+    std::vector<frame_sums> block_voices;
+    std::vector<size_t>     voice_of(stretches.size());
+    for (size_t from = 0; from < stretches.size(); from += block_stretches) {
+        const size_t                  to = std::min(stretches.size(), from + block_stretches);
+        const std::vector<frame_sums> block(stretches.begin() + static_cast<std::ptrdiff_t>(from),
+                                            stretches.begin() + static_cast<std::ptrdiff_t>(to));
+        const std::vector<int32_t>    labels = cluster_all(block, ridge, { rule.penalty, 0 });
+        const size_t                  first  = block_voices.size();
+        for (size_t k = 0; k < labels.size(); k++) {
+            const size_t v = first + static_cast<size_t>(labels[k]);
+            if (v >= block_voices.size()) {
+                block_voices.resize(v + 1);
+            }
+            add_sums(block_voices[v], block[k]);
+            voice_of[from + k] = v;
+        }
+    }
+    const std::vector<int32_t> merged = cluster_all(std::move(block_voices), ridge, rule);
+    std::vector<int32_t>       labels(stretches.size());
+    for (size_t k = 0; k < stretches.size(); k++) {
+        labels[k] = merged[voice_of[k]];
     }
     return labels;
 }

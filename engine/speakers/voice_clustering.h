@@ -1,6 +1,7 @@
 // Bottom-up clustering of speech stretches into voices: the pair whose merge costs the least likelihood,
 // against a BIC penalty for the parameters a merge saves, is merged until every merge costs more than it
-// saves, or until a given number of voices is left. Private to the engine.
+// saves, or until a given number of voices is left. A long recording is clustered a block of stretches at a
+// time first, and the blocks' voices then together. Private to the engine.
 
 #pragma once
 
@@ -23,7 +24,7 @@ double merge_cost(const frame_sums & a, const frame_sums & b, const voice_vector
 
 // The cluster of each of `stretches` (each holding frames), clusters numbered from 0 in the order of their
 // first stretch. Deterministic: ties go to the lowest indices.
-std::vector<int32_t> cluster_stretches(const std::vector<frame_sums> & stretches, const voice_vector & ridge,
+std::vector<int32_t> cluster_stretches(std::vector<frame_sums> stretches, const voice_vector & ridge,
                                        const clustering_rule & rule);
 
 } // namespace kelvo_asr

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <utility>
 
 namespace kelvo_asr {
 
@@ -113,8 +114,9 @@ std::vector<size_t> change_points(const voice_cepstra & c, const std::vector<int
     }
     std::sort(found.begin(), found.end());
     std::vector<size_t> chosen;
-    for (const auto & [score, t] : found) {
-        const bool near =
+    for (const auto & candidate : found) {
+        const size_t t = candidate.second;
+        const bool   near =
             std::any_of(chosen.begin(), chosen.end(), [&](size_t u) { return (t > u ? t - u : u - t) < edge; });
         if (!near) {
             chosen.push_back(t);
@@ -227,7 +229,8 @@ std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n
                 stretch_at.emplace_back(q, at[k]);
             }
         }
-        const std::vector<int32_t> labels = cluster_stretches(stretch_sums, ridge, { s.merge_penalty, n_fixed });
+        const std::vector<int32_t> labels =
+            cluster_stretches(std::move(stretch_sums), ridge, { s.merge_penalty, n_fixed });
         for (size_t k = 0; k < labels.size(); k++) {
             piece_frames & p   = pieces[stretch_at[k].first];
             const size_t   end = k + 1 < labels.size() && stretch_at[k + 1].first == stretch_at[k].first
