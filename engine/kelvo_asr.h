@@ -84,7 +84,8 @@ struct speaker_result {
 // Finds who spoke when in `n_samples` samples at 16 kHz, from the audio alone: speech is found, cut where
 // the voice changes (at pauses or without one), and the stretches are clustered into voices, as many as
 // the clustering finds unless `n_speakers` fixes the count. Runs on the calling thread; the result depends
-// only on the samples and `params`. Empty stretches for silence or noise without speech.
+// only on the samples and `params`. No stretches for no samples, silence or noise without speech; `success`
+// is true for every input.
 speaker_result find_speakers(const float * samples, int32_t n_samples, const speaker_params & params);
 
 //

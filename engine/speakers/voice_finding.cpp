@@ -292,15 +292,14 @@ std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n
 
 speaker_result find_speakers(const float * samples, int32_t n_samples, const speaker_params & params) {
     speaker_result result;
-    if (samples == nullptr || n_samples < 0) {
-        result.error = "no samples";
-        return result;
+    result.success = true;
+    if (samples == nullptr || n_samples <= 0) {
+        return result; // no speech in no samples
     }
     result.stretches = find_voice_stretches(samples, n_samples, std::max(0, params.n_speakers), {});
     for (const voice_stretch & v : result.stretches) {
         result.n_voices = std::max(result.n_voices, v.voice);
     }
-    result.success = true;
     return result;
 }
 
