@@ -6,7 +6,8 @@
 // reference words whose middle lies in another voice's stretch under the best one-to-one mapping of found
 // voices onto speakers, and the diarization error (missed, false and confused speech over the reference
 // speech, 10 ms frames, 0.25 s either side of a reference boundary not scored). N fixes the count (0:
-// found); added_mib is the peak memory speaker finding added to the loaded recording's. SETTING names a field of the engine's speaker finding settings, for tuning.
+// found); added_mib is the peak memory speaker finding added to the loaded recording's. SETTING names a field of the
+// engine's speaker finding settings, for tuning.
 
 #include "engine/kelvo_asr.h"
 #include "engine/speakers/voice_finding.h"
@@ -17,12 +18,12 @@
 #include <cstdlib>
 #include <ctime>
 
-#include <sys/resource.h>
 #include <fstream>
 #include <map>
 #include <numeric>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -111,10 +112,10 @@ int main(int argc, char ** argv) {
     const std::clock_t c0 = std::clock();
     const auto         found =
         kelvo_asr::find_voice_stretches(samples.data(), static_cast<int32_t>(samples.size()), n_fixed, settings);
-    const double cpu     = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
+    const double cpu = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
     rusage       after{};
     getrusage(RUSAGE_SELF, &after);
-    int          n_found = 0;
+    int n_found = 0;
     for (const auto & v : found) {
         n_found = std::max(n_found, v.voice);
     }
