@@ -53,6 +53,10 @@ struct RunOptions {
     bool adapt = true;
     // --confidence (takes no value): every recognised word carries the probability that it is right
     bool confidence = false;
+    // --speakers: "auto" or a count from 1 labels every word with its found speaker; any other value, or
+    // none, leaves words unlabelled
+    bool    speakers   = false;
+    int32_t n_speakers = 0; // the count given; 0: found
 };
 
 // Moves `pos` onto the next argument and returns it; at the last argument returns "" and leaves `pos`.

@@ -8,6 +8,7 @@
 
 #include "ggml-backend.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -120,7 +121,24 @@ int run(int argc, const char * const * argv) {
         segments = plan_segments(turns, samples, rate);
     } // the turns are needed only for planning
 
-    // Each voice (a turn label, or the whole recording without turns) is learned from the start of its
+    // Without a turns file, the voices are found in the audio: each is adapted to on its own, and with
+    // --speakers each word is labelled with its voice. A recording of one voice is decoded as before.
+    std::vector<kelvo_asr::voice_stretch> voices;
+    if (opts.turns.empty() && (opts.adapt || opts.speakers)) {
+        kelvo_asr::speaker_params found_params;
+        found_params.n_speakers = opts.n_speakers;
+        const kelvo_asr::speaker_result found =
+            kelvo_asr::find_speakers(samples.data(), static_cast<int32_t>(samples.size()), found_params);
+        if (!found.success) {
+            return report_error("speaker finding failed: " + found.error);
+        }
+        voices = found.stretches;
+    }
+    const bool adapt_per_voice = opts.adapt && std::any_of(voices.begin(), voices.end(), [&](const auto & v) {
+                                     return v.voice != voices.front().voice;
+                                 });
+
+    // Each voice (a turn label, a found voice, or the whole recording) is learned from the start of its
     // first segments before any of its words are decoded for the text; the engine skips voices it knows.
     auto segment_params = [&](const Segment & segment, bool listen_only) {
         kelvo_asr::transcribe_params params;
@@ -134,6 +152,9 @@ int run(int argc, const char * const * argv) {
         params.speaker          = segment.label == 0 ? std::string() : std::string(1, segment.label);
         params.listen_only      = listen_only;
         params.word_confidence  = opts.confidence && !listen_only;
+        if (adapt_per_voice) {
+            params.voices = voices_within(voices, segment);
+        }
         return params;
     };
     const std::string transcribing = "transcription failed: ";
@@ -183,6 +204,9 @@ int run(int argc, const char * const * argv) {
         }
     }
 
+    if (opts.speakers) {
+        label_speakers(timed_words, voices, rate);
+    }
     write_words_document(timed_words);
     return 0;
 }

@@ -25,19 +25,29 @@ std::string json_escape(const std::string & text) {
     for (char ch : text) {
         const unsigned char c = static_cast<unsigned char>(ch);
         switch (c) {
-            case 0x09: out += "\\t"; break;
-            case 0x0A: out += "\\n"; break;
-            case 0x0D: out += "\\r"; break;
-            case 0x22: out += "\\\""; break;
-            case 0x5C: out += "\\\\"; break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-                    out += buf;
-                } else {
-                    out.push_back(ch);
-                }
+        case 0x09:
+            out += "\\t";
+            break;
+        case 0x0A:
+            out += "\\n";
+            break;
+        case 0x0D:
+            out += "\\r";
+            break;
+        case 0x22:
+            out += "\\\"";
+            break;
+        case 0x5C:
+            out += "\\\\";
+            break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+                out += buf;
+            } else {
+                out.push_back(ch);
+            }
         }
     }
     return out;

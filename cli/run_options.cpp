@@ -42,6 +42,12 @@ RunOptions scan_options(int argc, const char * const * argv) {
             opts.adapt = next_arg(argc, argv, i) != "off";
         } else if (std::strcmp(arg, "--confidence") == 0) {
             opts.confidence = true;
+        } else if (std::strcmp(arg, "--speakers") == 0) {
+            const std::string value = next_arg(argc, argv, i);
+            const bool        count = !value.empty() && value.size() <= 3 &&
+                               value.find_first_not_of("0123456789") == std::string::npos && std::stoi(value) > 0;
+            opts.speakers   = value == "auto" || count;
+            opts.n_speakers = count ? std::stoi(value) : 0;
         }
     }
     return opts;

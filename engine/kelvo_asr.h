@@ -60,6 +60,35 @@ struct vocabulary_result {
 };
 
 //
+// Speakers
+//
+
+// A stretch of a recording spoken by one voice: samples [start, end) from the first sample passed in.
+struct voice_stretch {
+    int32_t start = 0;
+    int32_t end   = 0;
+    int32_t voice = 0; // from 1, numbered in the order of the voices' first speech
+};
+
+struct speaker_params {
+    int32_t n_speakers = 0; // above 0: this many voices (fewer when there are fewer stretches); else found
+};
+
+struct speaker_result {
+    std::vector<voice_stretch> stretches; // in order, not overlapping; pauses belong to no stretch
+    int32_t                    n_voices = 0;
+    bool                       success  = false;
+    std::string                error; // what went wrong when `success` is false
+};
+
+// Finds who spoke when in `n_samples` samples at 16 kHz, from the audio alone: speech is found, cut where
+// the voice changes (at pauses or without one), and the stretches are clustered into voices, as many as
+// the clustering finds unless `n_speakers` fixes the count. Runs on the calling thread; the result depends
+// only on the samples and `params`. No stretches for no samples, silence or noise without speech; `success`
+// is true for every input.
+speaker_result find_speakers(const float * samples, int32_t n_samples, const speaker_params & params);
+
+//
 // Recognition
 //
 
@@ -74,6 +103,9 @@ struct transcribe_params {
     std::string speaker;                  // the voice's label; calls with the same label share one adaptation
     bool        listen_only     = false;  // true (with `adapt`): only learn the voice from the segment; no text
     bool        word_confidence = false;  // true: fill `word_confidence` and `word_posterior` of the result
+    // Voices found over the samples passed in (times from the first of them), each adapted on its own: a
+    // piece is decoded as the voice that speaks most of it. Empty: `speaker` names the segment's one voice.
+    std::vector<voice_stretch> voices;
 };
 
 struct transcribe_result {

@@ -21,10 +21,10 @@
 #include <sphinxbase/fe.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <numeric>
 #include <optional>
 
 namespace kelvo_asr {
@@ -142,6 +142,44 @@ job_outcome decode_piece(ps_decoder_t * ps, const int16_t * pcm, size_t n_sample
         words.push_back({ word, sf, ef, raw, posteriors ? word_posterior(ps, seg) : 1.0f });
     }
     return {};
+}
+
+// The pieces one voice speaks, and the name its adaptation is kept under.
+struct voice_group {
+    std::string         name;
+    std::vector<size_t> pieces; // in order
+};
+
+// Groups the pieces by the found voice that speaks most of each (the nearest stretch's for a piece that
+// meets none), in the order of the voices' first pieces; every piece in one group named `speaker` when no
+// voices are given. Found voices are named apart from any one-byte turn label.
+std::vector<voice_group> group_by_voice(const std::vector<speech_piece> & pieces, const std::string & speaker,
+                                        const std::vector<voice_stretch> & voices) {
+    std::vector<voice_group> groups;
+    for (size_t k = 0; k < pieces.size(); k++) {
+        std::string name = speaker;
+        if (!voices.empty()) {
+            // The most shared samples; when none are shared, the least apart (a negative overlap).
+            const speech_piece & p      = pieces[k];
+            int32_t              voice  = 0;
+            int64_t              shared = INT64_MIN;
+            for (const voice_stretch & v : voices) {
+                const int64_t s = static_cast<int64_t>(std::min(p.end, v.end)) - std::max(p.start, v.start);
+                if (s > shared) {
+                    shared = s;
+                    voice  = v.voice;
+                }
+            }
+            name = speaker + "#" + std::to_string(voice);
+        }
+        auto g = std::find_if(groups.begin(), groups.end(), [&](const voice_group & x) { return x.name == name; });
+        if (g == groups.end()) {
+            groups.push_back({ name, {} });
+            g = groups.end() - 1;
+        }
+        g->pieces.push_back(k);
+    }
+    return groups;
 }
 
 } // namespace
@@ -273,16 +311,19 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
         }
     };
     report_off();
+    // The cut is made on the samples as given: on cleaned ones it came out no better.
+    const std::vector<speech_piece> pieces = cut_at_pauses(samples, n_samples);
+    const std::vector<voice_group>  groups = group_by_voice(pieces, params.speaker, params.voices);
     if (params.listen_only) {
-        const auto known = adaptation.voices.find(params.speaker);
-        if (!params.adapt || !adaptation.available ||
-            (known != adaptation.voices.end() && !known->second.transform.empty())) {
+        const bool learned = std::all_of(groups.begin(), groups.end(), [&](const voice_group & g) {
+            const auto known = adaptation.voices.find(g.name);
+            return known != adaptation.voices.end() && !known->second.transform.empty();
+        });
+        if (!params.adapt || !adaptation.available || learned) {
             result.success = true; // nothing left to learn
             return result;
         }
     }
-    // The cut is made on the samples as given: on cleaned ones it came out no better.
-    const std::vector<speech_piece> pieces = cut_at_pauses(samples, n_samples);
     if (pieces.empty()) {
         result.success = true; // noise without speech
         return result;
@@ -296,20 +337,19 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
     }
     add_noise_floor(pcm); // long digital zeros are features the acoustic model never saw
 
-    voice_state * voice = params.adapt && adaptation.available ? &adaptation.voices[params.speaker] : nullptr;
-    // Statistics are gathered until the voice's transform has settled.
-    const bool                           gather = voice != nullptr && voice->heard.frames < adaptation_rule::max_frames;
+    const bool                           adapting = params.adapt && adaptation.available;
     std::vector<std::vector<heard_word>> heard(pieces.size());
-    std::vector<piece_evidence>          evidence(gather ? pieces.size() : 0);
-    std::vector<gaussian_stats>          stats(gather ? pieces.size() : 0);
+    std::vector<piece_evidence>          evidence(adapting ? pieces.size() : 0);
+    std::vector<gaussian_stats>          stats(adapting ? pieces.size() : 0);
 
-    // Decodes the pieces `which` (consecutive, in order), longest first so that the threads finish close
-    // together, with the decoders set to `as_voice`'s transform; gathers each piece's statistics when a voice
-    // is adapted and adds them to `fold_into` in piece order as soon as every piece before is added, then
+    // Decodes the pieces `which` (in order), longest first so that the threads finish close together, with
+    // the decoders set to the transform of `as_voice` (named `name`). With `fold_into`, gathers each piece's
+    // statistics and adds them to it in the order of `which` as soon as every piece before is added, then
     // lets them go: a long call holds a few pieces' statistics, and the sums are the same for any threads.
-    auto decode = [&](const std::vector<size_t> & which, const voice_state * as_voice,
+    auto decode = [&](const std::vector<size_t> & which, const std::string & name, const voice_state * as_voice,
                       gaussian_stats * fold_into) -> job_outcome {
-        std::vector<size_t> order = which;
+        const bool          gather = fold_into != nullptr;
+        std::vector<size_t> order  = which;
         std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
             return pieces[a].end - pieces[a].start > pieces[b].end - pieces[b].start;
         });
@@ -326,7 +366,7 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
                 pool.decoders.push_back(d);
             }
             pool.make                 = nullptr;
-            const job_outcome adapted = install_voice(pool, adaptation, params.speaker, as_voice);
+            const job_outcome adapted = install_voice(pool, adaptation, name, as_voice);
             if (!adapted.ok) {
                 pool.make = make;
                 return adapted;
@@ -338,9 +378,13 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
             adapted = transformed_model(adaptation.model, as_voice->transform);
         }
         const gaussian_model & scoring = adapted ? *adapted : adaptation.model;
-        std::mutex             fold_mutex;
-        std::vector<char>      finished(which.size(), 0);
-        size_t                 folded = 0;
+        std::vector<size_t>    position(pieces.size(), 0); // of each piece in `which`
+        for (size_t i = 0; i < which.size(); i++) {
+            position[which[i]] = i;
+        }
+        std::mutex        fold_mutex;
+        std::vector<char> finished(which.size(), 0);
+        size_t            folded = 0;
         route_decoder_log(params.print_log);
         job_outcome outcome = run_jobs(pool, params.n_threads, order, [&](ps_decoder_t * ps, size_t k) {
             const speech_piece & p = pieces[k];
@@ -372,8 +416,8 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
                     evidence[k] = {}; // kept only while a voice listens
                 }
                 const std::lock_guard<std::mutex> lock(fold_mutex);
-                finished[k - which.front()] = 1;
-                for (; fold_into != nullptr && folded < which.size() && finished[folded] != 0; folded++) {
+                finished[position[k]] = 1;
+                for (; folded < which.size() && finished[folded] != 0; folded++) {
                     add_stats(*fold_into, stats[which[folded]]);
                     stats[which[folded]] = {};
                 }
@@ -386,40 +430,47 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
     };
 
     if (params.listen_only) {
-        // Decodes blocks of pieces from the start until the voice has a transform or the segment ends.
-        size_t next = 0;
-        while (voice != nullptr && voice->transform.empty() && next < pieces.size()) {
-            const int64_t       needed = adaptation_rule::min_frames - voice->learned.frames;
-            std::vector<size_t> block;
-            int64_t             frames = 0;
-            while (next < pieces.size() && (block.empty() || frames < needed)) {
-                frames += (pieces[next].end - pieces[next].start) / pause_rule::frame_samples;
-                block.push_back(next++);
+        // Decodes blocks of each voice's pieces from the start until it has a transform or its pieces end.
+        for (const voice_group & g : groups) {
+            voice_state & voice = adaptation.voices[g.name];
+            size_t        next  = 0;
+            while (voice.transform.empty() && next < g.pieces.size()) {
+                const int64_t       needed = adaptation_rule::min_frames - voice.learned.frames;
+                std::vector<size_t> block;
+                int64_t             frames = 0;
+                while (next < g.pieces.size() && (block.empty() || frames < needed)) {
+                    const speech_piece & p = pieces[g.pieces[next]];
+                    frames += (p.end - p.start) / pause_rule::frame_samples;
+                    block.push_back(g.pieces[next++]);
+                }
+                const job_outcome outcome = decode(block, g.name, nullptr, &voice.learned);
+                if (!outcome.ok) {
+                    result.error = outcome.error;
+                    return result;
+                }
+                for (const size_t k : block) {
+                    voice.listened.push_back(std::move(evidence[k]));
+                }
+                update_voice(adaptation.model, voice);
             }
-            const job_outcome outcome = decode(block, nullptr, &voice->learned);
-            if (!outcome.ok) {
-                result.error = outcome.error;
-                return result;
-            }
-            for (const size_t k : block) {
-                voice->listened.push_back(std::move(evidence[k]));
-            }
-            update_voice(adaptation.model, *voice);
         }
         report_off();
         result.success = true;
         return result;
     }
 
-    std::vector<size_t> all(pieces.size());
-    std::iota(all.begin(), all.end(), 0);
-    const job_outcome outcome = decode(all, voice, gather ? &voice->heard : nullptr);
-    if (!outcome.ok) {
-        result.error = outcome.error;
-        return result;
-    }
-    if (gather && voice != nullptr) {
-        update_voice(adaptation.model, *voice);
+    for (const voice_group & g : groups) {
+        voice_state * voice = adapting ? &adaptation.voices[g.name] : nullptr;
+        // Statistics are gathered until the voice's transform has settled.
+        const bool        gather  = voice != nullptr && voice->heard.frames < adaptation_rule::max_frames;
+        const job_outcome outcome = decode(g.pieces, g.name, voice, gather ? &voice->heard : nullptr);
+        if (!outcome.ok) {
+            result.error = outcome.error;
+            return result;
+        }
+        if (gather) {
+            update_voice(adaptation.model, *voice);
+        }
     }
     for (size_t k = 0; k < pieces.size(); k++) {
         const int32_t first_frame = pieces[k].start / pause_rule::frame_samples;

@@ -21,7 +21,7 @@ struct DocumentWord {
     double      end     = 0;
     bool        added   = false; // a filler restored from the extra words
     bool        untimed = false; // the aligner gave the word no duration of its own
-    std::string who;             // the speaker label; "" when the word has none
+    std::string who;             // the speaker label ("who", else "speaker"); "" when the word has none
     double      conf = -1;       // the probability that the word is right, in [0, 1]; negative: none given
 };
 

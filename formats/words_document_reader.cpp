@@ -67,6 +67,16 @@ std::string read_word(const json & item, DocumentWord & word) {
         }
         word.conf = std::clamp(conf->get<double>(), 0.0, 1.0);
     }
+    // A speaker found in the audio names the word's speaker where no turn label does.
+    const auto speaker = item.find("speaker");
+    if (speaker != item.end()) {
+        if (!speaker->is_string()) {
+            return "\"speaker\" is not a string";
+        }
+        if (who == item.end()) {
+            word.who = speaker->get<std::string>();
+        }
+    }
     return "";
 }
 

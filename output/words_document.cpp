@@ -66,6 +66,11 @@ void write_words_document(const std::vector<TimedWord> & timed_words) {
             document += word.who;
             document += '"';
         }
+        if (word.speaker > 0) {
+            document += ",\"speaker\":\"S";
+            document += std::to_string(word.speaker);
+            document += '"';
+        }
         if (word.conf >= 0) {
             document += ",\"conf\":";
             append_confidence(document, word.conf);

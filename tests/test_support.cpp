@@ -498,6 +498,11 @@ std::optional<std::vector<DocWord>> parse_words_document(const std::string & tex
                 return std::nullopt;
             }
         }
+        if (r.literal(",\"speaker\":")) {
+            if (!r.string(&w.speaker)) {
+                return std::nullopt;
+            }
+        }
         if (!r.literal("}")) {
             return std::nullopt;
         }

@@ -65,7 +65,8 @@ struct DocWord {
     double      end     = 0;
     bool        added   = false;
     bool        untimed = false;
-    std::string who; // "" when the key is absent
+    std::string who;     // "" when the key is absent
+    std::string speaker; // "" when the key is absent
 };
 
 // Parses one words document line (strict JSON, then the document's shape); nullopt when it is not one.

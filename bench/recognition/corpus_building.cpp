@@ -90,7 +90,7 @@ bool read_turn(const std::string & speaker, const std::string & wav, const std::
 
 } // namespace
 
-int join_turns(const std::string & list, const std::string & prefix, bool timed) {
+int join_turns(const std::string & list, const std::string & prefix, bool timed, double min_gap, double max_gap) {
     std::ifstream in(list);
     if (!in) {
         std::fprintf(stderr, "cannot read %s\n", list.c_str());
@@ -117,13 +117,28 @@ int join_turns(const std::string & list, const std::string & prefix, bool timed)
     Pcm16     joined;
     joined.rate = kRate;
     joined.samples.assign(static_cast<size_t>(kLeadSeconds * kRate), 0);
+    // A gap is measured from the last word's end to the next turn's first word; a negative one overlaps
+    // the turns, their samples added.
+    const bool from_words = min_gap < max_gap || min_gap != kMinPause;
     for (size_t i = 0; i < turns.size(); i++) {
-        if (i > 0) {
+        const auto at    = static_cast<long>(joined.samples.size());
+        long       start = at;
+        if (i > 0 && !from_words) {
             const double pause = kMinPause + (kMaxPause - kMinPause) * pauses.uniform();
-            joined.samples.resize(joined.samples.size() + static_cast<size_t>(std::lround(pause * kRate)), 0);
+            start += std::lround(pause * kRate);
+        } else if (i > 0) {
+            const Turn & before = turns[i - 1];
+            const double gap    = min_gap + (max_gap - min_gap) * pauses.uniform();
+            const double end    = before.offset + before.words.back().end;
+            start               = std::max(0L, std::lround((end + gap - turns[i].words.front().start) * kRate));
         }
-        turns[i].offset = static_cast<double>(joined.samples.size()) * kSecondsPerSample;
-        joined.samples.insert(joined.samples.end(), turns[i].audio.samples.begin(), turns[i].audio.samples.end());
+        const size_t length = turns[i].audio.samples.size();
+        joined.samples.resize(std::max(joined.samples.size(), static_cast<size_t>(start) + length), 0);
+        for (size_t k = 0; k < length; k++) {
+            const long v = joined.samples[static_cast<size_t>(start) + k] + turns[i].audio.samples[k];
+            joined.samples[static_cast<size_t>(start) + k] = static_cast<int16_t>(std::clamp(v, -32768L, 32767L));
+        }
+        turns[i].offset = static_cast<double>(start) * kSecondsPerSample;
     }
     if (!write_pcm16(prefix + ".wav", joined)) {
         std::fprintf(stderr, "cannot write %s.wav\n", prefix.c_str());
@@ -151,10 +166,10 @@ int join_turns(const std::string & list, const std::string & prefix, bool timed)
         double       first = t.offset + t.words.front().start, last = t.offset + t.words.back().end;
         double       start = std::max(0.0, first - kTurnWidening), end = std::min(duration, last + kTurnWidening);
         if (i > 0) {
-            start = std::max(start, (turns[i - 1].offset + turns[i - 1].words.back().end + first) / 2);
+            start = std::max(start, std::min(first, (turns[i - 1].offset + turns[i - 1].words.back().end + first) / 2));
         }
         if (i + 1 < turns.size()) {
-            end = std::min(end, (last + turns[i + 1].offset + turns[i + 1].words.front().start) / 2);
+            end = std::min(end, std::max(last, (last + turns[i + 1].offset + turns[i + 1].words.front().start) / 2));
         }
         std::snprintf(buf, sizeof buf, "%.3f %.3f %s\n", start, end, t.speaker.c_str());
         turn_file << buf;

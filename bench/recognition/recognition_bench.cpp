@@ -1,6 +1,6 @@
 // Recognition benchmark helpers: builds the corpus' recordings, runs and times a recogniser, scores its words.
 //
-//   recognition_bench join LIST PREFIX [--untimed]
+//   recognition_bench join LIST PREFIX [--untimed | --gaps MIN MAX]
 //       joins synthesised turns into PREFIX.wav, .txt and (timed) .ref, .turns, .extra.
 //   recognition_bench noise IN TURNS SNR_DB OUT
 //       mixes white noise into IN at SNR_DB under the speech level; the same noise on every run.
@@ -86,6 +86,9 @@ int main(int argc, char ** argv) {
     if (mode == "join" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "--untimed"))) {
         return join_turns(argv[2], argv[3], argc == 4);
     }
+    if (mode == "join" && argc == 7 && std::string(argv[4]) == "--gaps") {
+        return join_turns(argv[2], argv[3], true, std::atof(argv[5]), std::atof(argv[6]));
+    }
     if (mode == "noise" && argc == 6) {
         return add_white_noise(argv[2], argv[3], std::atof(argv[4]), argv[5]);
     }
@@ -98,7 +101,8 @@ int main(int argc, char ** argv) {
     if (mode == "fillers" && argc == 4) {
         return fillers(argv[2], argv[3]);
     }
-    std::fprintf(stderr, "usage: recognition_bench join LIST PREFIX [--untimed] | noise IN TURNS SNR_DB OUT | "
-                         "run OUTPUT CMD... | score REFERENCE HYPOTHESIS | fillers REFERENCE.ref HYPOTHESIS\n");
+    std::fprintf(stderr,
+                 "usage: recognition_bench join LIST PREFIX [--untimed | --gaps MIN MAX] | noise IN TURNS SNR_DB OUT | "
+                 "run OUTPUT CMD... | score REFERENCE HYPOTHESIS | fillers REFERENCE.ref HYPOTHESIS\n");
     return 2;
 }

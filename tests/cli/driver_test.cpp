@@ -352,3 +352,58 @@ TEST_F(Driver, VocabularyIsReadBeforeLoadingAndGivenToBothModelsAfter) {
                            "transcribe at 0 n 16000 chunk 1024 language [] threads 4 flags 00",
                            "align at 0 n 16000 text [yes] language [en] denoise", "aligner destroy", "asr destroy" }));
 }
+
+// Voices found in the audio: each word gets the voice at its middle (the nearest stretch's in a pause),
+// numbered S1, S2, ... by first word whatever the engine's numbers; the recogniser gets the stretches of
+// each segment, and the count asked for reaches the engine.
+TEST_F(Driver, FoundSpeakersLabelWordsAndReachTheRecogniser) {
+    const std::string script = "audio ok 16000 160000\n" + ok_models +
+                               "speakers 0:48000:2 48000:96000:1 112000:160000:2\n"
+                               "transcribe ok en a b c d e\n"
+                               "align words a@0.5@1.0 b@2.9@3.3 c@3.5@4.0 d@6.5@7.0 e@9.9@9.95\n";
+    DriverRun r = run(script, { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--speakers", "auto" });
+    EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"a\",\"start\":0.500,\"end\":1.000,\"speaker\":\"S1\"},"
+                            "{\"text\":\"b\",\"start\":2.900,\"end\":3.300,\"speaker\":\"S2\"},"
+                            "{\"text\":\"c\",\"start\":3.500,\"end\":4.000,\"speaker\":\"S2\"},"
+                            "{\"text\":\"d\",\"start\":6.500,\"end\":7.000,\"speaker\":\"S1\"},"
+                            "{\"text\":\"e\",\"start\":9.900,\"end\":9.950,\"speaker\":\"S1\"}]}\n");
+    EXPECT_EQ(r.result.status, 0);
+    EXPECT_EQ(r.calls[5], "find_speakers at 0 n 160000 speakers 0");
+    EXPECT_EQ(r.calls[6], "transcribe at 0 n 160000 chunk 1024 language [] threads 4 flags 00 voices 0:48000:2 "
+                          "48000:96000:1 112000:160000:2");
+
+    // A count fixes the engine's; with adaptation off the recogniser is given no voices, the words still are.
+    r = run(script, { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--speakers", "3", "--adapt", "off" });
+    EXPECT_EQ(r.calls[5], "find_speakers at 0 n 160000 speakers 3");
+    EXPECT_EQ(r.calls[6], "transcribe at 0 n 160000 chunk 1024 language [] threads 4 flags 00");
+    EXPECT_NE(r.result.out.find("\"speaker\":\"S2\""), std::string::npos);
+
+    // Without the option the document keeps its keys; the recogniser still adapts to each voice.
+    r = run(script);
+    EXPECT_EQ(r.result.out.find("speaker"), std::string::npos);
+    EXPECT_EQ(r.calls[6].substr(r.calls[6].find(" voices")), " voices 0:48000:2 48000:96000:1 112000:160000:2");
+}
+
+// A recording found to hold one voice is decoded as before: no voices reach the recogniser.
+TEST_F(Driver, OneFoundVoiceLeavesRecognitionAsBefore) {
+    DriverRun r = run("audio ok 16000 160000\n" + ok_models + "speakers 0:48000:1 60000:160000:1\n" +
+                          "transcribe ok en a b\nalign echo\n",
+                      { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--speakers", "auto" });
+    EXPECT_EQ(r.calls[6], "transcribe at 0 n 160000 chunk 1024 language [] threads 4 flags 00");
+    EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"a\",\"start\":0.000,\"end\":0.250,\"speaker\":\"S1\"},"
+                            "{\"text\":\"b\",\"start\":0.500,\"end\":0.750,\"speaker\":\"S1\"}]}\n");
+}
+
+// With a turns file the turns rule: nothing is looked for in the audio and no word gets a found speaker.
+TEST_F(Driver, TurnsFileOverridesFoundSpeakers) {
+    std::string turns = file("turns.txt", "0.0 4.0 P\n5.0 9.0 C\n");
+    DriverRun   r     = run("audio ok 16000 160000\n" + ok_models + "speakers 0:80000:1 80000:160000:2\n" +
+                                "transcribe ok en one\ntranscribe ok en two\nalign echo\nalign echo\n",
+                            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--turns", turns, "--speakers", "2" });
+    EXPECT_EQ(r.result.out.find("speaker"), std::string::npos);
+    EXPECT_NE(r.result.out.find("\"who\":\"C\""), std::string::npos);
+    for (const std::string & call : r.calls) {
+        EXPECT_EQ(call.find("find_speakers"), std::string::npos);
+        EXPECT_EQ(call.find("voices"), std::string::npos);
+    }
+}

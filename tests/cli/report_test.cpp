@@ -101,6 +101,21 @@ TEST(ScanOptions, AdaptIsOffOnlyForOff) {
     EXPECT_TRUE(scan({ "--adapt", "off", "--adapt" }).adapt); // no value: not "off"
 }
 
+// Speakers are labelled for "auto" or a count from 1 to 999; any other value leaves them off; the last wins.
+TEST(ScanOptions, SpeakersTakeAutoOrACount) {
+    EXPECT_FALSE(scan({ "--asr", "m" }).speakers);
+    EXPECT_TRUE(scan({ "--speakers", "auto" }).speakers);
+    EXPECT_EQ(scan({ "--speakers", "auto" }).n_speakers, 0);
+    EXPECT_EQ(scan({ "--speakers", "3" }).n_speakers, 3);
+    EXPECT_EQ(scan({ "--speakers", "999" }).n_speakers, 999);
+    for (const char * off : { "0", "-2", "1000", "3x", "AUTO", "" }) {
+        EXPECT_FALSE(scan({ "--speakers", off }).speakers) << off;
+        EXPECT_EQ(scan({ "--speakers", off }).n_speakers, 0) << off;
+    }
+    EXPECT_FALSE(scan({ "--speakers", "2", "--speakers", "none" }).speakers);
+    EXPECT_FALSE(scan({ "--speakers" }).speakers); // no value
+}
+
 TEST(ScanOptions, ThreadCountReadsLikeAtoiAndNeverDropsBelowOne) {
     struct Case {
         std::vector<const char *> args;

@@ -300,6 +300,66 @@ TEST(RealEngine, TurnsLabelEveryWordWithItsSpeaker) {
     EXPECT_GE(right, words->size() * 95 / 100) << r.out;
 }
 
+// Two espeak-ng voices, a man's and a woman's, take turns and no turns file is given: the voices are found
+// in the audio, each turn's words carry one speaker, a different one for each voice, and the document is
+// the same for any thread count.
+TEST(RealEngine, TwoSynthesisedVoicesAreFoundAsTwoSpeakers) {
+    const std::string                                      dir   = make_temp_dir();
+    const std::vector<std::pair<std::string, std::string>> lines = {
+        { "en-us", "good morning doctor thank you for seeing me today at such short notice" },
+        { "en+f3", "good morning please sit down and tell me what seems to be the trouble" },
+        { "en-us", "my back has been hurting for three weeks now and it is getting worse" },
+        { "en+f3", "i see does it hurt more in the morning or later in the evening" },
+        { "en-us", "mostly in the morning when i get out of bed it is very stiff" },
+        { "en+f3", "all right let me have a look and then we can talk about what to do" },
+    };
+    std::vector<float>                     audio = silence(0.5);
+    std::vector<std::pair<double, double>> spans;
+    for (const auto & [voice, text] : lines) {
+        std::vector<float> s;
+        int32_t            rate = 0;
+        ASSERT_TRUE(synthesize_speech(text, voice, 160, dir + "/t.wav"));
+        ASSERT_TRUE(read_wav_pcm16(dir + "/t.wav", s, rate));
+        spans.emplace_back(audio.size() / 16000.0, (audio.size() + s.size()) / 16000.0);
+        audio.insert(audio.end(), s.begin(), s.end());
+        auto pause = silence(0.7);
+        audio.insert(audio.end(), pause.begin(), pause.end());
+    }
+    ASSERT_TRUE(write_wav_pcm16(dir + "/talk.wav", audio, 16000));
+
+    const ProcessResult r = run_tool(dir + "/talk.wav", { "--speakers", "auto", "--threads", "1" });
+    ASSERT_EQ(r.status, 0) << r.out;
+    // Each voice's pieces shared among decoders give the same document as one decoder.
+    EXPECT_EQ(run_tool(dir + "/talk.wav", { "--speakers", "auto", "--threads", "3" }).out, r.out);
+    auto words = parse_words_document(r.out);
+    ASSERT_TRUE(words.has_value());
+    ASSERT_GE(words->size(), 60u);
+    // The speaker of each turn is the one most of its words carry; every other turn alternates.
+    std::vector<std::map<std::string, size_t>> heard(lines.size());
+    for (const auto & w : *words) {
+        const double mid = (w.start + w.end) / 2;
+        for (size_t k = 0; k < spans.size(); k++) {
+            if (mid >= spans[k].first && mid <= spans[k].second) {
+                heard[k][w.speaker]++;
+            }
+        }
+    }
+    size_t                   agreeing = 0, total = 0;
+    std::vector<std::string> turn_speaker;
+    for (const auto & counts : heard) {
+        auto best = std::max_element(counts.begin(), counts.end(),
+                                     [](const auto & a, const auto & b) { return a.second < b.second; });
+        ASSERT_NE(best, counts.end());
+        turn_speaker.push_back(best->first);
+        agreeing += best->second;
+        for (const auto & [name, n] : counts) {
+            total += n;
+        }
+    }
+    EXPECT_EQ(turn_speaker, (std::vector<std::string>{ "S1", "S2", "S1", "S2", "S1", "S2" })) << r.out;
+    EXPECT_GE(agreeing, total * 95 / 100) << r.out;
+}
+
 } // namespace
 
 // A name the model lacks is heard, and timed, only with a vocabulary naming it; a bad line of the list is

@@ -9,7 +9,7 @@ layer_of() {
     case "$1" in
     model_files) echo 1 ;;
     audio | decoders | lexicon) echo 2 ;;
-    adaptation | alignment) echo 3 ;;
+    adaptation | alignment | speakers) echo 3 ;;
     "") echo 4 ;;
     *) echo "unknown engine folder: $1" >&2; return 1 ;;
     esac

@@ -22,6 +22,9 @@ TEST(WordsDocumentReader, ReadsBackWhatTheToolWrites) {
         // Times the engine never gives: null, and one past any recording; they keep the word's place.
         { "nan", std::numeric_limits<double>::quiet_NaN(), 8, false, 0, false },
         { "huge", 1e38, std::numeric_limits<double>::infinity(), false, 0, false },
+        // A found speaker names the word's speaker where no turn label does.
+        { "found", 9, 9.5, false, 0, false, 2 },
+        { "both", 10, 10.5, false, 'C', false, 1 },
     };
     std::string document;
     capture_fd(2, [&] { document = capture_fd(1, [&] { write_words_document(written); }); });
@@ -44,6 +47,8 @@ TEST(WordsDocumentReader, ReadsBackWhatTheToolWrites) {
     EXPECT_EQ(read.words[1].who, "P");
     EXPECT_EQ(read.words[2].who, "C");
     EXPECT_EQ(read.words[0].who, "");
+    EXPECT_EQ(read.words[8].who, "S2");
+    EXPECT_EQ(read.words[9].who, "C");
     EXPECT_FALSE(read.words[0].added || read.words[0].untimed);
 
     EXPECT_EQ(read_words_document("{\"words\":[]}\n").error, "");
@@ -69,6 +74,8 @@ TEST(WordsDocumentReader, RefusesAnythingElseWithAClearMessage) {
           "not a words document: word 1: \"added\" is not true or false" },
         { "{\"words\":[{\"text\":\"a\",\"start\":0,\"end\":1,\"who\":null}]}",
           "not a words document: word 1: \"who\" is not a string" },
+        { "{\"words\":[{\"text\":\"a\",\"start\":0,\"end\":1,\"who\":\"P\",\"speaker\":1}]}",
+          "not a words document: word 1: \"speaker\" is not a string" },
     };
     for (const auto & [input, message] : cases) {
         const DocumentRead read = read_words_document(input);

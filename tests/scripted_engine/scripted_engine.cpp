@@ -10,11 +10,14 @@
 //   confidence VALUE ...             (one line per call that asks for confidences, used in order)
 //   align echo                       align fail TEXT               (one line per call, used in order)
 //   align words WORD@START@END ...   (the aligner's answer as given)
+//   speakers START:END:VOICE ...     (find_speakers' stretches, in samples; logged only when given)
 // "align echo" returns every input word, word k from 0.5 k to 0.5 k + 0.25 seconds. A call that only learns
-// a voice (`listen_only`) succeeds with no words, takes no line and is not logged.
+// a voice (`listen_only`) succeeds with no words, takes no line and is not logged. A transcribe call given
+// found voices logs them after its other fields.
 
 #include "engine/kelvo_asr.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -115,6 +118,14 @@ bool load_answer(const std::string & command, std::string & error) {
     return true;
 }
 
+std::string voices_text(const std::vector<kelvo_asr::voice_stretch> & voices) {
+    std::string text = voices.empty() ? "" : " voices";
+    for (const auto & v : voices) {
+        text += " " + std::to_string(v.start) + ":" + std::to_string(v.end) + ":" + std::to_string(v.voice);
+    }
+    return text;
+}
+
 } // namespace
 
 namespace kelvo_asr {
@@ -169,7 +180,8 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
     log_call("transcribe at " + std::to_string(samples - script().base) + " n " + std::to_string(n_samples) +
              " chunk " + std::to_string(params.chunk_samples) + " language [" + params.language + "] threads " +
              std::to_string(params.n_threads) + " flags " + std::to_string(params.keep_noise_words) +
-             std::to_string(params.print_log) + (params.word_confidence ? " confidence" : ""));
+             std::to_string(params.print_log) + (params.word_confidence ? " confidence" : "") +
+             voices_text(params.voices));
     transcribe_result result;
     std::string       line = find_line("transcribe", script().next_transcribe++);
     if (line.compare(0, 14, "transcribe ok ") == 0) {
@@ -188,6 +200,28 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
     } else {
         result.error = rest_after(line, 2);
     }
+    return result;
+}
+
+speaker_result find_speakers(const float * samples, int32_t n_samples, const speaker_params & params) {
+    speaker_result    result;
+    const std::string line = find_line("speakers", 0);
+    if (line.empty()) {
+        result.success = true;
+        return result;
+    }
+    log_call("find_speakers at " + std::to_string(samples - script().base) + " n " + std::to_string(n_samples) +
+             " speakers " + std::to_string(params.n_speakers));
+    std::istringstream in(line.substr(9));
+    std::string        item;
+    while (in >> item) {
+        voice_stretch v;
+        if (std::sscanf(item.c_str(), "%d:%d:%d", &v.start, &v.end, &v.voice) == 3) {
+            result.stretches.push_back(v);
+            result.n_voices = std::max(result.n_voices, v.voice);
+        }
+    }
+    result.success = true;
     return result;
 }
 

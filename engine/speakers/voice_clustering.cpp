@@ -1,0 +1,162 @@
+// Each cluster keeps the partner it would best merge with, so that a merge costs one pass over the
+// clusters rather than over every pair.
+
+#include "engine/speakers/voice_clustering.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <utility>
+
+namespace kelvo_asr {
+
+namespace {
+
+// Parameters of one full-covariance Gaussian.
+constexpr double n_parameters = n_voice_cepstra + n_voice_pairs;
+
+struct cluster {
+    frame_sums sums;
+    double     log_det = 0.0;
+    bool       alive   = true;
+    size_t     best    = 0; // the partner of the cheapest merge, among living clusters
+    double     cost    = std::numeric_limits<double>::infinity();
+};
+
+double pair_cost(const cluster & a, const cluster & b, const voice_vector & ridge, double penalty) {
+    frame_sums both = a.sums;
+    add_sums(both, b.sums);
+    const double gain = 0.5 * (both.n * log_det_covariance(both, ridge) - a.sums.n * a.log_det - b.sums.n * b.log_det);
+    return gain - penalty * 0.5 * n_parameters * std::log(both.n);
+}
+
+void find_best(std::vector<cluster> & clusters, size_t i, const voice_vector & ridge, double penalty) {
+    cluster & c = clusters[i];
+    c.cost      = std::numeric_limits<double>::infinity();
+    for (size_t j = 0; j < clusters.size(); j++) {
+        if (j == i || !clusters[j].alive) {
+            continue;
+        }
+        const double cost = pair_cost(c, clusters[j], ridge, penalty);
+        if (cost < c.cost) {
+            c.cost = cost;
+            c.best = j;
+        }
+    }
+}
+
+} // namespace
+
+double merge_cost(const frame_sums & a, const frame_sums & b, const voice_vector & ridge, double penalty) {
+    cluster ca{ a, log_det_covariance(a, ridge) };
+    cluster cb{ b, log_det_covariance(b, ridge) };
+    return pair_cost(ca, cb, ridge, penalty);
+}
+
+namespace {
+
+// Stretches clustered at once at most; a longer recording is clustered a block at a time first, so that the
+// cost grows with its length rather than with its square.
+constexpr size_t block_stretches = 300;
+
+std::vector<int32_t> cluster_all(std::vector<frame_sums> stretches, const voice_vector & ridge,
+                                 const clustering_rule & rule) {
+    const size_t         n = stretches.size();
+    std::vector<cluster> clusters(n);
+    std::vector<size_t>  owner(n); // the cluster each stretch now belongs to
+    for (size_t i = 0; i < n; i++) {
+        clusters[i].sums    = stretches[i];
+        clusters[i].log_det = log_det_covariance(stretches[i], ridge);
+        owner[i]            = i;
+    }
+    std::vector<frame_sums>().swap(stretches); // the clusters hold them now
+    for (size_t i = 0; i < n; i++) {
+        find_best(clusters, i, ridge, rule.penalty);
+    }
+    for (size_t alive = n; alive > 1; alive--) {
+        size_t a = n;
+        for (size_t i = 0; i < n; i++) {
+            if (clusters[i].alive && (a == n || clusters[i].cost < clusters[a].cost)) {
+                a = i;
+            }
+        }
+        const bool wanted = rule.n_fixed > 0 ? alive > static_cast<size_t>(rule.n_fixed) : clusters[a].cost < 0.0;
+        if (!wanted) {
+            break;
+        }
+        size_t b = clusters[a].best;
+        if (b < a) {
+            std::swap(a, b);
+        }
+        add_sums(clusters[a].sums, clusters[b].sums);
+        clusters[a].log_det = log_det_covariance(clusters[a].sums, ridge);
+        clusters[b].alive   = false;
+        for (size_t s = 0; s < n; s++) {
+            if (owner[s] == b) {
+                owner[s] = a;
+            }
+        }
+        find_best(clusters, a, ridge, rule.penalty);
+        for (size_t i = 0; i < n; i++) {
+            if (i == a || !clusters[i].alive) {
+                continue;
+            }
+            if (clusters[i].best == a || clusters[i].best == b) {
+                find_best(clusters, i, ridge, rule.penalty);
+            } else {
+                const double cost = pair_cost(clusters[i], clusters[a], ridge, rule.penalty);
+                if (cost < clusters[i].cost || (cost == clusters[i].cost && a < clusters[i].best)) {
+                    clusters[i].cost = cost;
+                    clusters[i].best = a;
+                }
+            }
+        }
+    }
+    // Numbered in the order of the clusters' first stretches.
+    std::vector<int32_t> number(n, -1);
+    std::vector<int32_t> labels(n);
+    int32_t              next = 0;
+    for (size_t s = 0; s < n; s++) {
+        if (number[owner[s]] < 0) {
+            number[owner[s]] = next++;
+        }
+        labels[s] = number[owner[s]];
+    }
+    return labels;
+}
+
+} // namespace
+
+std::vector<int32_t> cluster_stretches(std::vector<frame_sums> stretches, const voice_vector & ridge,
+                                       const clustering_rule & rule) {
+    if (stretches.size() <= block_stretches) {
+        return cluster_all(std::move(stretches), ridge, rule);
+    }
+    // Each block's voices by the stop rule, then those voices clustered by the rule asked for.
+    std::vector<frame_sums> block_voices;
+    std::vector<size_t>     voice_of(stretches.size());
+    for (size_t from = 0; from < stretches.size(); from += block_stretches) {
+        const size_t                  to = std::min(stretches.size(), from + block_stretches);
+        const std::vector<frame_sums> block(stretches.begin() + static_cast<std::ptrdiff_t>(from),
+                                            stretches.begin() + static_cast<std::ptrdiff_t>(to));
+        const std::vector<int32_t>    labels = cluster_all(block, ridge, { rule.penalty, 0 });
+        const size_t                  first  = block_voices.size();
+        for (size_t k = 0; k < labels.size(); k++) {
+            const size_t v = first + static_cast<size_t>(labels[k]);
+            if (v >= block_voices.size()) {
+                block_voices.resize(v + 1);
+            }
+            add_sums(block_voices[v], block[k]);
+            voice_of[from + k] = v;
+        }
+    }
+    const std::vector<int32_t> merged = cluster_all(std::move(block_voices), ridge, rule);
+    std::vector<int32_t>       labels(stretches.size());
+    for (size_t k = 0; k < stretches.size(); k++) {
+        labels[k] = merged[voice_of[k]];
+    }
+    return labels;
+}
+
+} // namespace kelvo_asr

@@ -1,0 +1,33 @@
+// Who spoke when: the steps from samples to timed voice stretches, and the settings they run with.
+// Private to the engine; `find_speakers` of the face runs them with the defaults.
+
+#pragma once
+
+#include "engine/kelvo_asr.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace kelvo_asr {
+
+// The settings of speaker finding (lengths in 10 ms frames of speech).
+struct voice_finding_settings {
+    double  speech_margin_db = 12.0; // a frame this far above the noise floor is speech
+    double  ridge            = 0.02; // covariances widened by this share of the recording's variances
+    int32_t change_window    = 100;  // frames on each side of a candidate change
+    int32_t change_step      = 5;    // frames between candidates
+    double  change_penalty   = 1.0;  // BIC penalty weight for a change: lower finds more
+    int32_t min_stretch      = 50;   // no change closer than this to another or to a piece's end
+    double  merge_penalty    = 1.3;  // BIC penalty weight for clustering: higher merges more
+    int32_t smooth_frames    = 10;   // frame likelihoods averaged over this many frames on each side
+    double  switch_penalty   = 50.0; // log-likelihood a change of voice costs in the resegmentation
+    int32_t resegment_rounds = 2;    // rounds of Gaussians re-estimated and frames relabelled
+    int32_t min_voice_frames = 300;  // a voice with less speech than this is given to the others
+};
+
+// Voice stretches of `n_samples` samples at 16 kHz: `n_fixed` voices when above 0, else as many as the
+// clustering finds.
+std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n_samples, int32_t n_fixed,
+                                                const voice_finding_settings & settings);
+
+} // namespace kelvo_asr
