@@ -16,12 +16,11 @@ struct TimedWord {
     std::string text; // the display word, or the aligner's own text when the word counts differ
     double      start;
     double      end;
-    bool        added;     // a filler restored from the extra words
-    char        who;       // the segment's label byte; 0 without turns
-    bool        untimed;   // the aligner gave the word less than a millisecond
-    float       conf = -1; // the probability that the word is right, in [0, 1]; negative: not scored
-    // k for the found speaker "Sk"; 0 when not labelled
-    int32_t speaker = 0;
+    bool        added;        // a filler restored from the extra words
+    char        who;          // the segment's label byte; 0 without turns
+    bool        untimed;      // the aligner gave the word less than a millisecond
+    int32_t     speaker = 0;  // k for the found speaker "Sk"; 0 when not labelled
+    float       conf    = -1; // the probability that the word is right, in [0, 1]; negative: not scored
 };
 
 // Force-aligns one segment's match keys and appends one TimedWord per aligned word to `timed_words`.

@@ -382,6 +382,13 @@ TEST_F(Driver, FoundSpeakersLabelWordsAndReachTheRecogniser) {
     r = run(script);
     EXPECT_EQ(r.result.out.find("speaker"), std::string::npos);
     EXPECT_EQ(r.calls[6].substr(r.calls[6].find(" voices")), " voices 0:48000:2 48000:96000:1 112000:160000:2");
+
+    // With confidences too, the speaker comes before the confidence, which is always the last key.
+    r = run("audio ok 16000 160000\n" + ok_models +
+                "speakers 0:160000:1\ntranscribe ok en a\nconfidence 0.91\nalign words a@0.5@1.0\n",
+            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--speakers", "auto", "--confidence" });
+    EXPECT_EQ(r.result.out,
+              "{\"words\":[{\"text\":\"a\",\"start\":0.500,\"end\":1.000,\"speaker\":\"S1\",\"conf\":0.91}]}\n");
 }
 
 // A recording found to hold one voice is decoded as before: no voices reach the recogniser.
