@@ -50,6 +50,16 @@ RunOptions expected_options(const std::vector<std::string> & args) {
             opts.denoise = value != "off";
         } else if (a == "--adapt") {
             opts.adapt = value != "off";
+        } else if (a == "--confidence") {
+            opts.confidence = true;
+            continue; // a flag: the next argument is read on its own
+        } else if (a == "--speakers") {
+            // "auto", or a count of 1 to 999 written with digits only
+            const bool count = !value.empty() && value.size() <= 3 &&
+                               value.find_first_not_of("0123456789") == std::string::npos &&
+                               std::strtol(value.c_str(), nullptr, 10) > 0;
+            opts.speakers   = value == "auto" || count;
+            opts.n_speakers = count ? static_cast<int32_t>(std::strtol(value.c_str(), nullptr, 10)) : 0;
         } else {
             continue;
         }
@@ -99,6 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t * data, size_t size) {
     FUZZ_CHECK(got.vocabulary == want.vocabulary);
     FUZZ_CHECK(got.denoise == want.denoise);
     FUZZ_CHECK(got.adapt == want.adapt);
+    FUZZ_CHECK(got.confidence == want.confidence);
+    FUZZ_CHECK(got.speakers == want.speakers);
+    FUZZ_CHECK(got.n_speakers == want.n_speakers);
 
     // The thread count of every argument read on its own, embedded 0 bytes included.
     const std::string whole(reinterpret_cast<const char *>(data), size);
