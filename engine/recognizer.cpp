@@ -365,11 +365,11 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
                 }
                 pool.decoders.push_back(d);
             }
-            pool.make                 = nullptr;
-            const job_outcome adapted = install_voice(pool, adaptation, name, as_voice);
-            if (!adapted.ok) {
+            pool.make             = nullptr;
+            job_outcome installed = install_voice(pool, adaptation, name, as_voice);
+            if (!installed.ok) {
                 pool.make = make;
-                return adapted;
+                return installed;
             }
         }
         // Posteriors are taken under the means the pieces are decoded with.
