@@ -4,6 +4,7 @@
 
 #include "engine/model_files/model_files_check.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace kelvo_asr {
@@ -165,8 +166,10 @@ std::string check_gaussians(std::string_view bytes, gaussian_shape & shape) {
     if (!reader.int32(n_values)) {
         return "it ends inside its counts";
     }
-    const int64_t expected = int64_t{ n_codebook } * n_density * vector_sum;
-    if (n_values != expected) {
+    // Multiplied step by step: the count read is below 2^31, and the counts of a damaged file can be so large
+    // that their whole product would not fit in 64 bits.
+    const int64_t per_value = int64_t{ n_codebook } * n_density;
+    if (per_value > INT32_MAX || n_values != per_value * vector_sum) {
         return "its value count does not match its dimensions";
     }
     if (!reader.skip_values(n_values)) {
@@ -241,7 +244,8 @@ std::string check_mixture_weights(std::string_view bytes, const model_counts & c
     if (n_sen != counts.n_sen || n_feature != shape.n_feature || n_density != shape.n_density) {
         return "its counts do not match the model definition and the Gaussians";
     }
-    if (n != int64_t{ n_sen } * n_feature * n_density) {
+    const int64_t per_density = int64_t{ n_sen } * n_feature; // step by step, as for the means
+    if (per_density < 0 || per_density > INT32_MAX || n != per_density * n_density) {
         return "its value count does not match its dimensions";
     }
     if (!reader.skip_values(n)) {
