@@ -12,6 +12,34 @@
 
 namespace {
 
+// How a model folder's copy holds the acoustic model's files: links to them, or copies that a test may damage.
+enum class acoustic_files { linked, copied };
+
+// A copy of the test model folder in a new temporary folder: its parts linked, the acoustic model's files
+// linked or copied as `how` says, all but the acoustic model's file named `leave_out`.
+std::string model_folder_copy(acoustic_files how, const std::string & leave_out) {
+    namespace fs          = std::filesystem;
+    const std::string dir = make_temp_dir();
+    for (const auto & entry : fs::directory_iterator(model_dir())) {
+        if (entry.path().filename() != "en-us") {
+            fs::create_symlink(entry.path(), fs::path(dir) / entry.path().filename());
+        }
+    }
+    fs::create_directory(dir + "/en-us");
+    for (const auto & entry : fs::directory_iterator(fs::path(model_dir()) / "en-us")) {
+        const fs::path to = fs::path(dir) / "en-us" / entry.path().filename();
+        if (entry.path().filename() == leave_out) {
+            continue;
+        }
+        if (how == acoustic_files::linked) {
+            fs::create_symlink(entry.path(), to);
+        } else {
+            fs::copy_file(entry.path(), to);
+        }
+    }
+    return dir;
+}
+
 class Recognizer : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -195,21 +223,9 @@ TEST_F(Recognizer, AdaptedWordsAreTheSameForAnyThreadCount) {
 // gives the words of the model's own means.
 TEST_F(Recognizer, AdaptationIsOffAndSaidSoOnceForAModelItCannotFollow) {
     ASSERT_GE(clips.size(), 2u);
-    namespace fs          = std::filesystem;
-    const std::string dir = make_temp_dir();
-    for (const auto & entry : fs::directory_iterator(model_dir())) {
-        if (entry.path().filename() != "en-us") {
-            fs::create_symlink(entry.path(), fs::path(dir) / entry.path().filename());
-        }
-    }
-    fs::create_directory(dir + "/en-us");
-    for (const auto & entry : fs::directory_iterator(fs::path(model_dir()) / "en-us")) {
-        if (entry.path().filename() != "feat.params") {
-            fs::create_symlink(entry.path(), fs::path(dir) / "en-us" / entry.path().filename());
-        }
-    }
-    std::string settings = read_file(model_dir() + "/en-us/feat.params");
-    const auto  at       = settings.find("-cmn batch");
+    const std::string dir      = model_folder_copy(acoustic_files::linked, "feat.params");
+    std::string       settings = read_file(model_dir() + "/en-us/feat.params");
+    const auto        at       = settings.find("-cmn batch");
     ASSERT_NE(at, std::string::npos);
     settings.replace(at, 10, "-cmn live");
     ASSERT_TRUE(write_file(dir + "/en-us/feat.params", settings));
@@ -249,17 +265,7 @@ TEST_F(Recognizer, FaultInADecoderFailsTheCallAndIsSurvived) {
     GTEST_SKIP() << "a faulted decoder's memory is the sanitizer's to report in this build";
 #endif
     ASSERT_FALSE(clips.empty());
-    namespace fs          = std::filesystem;
-    const std::string dir = make_temp_dir();
-    for (const auto & entry : fs::directory_iterator(model_dir())) {
-        if (entry.path().filename() != "en-us") {
-            fs::create_symlink(entry.path(), fs::path(dir) / entry.path().filename());
-        }
-    }
-    fs::create_directory(dir + "/en-us");
-    for (const auto & entry : fs::directory_iterator(fs::path(model_dir()) / "en-us")) {
-        fs::copy_file(entry.path(), fs::path(dir) / "en-us" / entry.path().filename());
-    }
+    const std::string   dir = model_folder_copy(acoustic_files::copied, "");
     kelvo_asr::KelvoASR other;
     ASSERT_TRUE(other.load_model(dir)) << other.last_error();
     const reference_clip &       c = clips[0];
@@ -268,7 +274,7 @@ TEST_F(Recognizer, FaultInADecoderFailsTheCallAndIsSurvived) {
     ASSERT_TRUE(other.transcribe(c.samples.data(), static_cast<int32_t>(c.samples.size()), p).success);
 
     // Cut short behind the decoders' backs: the header still reads, the mapped weights end early.
-    fs::resize_file(dir + "/en-us/sendump", 3000);
+    std::filesystem::resize_file(dir + "/en-us/sendump", 3000);
     for (int call = 0; call < 2; call++) {
         SCOPED_TRACE(call);
         kelvo_asr::transcribe_result r = other.transcribe(c.samples.data(), static_cast<int32_t>(c.samples.size()), p);

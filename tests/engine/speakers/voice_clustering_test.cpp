@@ -16,7 +16,7 @@ namespace {
 using kelvo_asr::frame_sums;
 using kelvo_asr::n_voice_cepstra;
 
-// A voice: a mean and a correlated covariance (x = mean + A z), different for each seed.
+// A made-up voice: a mean and a mixing matrix that correlates its cepstra; each seed gives another voice.
 struct made_up_voice {
     std::vector<double>              mean;
     std::vector<std::vector<double>> mix;
