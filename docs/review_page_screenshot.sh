@@ -47,6 +47,7 @@ sox "${turns[@]}" "$work/talk.wav"
 # The reader's corrections of misheard words (HEARD=MEANT, separated by ";"), each made where the word is heard.
 corrections=${CORRECTIONS:-"blonde=blue one;band=bent"}
 cd "$root"
+# shellcheck disable=SC2016 # the script is JavaScript, its ${...} are its own
 PAGE="$work/talk.html" SHOT="$out" CORRECTIONS="$corrections" node -e '
 const { chromium } = require("playwright-core");
 (async () => {
