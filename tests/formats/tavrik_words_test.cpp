@@ -40,6 +40,11 @@ TEST(TavrikWords, RefusesErrorObjectsBadDocumentsAndBadCommandLinesWithStatusOne
           "tavrik-words: cannot read the audio " + dir + "/ok.json\n" },
         { { "--format", "html", "--embed-audio", dir + "/ok.json" },
           "tavrik-words: --embed-audio needs --format html and --audio\n" },
+        { { "--min-conf", "0.5", "--format", "srt", dir + "/ok.json" },
+          "tavrik-words: --min-conf needs --format vtt\n" },
+        { { "--format", "vtt", "--min-conf", "1.5", dir + "/ok.json" },
+          "tavrik-words: --min-conf takes a number from 0 to 1, not \"1.5\"\n" },
+        { { "--format", "vtt", "--min-conf", "0.5x", dir + "/ok.json" }, "tavrik-words: --min-conf takes a number" },
         { { "--format", "html", "--audio", dir + "/long.wav", "--embed-audio", dir + "/ok.json" },
           "tavrik-words: the audio " + dir + "/long.wav is 49 MiB, more than the 48 MiB --embed-audio takes" },
     };
