@@ -1,8 +1,10 @@
-// How sure the recogniser is of each word it heard: the word's posterior in the decoder's lattice of the
-// utterance (confidence_calibration.h turns it into a probability of being right).
+// How sure the recogniser is of each word it heard: what the decoder's lattice of the utterance says about
+// the word (confidence_calibration.h turns it into a probability of being right).
 // Private to the engine; decoder types never leave it.
 
 #pragma once
+
+#include "engine/decoders/confidence_calibration.h"
 
 #include <pocketsphinx.h>
 
@@ -11,5 +13,10 @@ namespace kelvo_asr {
 // Returns the lattice posterior of the word under `seg` (a segment of the best path of a finished
 // utterance), in [0, 1]: the summed probability of every path through that word at that start frame.
 float word_posterior(ps_decoder_t * ps, ps_seg_t * seg);
+
+// Returns what the lattice of the finished utterance says of the word under `seg`: its posterior on the best
+// path, the posterior of every link of the same word over its frames, its competitors', its scores and its
+// length against its phones.
+word_evidence word_evidence_of(ps_decoder_t * ps, ps_seg_t * seg);
 
 } // namespace kelvo_asr
