@@ -328,14 +328,8 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
         result.success = true; // noise without speech
         return result;
     }
-    std::vector<int16_t> pcm = to_pcm16(samples, n_samples);
-    if (params.denoise) {
-        // Cleaned once, here, so that every piece sees the same samples whatever thread decodes it.
-        const sound_levels levels =
-            measure_levels(samples, n_samples, suppression_rule::floor_percentile, pause_rule::loud_percentile);
-        pcm = suppress_noise(pcm, noise_reduction_db(levels));
-    }
-    add_noise_floor(pcm); // long digital zeros are features the acoustic model never saw
+    // Cleaned once, here, so that every piece sees the same samples whatever thread decodes it.
+    const std::vector<int16_t> pcm = clean_segment(samples, n_samples, params.denoise);
 
     const bool                           adapting = params.adapt && adaptation.available;
     std::vector<std::vector<heard_word>> heard(pieces.size());
