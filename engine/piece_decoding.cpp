@@ -72,7 +72,7 @@ job_outcome decode_piece(ps_decoder_t * ps, const piece_audio & audio, bool keep
         int sf = 0;
         int ef = 0;
         ps_seg_frames(seg, &sf, &ef);
-        words.push_back({ word, sf, ef, raw, posteriors ? word_posterior(ps, seg) : 1.0f });
+        words.push_back({ word, sf, ef, raw, posteriors ? word_evidence_of(ps, seg) : word_evidence{} });
     }
     return {};
 }

@@ -44,25 +44,7 @@ int phone_count(ps_decoder_t * ps, const char * word) {
     return std::max(1, n);
 }
 
-} // namespace
-
-float word_posterior(ps_decoder_t * ps, ps_seg_t * seg) {
-    // The best path's segments carry the posterior that the lattice search leaves on its links
-    // (forward-backward, acoustic scores scaled down); it is a log in the decoder's own base.
-    int32       ascr     = 0;
-    int32       lscr     = 0;
-    int32       lback    = 0;
-    const int32 log_prob = ps_seg_prob(seg, &ascr, &lscr, &lback);
-    const auto  p        = static_cast<float>(probability(ps_get_logmath(ps), log_prob));
-    if (std::vector<recorded_evidence> * sink = evidence_sink.load(); sink != nullptr) {
-        const word_evidence               e = word_evidence_of(ps, seg);
-        const std::lock_guard<std::mutex> lock(evidence_mutex);
-        sink->push_back({ ps_seg_word(seg), e });
-    }
-    return p;
-}
-
-word_evidence word_evidence_of(ps_decoder_t * ps, ps_seg_t * seg) {
+word_evidence lattice_evidence(ps_decoder_t * ps, ps_seg_t * seg) {
     word_evidence e;
     logmath_t *   lmath = ps_get_logmath(ps);
     int32         ascr  = 0;
@@ -137,6 +119,17 @@ word_evidence word_evidence_of(ps_decoder_t * ps, ps_seg_t * seg) {
     e.mean_posterior = static_cast<float>(std::min(1.0, sum / static_cast<double>(n)));
     e.competitor     = static_cast<float>(std::min(1.0, most_other));
     e.filler         = static_cast<float>(std::min(1.0, most_filler));
+    return e;
+}
+
+} // namespace
+
+word_evidence word_evidence_of(ps_decoder_t * ps, ps_seg_t * seg) {
+    const word_evidence e = lattice_evidence(ps, seg);
+    if (std::vector<recorded_evidence> * sink = evidence_sink.load(); sink != nullptr) {
+        const std::lock_guard<std::mutex> lock(evidence_mutex);
+        sink->push_back({ ps_seg_word(seg), e });
+    }
     return e;
 }
 

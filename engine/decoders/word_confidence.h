@@ -10,13 +10,9 @@
 
 namespace kelvo_asr {
 
-// Returns the lattice posterior of the word under `seg` (a segment of the best path of a finished
-// utterance), in [0, 1]: the summed probability of every path through that word at that start frame.
-float word_posterior(ps_decoder_t * ps, ps_seg_t * seg);
-
 // Returns what the lattice of the finished utterance says of the word under `seg`: its posterior on the best
 // path, the posterior of every link of the same word over its frames, its competitors', its scores and its
-// length against its phones.
+// length against its phones (the segment's values are left at 0 for the caller).
 word_evidence word_evidence_of(ps_decoder_t * ps, ps_seg_t * seg);
 
 } // namespace kelvo_asr
