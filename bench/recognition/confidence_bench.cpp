@@ -355,7 +355,7 @@ double sigmoid(double z) {
 }
 
 // Logistic regression of right on the inputs (Newton's method, a light ridge), each row weighted by
-// `weight` (rows of small sources count as much as those of large ones).
+// `weight`.
 std::vector<double> fit_logistic(const std::vector<std::vector<double>> & x, const std::vector<int> & y,
                                  const std::vector<double> & weight) {
     const size_t        d = x.empty() ? 0 : x.front().size();
@@ -433,7 +433,7 @@ std::vector<Labelled> read_labelled(int argc, char ** argv, int from) {
     return all;
 }
 
-// The model fitted on `train` (the inputs in `use`), each source weighing as much as the others together.
+// The model fitted on `train` (the inputs in `use`).
 std::vector<double> fit_on(const std::vector<const Labelled *> & train, const std::vector<int> & use) {
     std::map<std::string, double> per_source;
     for (const Labelled * l : train) {
@@ -449,8 +449,8 @@ std::vector<double> fit_on(const std::vector<const Labelled *> & train, const st
         }
         x.push_back(in);
         y.push_back(l->row.right);
-        // Each source weighs as much as the others together, unless WEIGHT_ROWS is set.
-        weight.push_back(std::getenv("WEIGHT_ROWS") != nullptr
+        // Every row weighs the same; with WEIGH_SOURCES set, each source weighs as much as any other.
+        weight.push_back(std::getenv("WEIGH_SOURCES") == nullptr
                              ? 1.0
                              : static_cast<double>(train.size()) /
                                    (static_cast<double>(per_source.size()) * per_source[l->source]));

@@ -66,7 +66,7 @@ std::array<double, evidence_inputs> confidence_inputs(const word_evidence & e) {
 float word_confidence(const word_evidence & e) {
     // Weights of a logistic regression of right against wrong words on these inputs, the last the bias.
     constexpr std::array<double, evidence_inputs + 1> weights = {
-        -0.10661, 0.58874, 0, 0.51784, 1.469, 1.4695, 8.3403, -0.76784, 0, 0.53282, 1.9795,
+        -0.021647, 0.43259, -0.012905, 0.48049, 1.1959, 0.96186, 14.896, -0.62133, -0.4784, 1.1664, 2.7844,
     };
     const std::array<double, evidence_inputs> x = confidence_inputs(e);
     double                                    z = weights.back();
