@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <string_view>
 
 namespace kelvo_asr {
 
@@ -44,7 +45,7 @@ int phone_count(ps_decoder_t * ps, const char * word) {
     return std::max(1, n);
 }
 
-word_evidence lattice_evidence(ps_decoder_t * ps, ps_seg_t * seg) {
+word_evidence lattice_evidence(ps_decoder_t * ps, ps_seg_t * seg, const std::vector<lattice_link> & links) {
     word_evidence e;
     logmath_t *   lmath = ps_get_logmath(ps);
     int32         ascr  = 0;
@@ -62,8 +63,7 @@ word_evidence lattice_evidence(ps_decoder_t * ps, ps_seg_t * seg) {
 
     // Per frame of the word, the summed posterior of every lattice link over it, by the link's base word:
     // the word itself, silence and noise, and each other word.
-    ps_lattice_t * dag = ps_get_lattice(ps);
-    if (dag == nullptr) {
+    if (links.empty()) {
         e.word_posterior = e.mean_posterior = e.node_posterior;
         return e;
     }
@@ -72,38 +72,23 @@ word_evidence lattice_evidence(ps_decoder_t * ps, ps_seg_t * seg) {
     if (const size_t paren = word.find('('); paren != std::string::npos && paren > 0) {
         word.resize(paren);
     }
-    const auto                                 n = static_cast<size_t>(frames);
-    std::vector<double>                        same(n, 0), filler(n, 0);
-    std::map<std::string, std::vector<double>> others;
-    for (ps_latnode_iter_t * it = ps_latnode_iter(dag); it != nullptr; it = ps_latnode_iter_next(it)) {
-        for (ps_latlink_iter_t * li = ps_latnode_exits(ps_latnode_iter_node(it)); li != nullptr;
-             li                     = ps_latlink_iter_next(li)) {
-            ps_latlink_t * link = ps_latlink_iter_link(li);
-            int16          lsf  = 0;
-            const int      lef  = ps_latlink_times(link, &lsf);
-            const int      from = std::max(sf, static_cast<int>(lsf));
-            const int      to   = std::min(ef, lef);
-            if (from > to) {
-                continue;
-            }
-            int32                 link_ascr = 0;
-            const double          p         = probability(lmath, ps_latlink_prob(dag, link, &link_ascr));
-            const char *          base      = ps_latlink_baseword(dag, link);
-            std::vector<double> * sums      = base == nullptr   ? nullptr
-                                              : word == base    ? &same
-                                              : is_filler(base) ? &filler
-                                                                : nullptr;
-            if (base != nullptr && sums == nullptr) {
-                auto & other = others[base];
-                other.resize(n, 0);
-                sums = &other;
-            }
-            if (sums == nullptr) {
-                continue;
-            }
-            for (int f = from; f <= to; f++) {
-                (*sums)[static_cast<size_t>(f - sf)] += p;
-            }
+    const auto                                      n = static_cast<size_t>(frames);
+    std::vector<double>                             same(n, 0), filler(n, 0);
+    std::map<std::string_view, std::vector<double>> others;
+    for (const lattice_link & link : links) {
+        const int from = std::max(sf, link.first);
+        const int to   = std::min(ef, link.last);
+        if (from > to) {
+            continue;
+        }
+        std::vector<double> * sums = word == link.base ? &same : link.filler ? &filler : nullptr;
+        if (sums == nullptr) {
+            auto & other = others[link.base];
+            other.resize(n, 0);
+            sums = &other;
+        }
+        for (int f = from; f <= to; f++) {
+            (*sums)[static_cast<size_t>(f - sf)] += link.posterior;
         }
     }
     double most = 0, sum = 0, most_filler = 0, most_other = 0;
@@ -124,8 +109,33 @@ word_evidence lattice_evidence(ps_decoder_t * ps, ps_seg_t * seg) {
 
 } // namespace
 
-word_evidence word_evidence_of(ps_decoder_t * ps, ps_seg_t * seg) {
-    const word_evidence e = lattice_evidence(ps, seg);
+std::vector<lattice_link> lattice_links(ps_decoder_t * ps) {
+    std::vector<lattice_link> links;
+    ps_lattice_t *            dag = ps_get_lattice(ps);
+    if (dag == nullptr) {
+        return links;
+    }
+    logmath_t * lmath = ps_get_logmath(ps);
+    for (ps_latnode_iter_t * it = ps_latnode_iter(dag); it != nullptr; it = ps_latnode_iter_next(it)) {
+        for (ps_latlink_iter_t * li = ps_latnode_exits(ps_latnode_iter_node(it)); li != nullptr;
+             li                     = ps_latlink_iter_next(li)) {
+            ps_latlink_t * link = ps_latlink_iter_link(li);
+            const char *   base = ps_latlink_baseword(dag, link);
+            if (base == nullptr) {
+                continue;
+            }
+            int16     first = 0;
+            const int last  = ps_latlink_times(link, &first);
+            int32     ascr  = 0;
+            links.push_back(
+                { first, last, base, is_filler(base), probability(lmath, ps_latlink_prob(dag, link, &ascr)) });
+        }
+    }
+    return links;
+}
+
+word_evidence word_evidence_of(ps_decoder_t * ps, ps_seg_t * seg, const std::vector<lattice_link> & links) {
+    const word_evidence e = lattice_evidence(ps, seg, links);
     if (std::vector<recorded_evidence> * sink = evidence_sink.load(); sink != nullptr) {
         const std::lock_guard<std::mutex> lock(evidence_mutex);
         sink->push_back({ ps_seg_word(seg), e });
