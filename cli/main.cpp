@@ -5,6 +5,7 @@
 #include "output/output.h"
 #include "segments/segments.h"
 #include "words/words.h"
+#include "written/written.h"
 
 #include "ggml-backend.h"
 
@@ -206,6 +207,10 @@ int run(int argc, const char * const * argv) {
 
     if (opts.speakers) {
         label_speakers(timed_words, voices, rate);
+    }
+    // Capitals, sentence marks and names, once every segment's words and times are known.
+    if (!opts.plain_words) {
+        write_as_people_do(timed_words, segments, samples, rate, read_name_list(vocabulary));
     }
     write_words_document(timed_words);
     return 0;
