@@ -299,7 +299,7 @@ TEST(Subtitles, NumberWordsBecomeDigitsTimedFromTheirRunsFirstStartToItsLastEnd)
     EXPECT_EQ(digits("one hundred and five, nineteen ninety five"), "105,@0-95 1995@100-170");
     EXPECT_EQ(digits("one of two and ten"), "one@0-20 of@25-45 two@50-70 and@75-95 10@100-120");
     EXPECT_EQ(digits("five five five one two"), "55512@0-120");
-    EXPECT_EQ(digits("two million three thousand four hundred"), "2003400@0-170");
+    EXPECT_EQ(digits("two million three thousand four hundred"), "2003400@0-145");
     EXPECT_EQ(digits("point and"), "point@0-20 and@25-45");
 }
 
