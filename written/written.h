@@ -40,7 +40,7 @@ NameList read_name_list(const std::string & vocabulary);
 
 // How sentences are found; the defaults are the measured ones.
 struct SentenceSettings {
-    double pause         = 0.45; // seconds of silence between two words that end a sentence
+    double pause         = 0.3;  // seconds of silence between two words that end a sentence
     float  question_rise = 2.0f; // semitones of pitch rise at a sentence's end that make it a question
     float  highest_rise  = 5.0f; // a larger rise is a pitch error, not a question
 };
@@ -52,8 +52,9 @@ struct Sentence {
     bool   question = false;
 };
 
-// Cuts the words into sentences: at each segment's end, at each change of turn (label or found speaker) and
-// at each pause of at least `settings.pause`. None for no words.
+// Cuts the words into sentences: at each segment's end, at each change of turn (label or found speaker), at
+// each pause of at least `settings.pause`, and before an auxiliary and its subject ("did you") or a question
+// word and its auxiliary ("where is the") that open a question mid-way. None for no words.
 std::vector<Sentence> find_sentences(const std::vector<TimedWord> & words, const std::vector<Segment> & segments,
                                      int32_t rate, const SentenceSettings & settings = {});
 

@@ -15,6 +15,11 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 4> titles = 
     {"dr", "Dr"},
 }};
 
+bool is_title(const std::string & word) {
+    const std::string lower = to_lower(word);
+    return std::any_of(titles.begin(), titles.end(), [&](const auto & title) { return lower == title.first; });
+}
+
 // Marks that end a sentence, or part of one; a word already ending in one gets no other.
 bool ends_in_mark(const std::string & word) {
     return !word.empty() && std::string_view(".?!,;:").find(word.back()) != std::string_view::npos;
@@ -77,7 +82,9 @@ void write_as_people_do(std::vector<TimedWord> & words, const std::vector<Segmen
             }
         }
         for (size_t k = sentence.first; k <= sentence.last; k++) {
-            words[k].text = written_word(words[k].text, names, k == sentence.first);
+            // A title's next word is a name ("Mr Walker"), even one the word list also holds in lower case.
+            const bool after_title = k > sentence.first && is_title(words[k - 1].text);
+            words[k].text          = written_word(words[k].text, names, k == sentence.first || after_title);
         }
         std::string & end = words[sentence.last].text;
         if (!ends_in_mark(end)) {

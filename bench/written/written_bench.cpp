@@ -49,11 +49,14 @@ std::string without_marks(const std::string & word) {
 int main(int argc, char ** argv) {
     SentenceSettings         settings;
     bool                     examples = false;
+    bool                     rises    = false;
     std::vector<std::string> files;
     for (int i = 1; i < argc; i++) {
         const std::string arg = argv[i];
         if (arg == "--examples") {
             examples = true;
+        } else if (arg == "--rises") {
+            rises = true;
         } else if (arg == "--pause" && i + 1 < argc) {
             settings.pause = std::stod(argv[++i]);
         } else if (arg == "--rise" && i + 1 < argc) {
@@ -88,7 +91,23 @@ int main(int argc, char ** argv) {
             std::fprintf(stderr, "cannot read %s\n", files[2].c_str());
             return 1;
         }
-        write_as_people_do(words, plan_segments({}, samples, rate), samples, rate, names, settings);
+        const std::vector<Segment> segments = plan_segments({}, samples, rate);
+        if (rises) { // each sentence's last word and the pitch rise at its end, for choosing the settings
+            for (const Sentence & s : find_sentences(words, segments, rate, settings)) {
+                const double from = std::max(words[s.first].start, words[s.last].end - 1.0);
+                const auto   a    = static_cast<size_t>(from * rate);
+                const auto   b    = std::min(samples.size(), static_cast<size_t>(words[s.last].end * rate));
+                const kelvo_asr::pitch_result p =
+                    kelvo_asr::measure_pitch(samples.data() + a, static_cast<int32_t>(b > a ? b - a : 0));
+                std::fprintf(stderr, "rise\t%s\t%d\t%.2f\t%d\t", words[s.last].text.c_str(), p.voiced, p.rise,
+                             reads_as_question(words, s.first, s.last));
+                for (const float hz : p.hz) {
+                    std::fprintf(stderr, "%.0f ", hz);
+                }
+                std::fprintf(stderr, "\n");
+            }
+        }
+        write_as_people_do(words, segments, samples, rate, names, settings);
     }
 
     const std::vector<std::string> ref = split_tokens(read_all(files[0]));

@@ -45,13 +45,14 @@ std::vector<float> tone(double seconds, double from_hz, double to_hz, double gli
 TEST(Written, TurnsAndPausesEndSentencesWithACapitalAndAFullStop) {
     std::vector<TimedWord> words = spoken({"i", "think", "so"}, 0, 'A');
     std::vector<TimedWord> next  = spoken({"fine", "we'll", "go"}, 1.05, 'B');
-    std::vector<TimedWord> later = spoken({"on", "sunday"}, 3.0, 'B'); // after a pause of a second
+    std::vector<TimedWord> later = spoken({"on", "sunday", "with", "mrs", "walker"}, 3.0, 'B'); // after a pause
     words.insert(words.end(), next.begin(), next.end());
     words.insert(words.end(), later.begin(), later.end());
-    const std::vector<float> silence(16000 * 4);
+    const std::vector<float> silence(16000 * 5);
 
-    write_as_people_do(words, {Segment{0, 16000 * 4, 'A'}}, silence, 16000, {{"sunday", "Sunday"}});
-    EXPECT_EQ(texts_of(words), (std::vector<std::string>{"I", "think", "so.", "Fine", "we'll", "go.", "On", "Sunday."}));
+    write_as_people_do(words, {Segment{0, 16000 * 5, 'A'}}, silence, 16000, {{"sunday", "Sunday"}});
+    EXPECT_EQ(texts_of(words), (std::vector<std::string>{"I", "think", "so.", "Fine", "we'll", "go.", "On", "Sunday", "with",
+                                                "Mrs", "Walker."}));
     for (const TimedWord & word : words) {
         EXPECT_GE(word.end, word.start) << "times are not touched";
     }
@@ -72,6 +73,18 @@ TEST(Written, QuestionsByTheirWordsAndNotByAClause) {
     EXPECT_FALSE(asks({"when", "i", "got", "home"}));
     EXPECT_FALSE(asks({"do"}));
     EXPECT_FALSE(asks({"it", "is", "fine"}));
+
+    // A question that follows a statement without a pause is a sentence of its own; a clause is not.
+    std::vector<TimedWord>   words = spoken({"good", "morning", "did", "you", "see", "what", "we", "did", "funded",
+                                             "where", "is", "the", "car", "i", "asked", "if", "you", "were", "in"});
+    const std::vector<float> silence(16000 * 9);
+    write_as_people_do(words, {Segment{0, 16000 * 9, 0}}, silence, 16000, {});
+    EXPECT_EQ(texts_of(words), (std::vector<std::string>{"Good", "morning.", "Did", "you", "see", "what", "we", "did",
+                                                         "funded?", "Where", "is", "the", "car", "I", "asked", "if",
+                                                         "you", "were", "in?"}));
+    words = spoken({"how", "much", "did", "you", "pay"});
+    write_as_people_do(words, {Segment{0, 16000 * 9, 0}}, silence, 16000, {});
+    EXPECT_EQ(texts_of(words), (std::vector<std::string>{"How", "much", "did", "you", "pay?"}));
 }
 
 TEST(Written, APitchRiseAtTheEndAsksAndATooLargeOneDoesNot) {
