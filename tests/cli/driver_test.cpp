@@ -436,7 +436,7 @@ TEST_F(Driver, WordsAreWrittenAsPeopleWriteThemAndPlainWordsKeepsThemAsHeard) {
     ASSERT_EQ(written.result.status, 0);
     EXPECT_NE(written.result.out.find("\"text\":\"Do\""), std::string::npos) << written.result.out;
     EXPECT_NE(written.result.out.find("\"text\":\"Mr\""), std::string::npos);
-    EXPECT_NE(written.result.out.find("\"text\":\"smith?\""), std::string::npos) << "a question by its words";
+    EXPECT_NE(written.result.out.find("\"text\":\"Smith?\""), std::string::npos) << "a question by its words";
     EXPECT_NE(written.result.out.find("\"text\":\"I\""), std::string::npos);
     EXPECT_NE(written.result.out.find("\"text\":\"Okonjo?\""), std::string::npos) << "a question by its pitch";
     EXPECT_NE(plain.result.out.find("\"text\":\"do\""), std::string::npos) << plain.result.out;
