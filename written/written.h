@@ -41,7 +41,7 @@ NameList read_name_list(const std::string & vocabulary);
 // How sentences are found; the defaults are the measured ones.
 struct SentenceSettings {
     double pause         = 0.3;  // seconds of silence between two words that end a sentence
-    float  question_rise = 2.0f; // semitones of pitch rise at a sentence's end that make it a question
+    float  question_rise = 1.0f; // semitones of pitch rise at a sentence's end that make it a question
     float  highest_rise  = 5.0f; // a larger rise is a pitch error, not a question
 };
 
