@@ -8,17 +8,16 @@
 namespace {
 
 constexpr std::array<std::string_view, 20> units = {
-    "zero",    "one",     "two",       "three",    "four",     "five",    "six",
-    "seven",   "eight",   "nine",      "ten",      "eleven",   "twelve",  "thirteen",
-    "fourteen", "fifteen", "sixteen",  "seventeen", "eighteen", "nineteen",
+    "zero", "one",    "two",    "three",    "four",     "five",    "six",     "seven",     "eight",    "nine",
+    "ten",  "eleven", "twelve", "thirteen", "fourteen", "fifteen", "sixteen", "seventeen", "eighteen", "nineteen",
 };
 constexpr std::array<std::string_view, 10> tens = {
     "", "", "twenty", "thirty", "forty", "fifty", "sixty", "seventy", "eighty", "ninety",
 };
 constexpr std::array<std::string_view, 20> unit_ordinals = {
-    "zeroth",     "first",     "second",      "third",      "fourth",     "fifth",    "sixth",
-    "seventh",    "eighth",    "ninth",       "tenth",      "eleventh",   "twelfth",  "thirteenth",
-    "fourteenth", "fifteenth", "sixteenth",   "seventeenth", "eighteenth", "nineteenth",
+    "zeroth",     "first",     "second",    "third",       "fourth",     "fifth",      "sixth",
+    "seventh",    "eighth",    "ninth",     "tenth",       "eleventh",   "twelfth",    "thirteenth",
+    "fourteenth", "fifteenth", "sixteenth", "seventeenth", "eighteenth", "nineteenth",
 };
 constexpr std::array<std::string_view, 10> tens_ordinals = {
     "", "", "twentieth", "thirtieth", "fortieth", "fiftieth", "sixtieth", "seventieth", "eightieth", "ninetieth",
@@ -55,31 +54,31 @@ std::string bare(const std::string & text) {
 std::optional<NumberWord> number_word(const std::string & text) {
     const std::string w = bare(text);
     if (const auto v = index_in(units, w)) {
-        return NumberWord{NumberWord::unit, *v};
+        return NumberWord{ NumberWord::unit, *v };
     }
     if (const auto v = index_in(tens, w)) {
-        return NumberWord{NumberWord::ten, *v * 10};
+        return NumberWord{ NumberWord::ten, *v * 10 };
     }
     if (const auto v = index_in(unit_ordinals, w)) {
-        return NumberWord{NumberWord::unit, *v, true};
+        return NumberWord{ NumberWord::unit, *v, true };
     }
     if (const auto v = index_in(tens_ordinals, w)) {
-        return NumberWord{NumberWord::ten, *v * 10, true};
+        return NumberWord{ NumberWord::ten, *v * 10, true };
     }
     if (w == "hundred" || w == "hundredth") {
-        return NumberWord{NumberWord::hundred, 100, w.back() == 'h'};
+        return NumberWord{ NumberWord::hundred, 100, w.back() == 'h' };
     }
     if (w == "thousand" || w == "thousandth") {
-        return NumberWord{NumberWord::scale, 1000, w.back() == 'h'};
+        return NumberWord{ NumberWord::scale, 1000, w.back() == 'h' };
     }
     if (w == "million" || w == "millionth") {
-        return NumberWord{NumberWord::scale, 1000000, w.back() == 'h'};
+        return NumberWord{ NumberWord::scale, 1000000, w.back() == 'h' };
     }
     if (w == "point") {
-        return NumberWord{NumberWord::point};
+        return NumberWord{ NumberWord::point };
     }
     if (w == "and") {
-        return NumberWord{NumberWord::joiner};
+        return NumberWord{ NumberWord::joiner };
     }
     return std::nullopt;
 }
@@ -143,7 +142,8 @@ ReadNumber read_number(const std::vector<DocumentWord> & words, size_t from) {
     }
     // A run of single digits is a code or a phone number: each digit as spoken.
     size_t digits = 0;
-    while (digits < run.size() && run[digits].kind == NumberWord::unit && run[digits].value < 10 && !run[digits].ordinal) {
+    while (digits < run.size() && run[digits].kind == NumberWord::unit && run[digits].value < 10 &&
+           !run[digits].ordinal) {
         digits++;
     }
     if (digits >= 2) {
@@ -233,8 +233,8 @@ std::vector<DocumentWord> numbers_as_digits(const std::vector<DocumentWord> & wo
             k++;
             continue;
         }
-        const DocumentWord & first = words[k];
-        const DocumentWord & last  = words[k + number.taken - 1];
+        const DocumentWord & first  = words[k];
+        const DocumentWord & last   = words[k + number.taken - 1];
         DocumentWord         joined = first;
         joined.end                  = last.end;
         // The marks written after the run's last word stay after its digits.

@@ -1,5 +1,5 @@
-#include "written/written.h"
 #include "words/words.h"
+#include "written/written.h"
 
 #include <fstream>
 #include <iterator>
@@ -36,7 +36,7 @@ bool has_capital(std::string_view word) {
 } // namespace
 
 NameList names_from_word_list(std::string_view list) {
-    const std::vector<std::string_view> lines = lines_of(list);
+    const std::vector<std::string_view>  lines = lines_of(list);
     std::unordered_set<std::string_view> plain;
     for (const std::string_view line : lines) {
         if (!has_capital(line)) {
@@ -71,11 +71,11 @@ void add_vocabulary_names(NameList & names, std::string_view vocabulary) {
 NameList read_name_list(const std::string & vocabulary) {
     NameList names;
     for (const std::string_view path : word_list_paths) {
-        std::ifstream file{std::string(path), std::ios::binary};
+        std::ifstream file{ std::string(path), std::ios::binary };
         if (!file) {
             continue;
         }
-        const std::string list{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+        const std::string list{ std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
         if (!file.bad()) {
             names = names_from_word_list(list);
             break;

@@ -1,5 +1,5 @@
-#include "written/written.h"
 #include "words/words.h"
+#include "written/written.h"
 
 #include <algorithm>
 #include <array>
@@ -13,27 +13,27 @@ constexpr std::array<std::string_view, 14> linking_words = {
 
 // Verbs that open a yes-or-no question.
 constexpr std::array<std::string_view, 38> auxiliaries = {
-    "do",      "does",   "did",    "is",      "are",    "was",     "were",     "can",   "could",  "will",
-    "would",   "should", "shall",  "have",    "has",    "had",     "am",       "may",   "might",  "must",
-    "don't",   "doesn't", "didn't", "isn't",  "aren't", "wasn't",  "weren't",  "can't", "couldn't", "won't",
-    "wouldn't", "shouldn't", "haven't", "hasn't", "hadn't", "shan't", "ain't", "mustn't",
+    "do",       "does",      "did",     "is",     "are",    "was",    "were",    "can",     "could",    "will",
+    "would",    "should",    "shall",   "have",   "has",    "had",    "am",      "may",     "might",    "must",
+    "don't",    "doesn't",   "didn't",  "isn't",  "aren't", "wasn't", "weren't", "can't",   "couldn't", "won't",
+    "wouldn't", "shouldn't", "haven't", "hasn't", "hadn't", "shan't", "ain't",   "mustn't",
 };
 
 // Question words; "when" opens as many statements as questions and asks only before a verb.
-constexpr std::array<std::string_view, 7> question_words = {"what", "how", "why", "who", "which", "whose", "where"};
-constexpr std::array<std::string_view, 1> place_time_words = {"when"};
+constexpr std::array<std::string_view, 7> question_words   = { "what", "how", "why", "who", "which", "whose", "where" };
+constexpr std::array<std::string_view, 1> place_time_words = { "when" };
 
 // A question word followed by one of these opens a clause ("what we did was ..."), not a question.
-constexpr std::array<std::string_view, 5> clause_subjects = {"i", "we", "they", "he", "she"};
+constexpr std::array<std::string_view, 5> clause_subjects = { "i", "we", "they", "he", "she" };
 
 // The subjects an opening auxiliary asks about: "... did you", "... can we".
-constexpr std::array<std::string_view, 6> asked_subjects = {"you", "we", "they", "he", "she", "i"};
+constexpr std::array<std::string_view, 6> asked_subjects = { "you", "we", "they", "he", "she", "i" };
 
 // Words after which an auxiliary and its subject go on the sentence ("if you", "what do you") rather than
 // open a question of their own.
 constexpr std::array<std::string_view, 22> clause_openers = {
-    "what", "how",  "why", "who", "which", "whose", "where", "when", "if",  "whether", "that",
-    "than", "as",   "and", "but", "or",    "so",    "to",    "not", "because", "there", "here",
+    "what", "how", "why", "who", "which", "whose", "where", "when", "if",      "whether", "that",
+    "than", "as",  "and", "but", "or",    "so",    "to",    "not",  "because", "there",   "here",
 };
 
 // What a question word and its auxiliary ask about mid-way: "... where is the office".
@@ -42,8 +42,8 @@ constexpr std::array<std::string_view, 12> asked_things = {
 };
 
 // Closing words that turn a statement into a question: "..., right?", "... isn't it?".
-constexpr std::array<std::string_view, 1> closing_tags = {"right"};
-constexpr std::array<std::string_view, 5> tag_pronouns = {"it", "you", "they", "we", "he"};
+constexpr std::array<std::string_view, 1> closing_tags = { "right" };
+constexpr std::array<std::string_view, 5> tag_pronouns = { "it", "you", "they", "we", "he" };
 
 template <size_t N> bool one_of(const std::array<std::string_view, N> & list, const std::string & word) {
     return std::find(list.begin(), list.end(), word) != list.end();
@@ -72,7 +72,7 @@ std::vector<Sentence> split_at_questions(const std::vector<TimedWord> & words, c
             if (asks && !one_of(clause_openers, before) && !one_of(auxiliaries, before) &&
                 !one_of(asked_subjects, before) && !before.ends_with("'s") &&
                 !(k >= sentence.first + 2 && one_of(question_words, key_of(words[k - 2])))) { // "how much did you"
-                sentences.push_back(Sentence{sentence.first, k - 1, false});
+                sentences.push_back(Sentence{ sentence.first, k - 1, false });
                 sentence.first = k;
             }
         }
@@ -98,8 +98,8 @@ std::vector<Sentence> find_sentences(const std::vector<TimedWord> & words, const
         if (k + 1 < words.size()) {
             const TimedWord & word = words[k];
             const TimedWord & next = words[k + 1];
-            const auto end = std::lower_bound(segment_ends.begin(), segment_ends.end(), word.end - slack);
-            const bool segment_ends_here = end != segment_ends.end() && *end <= next.start + slack;
+            const auto        end  = std::lower_bound(segment_ends.begin(), segment_ends.end(), word.end - slack);
+            const bool        segment_ends_here = end != segment_ends.end() && *end <= next.start + slack;
             if (!segment_ends_here && !turn_changes(word, next) && next.start - word.end < settings.pause) {
                 continue;
             }

@@ -1,5 +1,5 @@
-#include "written/written.h"
 #include "words/words.h"
+#include "written/written.h"
 
 #include <algorithm>
 #include <array>
@@ -8,12 +8,12 @@
 namespace {
 
 // Titles as they are written before a name, without a full stop (which would read as a sentence's end).
-constexpr std::array<std::pair<std::string_view, std::string_view>, 4> titles = {{
-    {"mr", "Mr"},
-    {"mrs", "Mrs"},
-    {"ms", "Ms"},
-    {"dr", "Dr"},
-}};
+constexpr std::array<std::pair<std::string_view, std::string_view>, 4> titles = { {
+    { "mr", "Mr" },
+    { "mrs", "Mrs" },
+    { "ms", "Ms" },
+    { "dr", "Dr" },
+} };
 
 bool is_title(const std::string & word) {
     const std::string lower = to_lower(word);
@@ -71,7 +71,7 @@ void write_as_people_do(std::vector<TimedWord> & words, const std::vector<Segmen
             const TimedWord & last   = words[sentence.last];
             const double      from   = std::max(words[sentence.first].start, last.end - pitch_window);
             const auto        sample = [&](double seconds) {
-                return std::clamp(static_cast<size_t>(std::max(0.0, seconds) * rate), size_t{0}, samples.size());
+                return std::clamp(static_cast<size_t>(std::max(0.0, seconds) * rate), size_t{ 0 }, samples.size());
             };
             const size_t a = sample(from);
             const size_t b = sample(last.end);

@@ -24,7 +24,7 @@ namespace {
 
 std::string read_all(const std::string & path) {
     std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    return { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
 }
 
 std::string key_of(const std::string & word) {
@@ -76,12 +76,12 @@ int main(int argc, char ** argv) {
     }
     std::vector<TimedWord> words;
     for (const DocumentWord & w : document.words) {
-        words.push_back(TimedWord{.text    = w.text,
-                                  .start   = w.start,
-                                  .end     = w.end,
-                                  .added   = w.added,
-                                  .who     = w.who.empty() ? char(0) : w.who[0],
-                                  .untimed = w.untimed});
+        words.push_back(TimedWord{ .text    = w.text,
+                                   .start   = w.start,
+                                   .end     = w.end,
+                                   .added   = w.added,
+                                   .who     = w.who.empty() ? char(0) : w.who[0],
+                                   .untimed = w.untimed });
     }
     const NameList names = read_name_list("");
     if (files.size() == 3) {
@@ -151,7 +151,7 @@ int main(int argc, char ** argv) {
             std::fprintf(stderr, "%s\t%s\twritten %s\tgot %s\n", files[1].c_str(), kind, said.c_str(), wrote.c_str());
         }
     }
-    std::printf("%ld %ld %ld %ld %ld %ld %ld %ld %ld %ld %ld\n", matched, exact, ends_ref, ends_hyp, ends_both, questions,
-                questions_found, statements, statements_asked, n_names, names_ok);
+    std::printf("%ld %ld %ld %ld %ld %ld %ld %ld %ld %ld %ld\n", matched, exact, ends_ref, ends_hyp, ends_both,
+                questions, questions_found, statements, statements_asked, n_names, names_ok);
     return 0;
 }

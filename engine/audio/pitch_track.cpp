@@ -34,9 +34,9 @@ float frame_pitch(const float * frame) {
     for (int32_t i = 0; i < frame_length; i++) {
         centred[i] = static_cast<float>((std::isfinite(frame[i]) ? frame[i] : 0.0f) - mean);
     }
-    const int32_t span      = frame_length - highest_lag;
-    double        best      = 0;
-    int32_t       best_lag  = 0;
+    const int32_t span                    = frame_length - highest_lag;
+    double        best                    = 0;
+    int32_t       best_lag                = 0;
     double        scores[highest_lag + 2] = {};
     for (int32_t lag = lowest_lag; lag <= highest_lag; lag++) {
         double cross = 0;
@@ -106,7 +106,7 @@ pitch_result measure_pitch(const float * samples, int32_t n_samples) {
         if (level[static_cast<size_t>(f)] < quiet_fraction * loudest) {
             continue;
         }
-        const float hz = frame_pitch(samples + static_cast<ptrdiff_t>(f) * frame_hop);
+        const float hz                    = frame_pitch(samples + static_cast<ptrdiff_t>(f) * frame_hop);
         result.hz[static_cast<size_t>(f)] = hz;
         if (hz > 0) {
             semitones.push_back(12.0f * std::log2(hz));
@@ -116,7 +116,7 @@ pitch_result measure_pitch(const float * samples, int32_t n_samples) {
         return result;
     }
     const auto split = semitones.end() - static_cast<std::ptrdiff_t>(end_frames);
-    result.rise      = median({split, semitones.end()}) - median({semitones.begin(), split});
+    result.rise      = median({ split, semitones.end() }) - median({ semitones.begin(), split });
     result.voiced    = true;
     return result;
 }

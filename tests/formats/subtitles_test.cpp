@@ -277,7 +277,7 @@ TEST(Subtitles, NumberWordsBecomeDigitsTimedFromTheirRunsFirstStartToItsLastEnd)
     const auto digits = [](const std::string & text) {
         std::vector<DocumentWord> words;
         double                    at = 0;
-        std::istringstream in(text);
+        std::istringstream        in(text);
         for (std::string t; in >> t;) {
             DocumentWord word;
             word.text  = t;
@@ -304,4 +304,3 @@ TEST(Subtitles, NumberWordsBecomeDigitsTimedFromTheirRunsFirstStartToItsLastEnd)
 }
 
 } // namespace
-

@@ -11,10 +11,12 @@
 namespace {
 
 // Words of `text`, 0.3 s each with `gap` seconds between them, all spoken by `who`.
-std::vector<TimedWord> spoken(const std::vector<std::string> & texts, double from = 0, char who = 0, double gap = 0.05) {
+std::vector<TimedWord> spoken(const std::vector<std::string> & texts, double from = 0, char who = 0,
+                              double gap = 0.05) {
     std::vector<TimedWord> words;
     for (const std::string & text : texts) {
-        words.push_back(TimedWord{.text = text, .start = from, .end = from + 0.3, .added = false, .who = who, .untimed = false});
+        words.push_back(
+            TimedWord{ .text = text, .start = from, .end = from + 0.3, .added = false, .who = who, .untimed = false });
         from += 0.3 + gap;
     }
     return words;
@@ -43,16 +45,16 @@ std::vector<float> tone(double seconds, double from_hz, double to_hz, double gli
 }
 
 TEST(Written, TurnsAndPausesEndSentencesWithACapitalAndAFullStop) {
-    std::vector<TimedWord> words = spoken({"i", "think", "so"}, 0, 'A');
-    std::vector<TimedWord> next  = spoken({"fine", "we'll", "go"}, 1.05, 'B');
-    std::vector<TimedWord> later = spoken({"on", "sunday", "with", "mrs", "walker"}, 3.0, 'B'); // after a pause
+    std::vector<TimedWord> words = spoken({ "i", "think", "so" }, 0, 'A');
+    std::vector<TimedWord> next  = spoken({ "fine", "we'll", "go" }, 1.05, 'B');
+    std::vector<TimedWord> later = spoken({ "on", "sunday", "with", "mrs", "walker" }, 3.0, 'B'); // after a pause
     words.insert(words.end(), next.begin(), next.end());
     words.insert(words.end(), later.begin(), later.end());
     const std::vector<float> silence(16000 * 5);
 
-    write_as_people_do(words, {Segment{0, 16000 * 5, 'A'}}, silence, 16000, {{"sunday", "Sunday"}});
-    EXPECT_EQ(texts_of(words), (std::vector<std::string>{"I", "think", "so.", "Fine", "we'll", "go.", "On", "Sunday", "with",
-                                                "Mrs", "Walker."}));
+    write_as_people_do(words, { Segment{ 0, 16000 * 5, 'A' } }, silence, 16000, { { "sunday", "Sunday" } });
+    EXPECT_EQ(texts_of(words), (std::vector<std::string>{ "I", "think", "so.", "Fine", "we'll", "go.", "On", "Sunday",
+                                                          "with", "Mrs", "Walker." }));
     for (const TimedWord & word : words) {
         EXPECT_GE(word.end, word.start) << "times are not touched";
     }
@@ -64,27 +66,27 @@ TEST(Written, QuestionsByTheirWordsAndNotByAClause) {
         const std::vector<TimedWord> words = spoken(texts);
         return reads_as_question(words, 0, words.size() - 1);
     };
-    EXPECT_TRUE(asks({"so", "um", "do", "you", "like", "it"}));
-    EXPECT_TRUE(asks({"where", "are", "they"}));
-    EXPECT_TRUE(asks({"what", "time", "is", "it"}));
-    EXPECT_TRUE(asks({"you", "saw", "it", "right"}));
-    EXPECT_TRUE(asks({"it", "was", "late", "wasn't", "it"}));
-    EXPECT_FALSE(asks({"what", "we", "did", "was", "fine"}));
-    EXPECT_FALSE(asks({"when", "i", "got", "home"}));
-    EXPECT_FALSE(asks({"do"}));
-    EXPECT_FALSE(asks({"it", "is", "fine"}));
+    EXPECT_TRUE(asks({ "so", "um", "do", "you", "like", "it" }));
+    EXPECT_TRUE(asks({ "where", "are", "they" }));
+    EXPECT_TRUE(asks({ "what", "time", "is", "it" }));
+    EXPECT_TRUE(asks({ "you", "saw", "it", "right" }));
+    EXPECT_TRUE(asks({ "it", "was", "late", "wasn't", "it" }));
+    EXPECT_FALSE(asks({ "what", "we", "did", "was", "fine" }));
+    EXPECT_FALSE(asks({ "when", "i", "got", "home" }));
+    EXPECT_FALSE(asks({ "do" }));
+    EXPECT_FALSE(asks({ "it", "is", "fine" }));
 
     // A question that follows a statement without a pause is a sentence of its own; a clause is not.
-    std::vector<TimedWord>   words = spoken({"good", "morning", "did", "you", "see", "what", "we", "did", "funded",
-                                             "where", "is", "the", "car", "i", "asked", "if", "you", "were", "in"});
+    std::vector<TimedWord>   words = spoken({ "good", "morning", "did", "you", "see", "what", "we", "did", "funded",
+                                              "where", "is", "the", "car", "i", "asked", "if", "you", "were", "in" });
     const std::vector<float> silence(16000 * 9);
-    write_as_people_do(words, {Segment{0, 16000 * 9, 0}}, silence, 16000, {});
-    EXPECT_EQ(texts_of(words), (std::vector<std::string>{"Good", "morning.", "Did", "you", "see", "what", "we", "did",
-                                                         "funded?", "Where", "is", "the", "car", "I", "asked", "if",
-                                                         "you", "were", "in?"}));
-    words = spoken({"how", "much", "did", "you", "pay"});
-    write_as_people_do(words, {Segment{0, 16000 * 9, 0}}, silence, 16000, {});
-    EXPECT_EQ(texts_of(words), (std::vector<std::string>{"How", "much", "did", "you", "pay?"}));
+    write_as_people_do(words, { Segment{ 0, 16000 * 9, 0 } }, silence, 16000, {});
+    EXPECT_EQ(texts_of(words),
+              (std::vector<std::string>{ "Good", "morning.", "Did", "you", "see", "what", "we", "did", "funded?",
+                                         "Where", "is", "the", "car", "I", "asked", "if", "you", "were", "in?" }));
+    words = spoken({ "how", "much", "did", "you", "pay" });
+    write_as_people_do(words, { Segment{ 0, 16000 * 9, 0 } }, silence, 16000, {});
+    EXPECT_EQ(texts_of(words), (std::vector<std::string>{ "How", "much", "did", "you", "pay?" }));
 }
 
 TEST(Written, APitchRiseAtTheEndAsksAndATooLargeOneDoesNot) {
@@ -101,16 +103,16 @@ TEST(Written, APitchRiseAtTheEndAsksAndATooLargeOneDoesNot) {
     EXPECT_FALSE(kelvo_asr::measure_pitch(silence.data(), 16000).voiced);
     EXPECT_FALSE(kelvo_asr::measure_pitch(nullptr, 0).voiced);
 
-    for (const auto * samples : {&flat, &rising, &jump}) {
-        std::vector<TimedWord> words = spoken({"it", "rained"}, 0.5, 0, 0.1);
-        write_as_people_do(words, {Segment{0, 19200, 0}}, *samples, 16000, {});
+    for (const auto * samples : { &flat, &rising, &jump }) {
+        std::vector<TimedWord> words = spoken({ "it", "rained" }, 0.5, 0, 0.1);
+        write_as_people_do(words, { Segment{ 0, 19200, 0 } }, *samples, 16000, {});
         EXPECT_EQ(words[1].text, samples == &rising ? "rained?" : "rained.");
     }
 }
 
 TEST(Written, NamesFromTheWordListAndTheVocabularyChangeOnlyCase) {
     NameList names = names_from_word_list("May\nmay\nSunday\nSunday's\nNASA\r\nsunny\n");
-    EXPECT_EQ(names, (NameList{{"sunday", "Sunday"}, {"sunday's", "Sunday's"}, {"nasa", "NASA"}}));
+    EXPECT_EQ(names, (NameList{ { "sunday", "Sunday" }, { "sunday's", "Sunday's" }, { "nasa", "NASA" } }));
     add_vocabulary_names(names, "Tavrik\tT AE V R IH K\nnew York City\nkelvo\nNASA's\n");
     EXPECT_EQ(names.at("tavrik"), "Tavrik");
     EXPECT_EQ(names.at("york"), "York");
