@@ -4,6 +4,7 @@
 #include "engine/kelvo_asr.h"
 #include "output/output.h"
 #include "segments/segments.h"
+#include "transcript/transcript.h"
 #include "words/words.h"
 
 #include "ggml-backend.h"
@@ -59,6 +60,17 @@ int run(int argc, const char * const * argv) {
     std::string vocabulary;
     if (!opts.vocabulary.empty() && !read_vocabulary_file(opts.vocabulary, vocabulary)) {
         return report_error("could not read the vocabulary: " + opts.vocabulary);
+    }
+    TranscriptRead transcript;
+    if (!opts.transcript.empty()) {
+        std::string bytes;
+        if (!read_vocabulary_file(opts.transcript, bytes)) {
+            return report_error("could not read the transcript: cannot read " + opts.transcript);
+        }
+        transcript = read_transcript(bytes);
+        if (!transcript.error.empty()) {
+            return report_error("could not read the transcript: " + transcript.error);
+        }
     }
 
     report_progress(0.0, "loading");
@@ -169,6 +181,11 @@ int run(int argc, const char * const * argv) {
                 return report_error(transcribing + learned.error);
             }
         }
+    }
+
+    if (!opts.transcript.empty()) {
+        return run_with_transcript(opts, transcript.words, samples, rate, asr, aligner, segments, voices,
+                                   [&](const Segment & segment) { return segment_params(segment, false); });
     }
 
     std::vector<TimedWord> timed_words;
