@@ -61,6 +61,9 @@ struct TranscriptPlan {
     std::vector<bool>    unheard; // per transcript word: left out of the aligner's text (no key, or no room for it)
 };
 
+// Returns a rough time, in seconds, that a word with match key `key` takes to say, from the key's length.
+double spoken_seconds(const std::string & key);
+
 // Lines `words` up with `heard` (in recording order) over `segments`: matches by longest common subsequence of
 // the keys, anchors runs of `min_run` or more consecutive matches (checked against the aligner's times), marks
 // unmatched words with no room for them as unheard, and gives every word a segment (unmatched ones shared out by the

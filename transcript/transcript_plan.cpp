@@ -6,11 +6,6 @@
 
 namespace {
 
-// A rough time a word takes to say, from its length; only compared with the room the recogniser left.
-double spoken_seconds(const std::string & key) {
-    return 0.1 + 0.055 * static_cast<double>(key.size());
-}
-
 // Where a cut before a run goes: a little ahead of the recognised start, which can be late by a frame or two.
 constexpr double cut_lead_seconds = 0.02;
 
@@ -25,6 +20,10 @@ int32_t to_sample(double seconds, int32_t rate) {
 }
 
 } // namespace
+
+double spoken_seconds(const std::string & key) {
+    return 0.1 + 0.055 * static_cast<double>(key.size());
+}
 
 TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
                                const std::vector<Segment> & segments, int32_t rate, size_t min_run) {

@@ -10,6 +10,10 @@ namespace {
 // An anchored word the aligner puts further than this from where the recogniser heard it was misplaced.
 constexpr double anchor_drift_seconds = 0.3;
 
+// A word longer than this many times its rough length, plus the slack, was drawn over other speech.
+constexpr double stretched_factor = 2.5;
+constexpr double stretched_slack  = 0.5;
+
 // How far a badly placed stretch is widened on each side for its second try.
 constexpr double wider_seconds = 1.0;
 
@@ -57,8 +61,13 @@ bool align_stretch(const std::vector<TranscriptWord> & words, const TranscriptPl
             times.misses++;
             continue;
         }
-        times.start[i]  = static_cast<double>(result.words[k].start) + offset;
-        times.end[i]    = static_cast<double>(result.words[k].end) + offset;
+        times.start[i] = static_cast<double>(result.words[k].start) + offset;
+        times.end[i]   = static_cast<double>(result.words[k].end) + offset;
+        // A word drawn far beyond its length lies over speech it does not stand for: it is not placed.
+        if (times.end[i] - times.start[i] > stretched_factor * spoken_seconds(words[sent[k]].key) + stretched_slack) {
+            times.misses++;
+            continue;
+        }
         times.placed[i] = true;
         if (plan.anchor[sent[k]] &&
             std::fabs(times.start[i] - heard[static_cast<size_t>(plan.heard[sent[k]])].start) > anchor_drift_seconds) {
