@@ -89,9 +89,15 @@ struct Stretch {
 std::vector<Stretch> plan_stretches(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
                                     const Segment & segment, size_t index, int32_t rate);
 
+// Cuts `whole` before each run of anchors (a little ahead of where its first word was heard), for a stretch the
+// aligner cannot place whole; pieces shorter than 0.3 s are not cut off.
+std::vector<Stretch> split_at_anchors(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
+                                      const Stretch & whole, int32_t rate);
+
 // Force-aligns segment `index`'s transcript words stretch by stretch (unheard and soundless words left out of
 // the text), retries a stretch that leaves words unplaced or anchors far from where they were heard on a
-// window 1 s wider (within the segment), and appends one TimedWord per
+// window 1 s wider (within the segment) and then piece by piece between its anchors, keeping the try that
+// misses fewest, and appends one TimedWord per
 // word. Words that stay unplaced are untimed, between their neighbours. Returns false with `error` when the
 // aligner fails. `labels` gives `who` from the segment instead of the transcript.
 bool align_transcript_segment(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,

@@ -204,3 +204,28 @@ std::vector<Stretch> plan_stretches(const TranscriptPlan & plan, const std::vect
     }
     return kept;
 }
+
+std::vector<Stretch> split_at_anchors(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
+                                      const Stretch & whole, int32_t rate) {
+    const int32_t        min_samples = to_sample(min_stretch_seconds, rate);
+    std::vector<Stretch> pieces      = { whole };
+    int32_t              previous    = -1; // recognised index of the last anchored word
+    for (size_t i = whole.first; i < whole.last; i++) {
+        if (!plan.anchor[i]) {
+            continue;
+        }
+        const int32_t h = plan.heard[i];
+        if (previous < 0 || h != previous + 1) { // a run starts here
+            const int32_t cut  = std::clamp(to_sample(heard[static_cast<size_t>(h)].start - cut_lead_seconds, rate),
+                                            whole.from, whole.to);
+            Stretch &     open = pieces.back();
+            if (i > open.first && cut - open.from >= min_samples && whole.to - cut >= min_samples) {
+                open.to   = cut;
+                open.last = i;
+                pieces.push_back({ cut, whole.to, i, whole.last });
+            }
+        }
+        previous = h;
+    }
+    return pieces;
+}

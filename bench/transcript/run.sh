@@ -6,7 +6,8 @@
 #
 #   bench/transcript/run.sh CORPUS_DIR [TAVRIK_ASR]
 #
-# MODEL_DIR names the model folder (default Debian's en-us); THREADS is given to every run (default 1).
+# MODEL_DIR names the model folder (default Debian's en-us); THREADS is given to every run (default 1); NOISES
+# limits the noise conditions (default "quiet snr20").
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -72,7 +73,7 @@ echo "| recording | noise | transcript | said words kept | starts within 20 / 50
 echo "|--|--|--|--|--|--|--|--|--|--|--|--|--|"
 for truth in "$corpus"/*.truth; do
     name=$(basename "$truth" .truth)
-    for noise in quiet snr20; do
+    for noise in ${NOISES:-quiet snr20}; do
         wav=$corpus/$name.wav
         [[ $noise == snr20 ]] && wav=$corpus/$name-snr20.wav
         read -r plain_s plain_kib < <(timed_run "$wav")
