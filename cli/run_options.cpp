@@ -36,6 +36,8 @@ RunOptions scan_options(int argc, const char * const * argv) {
             opts.turns = next_arg(argc, argv, i);
         } else if (std::strcmp(arg, "--vocabulary") == 0) {
             opts.vocabulary = next_arg(argc, argv, i);
+        } else if (std::strcmp(arg, "--transcript") == 0) {
+            opts.transcript = next_arg(argc, argv, i);
         } else if (std::strcmp(arg, "--denoise") == 0) {
             opts.denoise = next_arg(argc, argv, i) != "off";
         } else if (std::strcmp(arg, "--adapt") == 0) {

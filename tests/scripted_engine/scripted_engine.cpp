@@ -12,7 +12,8 @@
 //   align words WORD@START@END ...   (the aligner's answer as given)
 //   speakers START:END:VOICE ...     (find_speakers' stretches, in samples; logged only when given)
 //   pitch SECONDS RISE               (a pitch measured over a stretch holding that time rises so; not logged)
-// "align echo" returns every input word, word k from 0.5 k to 0.5 k + 0.25 seconds. A call that only learns
+// "align echo" returns every input word, word k from 0.5 k to 0.5 k + 0.25 seconds; recognised word k starts
+// at frame 50 k (0.5 k seconds), so that the two agree. A call that only learns
 // a voice (`listen_only`) succeeds with no words, takes no line and is not logged. A transcribe call given
 // found voices logs them after its other fields.
 
@@ -191,6 +192,10 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
         in >> command >> status >> result.language;
         result.text    = rest_after(line, 3);
         result.success = true;
+        std::istringstream words(result.text);
+        for (std::string word; words >> word;) {
+            result.word_frames.push_back(50 * static_cast<int32_t>(result.word_frames.size()));
+        }
         if (params.word_confidence) {
             std::istringstream values(rest_after(find_line("confidence", script().next_confidence++), 1));
             for (float v = 0; values >> v;) {
