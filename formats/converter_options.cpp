@@ -57,7 +57,7 @@ OptionsRead parse_converter_options(const std::vector<std::string> & args) {
             read.options.embed_audio = true;
             continue;
         }
-        if (arg == "--format" || arg == "--audio" || arg == "--min-conf") {
+        if (arg == "--format" || arg == "--audio" || arg == "--min-conf" || arg == "--numbers") {
             if (i + 1 >= args.size()) {
                 read.error = arg + " needs a value";
                 return read;
@@ -74,6 +74,14 @@ OptionsRead parse_converter_options(const std::vector<std::string> & args) {
                     return read;
                 }
                 read.options.min_conf = *limit;
+                continue;
+            }
+            if (arg == "--numbers") {
+                if (value != "words" && value != "digits") {
+                    read.error = "unknown --numbers \"" + value + "\" (words or digits)";
+                    return read;
+                }
+                read.options.digits = value == "digits";
                 continue;
             }
             const std::optional<WordsFormat> format = format_named(value);
@@ -102,6 +110,10 @@ OptionsRead parse_converter_options(const std::vector<std::string> & args) {
         read.error = "--embed-audio needs --format html and --audio";
     } else if (read.options.min_conf >= 0 && read.options.format != WordsFormat::vtt) {
         read.error = "--min-conf needs --format vtt";
+    } else if (read.options.digits && read.options.format != WordsFormat::srt &&
+               read.options.format != WordsFormat::vtt) {
+        // The other formats keep one timed word per spoken word.
+        read.error = "--numbers digits needs --format srt or vtt";
     }
     return read;
 }

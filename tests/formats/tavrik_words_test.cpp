@@ -45,6 +45,9 @@ TEST(TavrikWords, RefusesErrorObjectsBadDocumentsAndBadCommandLinesWithStatusOne
         { { "--format", "vtt", "--min-conf", "1.5", dir + "/ok.json" },
           "tavrik-words: --min-conf takes a number from 0 to 1, not \"1.5\"\n" },
         { { "--format", "vtt", "--min-conf", "0.5x", dir + "/ok.json" }, "tavrik-words: --min-conf takes a number" },
+        { { "--format", "tsv", "--numbers", "digits", dir + "/ok.json" },
+          "tavrik-words: --numbers digits needs --format srt or vtt\n" },
+        { { "--format", "srt", "--numbers", "roman", dir + "/ok.json" }, "tavrik-words: unknown --numbers \"roman\"" },
         { { "--format", "html", "--audio", dir + "/long.wav", "--embed-audio", dir + "/ok.json" },
           "tavrik-words: the audio " + dir + "/long.wav is 49 MiB, more than the 48 MiB --embed-audio takes" },
     };
