@@ -13,9 +13,6 @@ namespace kelvo_asr {
 
 namespace {
 
-// Parameters of one full-covariance Gaussian.
-constexpr double n_parameters = n_voice_cepstra + n_voice_pairs;
-
 struct cluster {
     frame_sums sums;
     double     log_det = 0.0;
@@ -27,8 +24,7 @@ struct cluster {
 double pair_cost(const cluster & a, const cluster & b, const voice_vector & ridge, double penalty) {
     frame_sums both = a.sums;
     add_sums(both, b.sums);
-    const double gain = 0.5 * (both.n * log_det_covariance(both, ridge) - a.sums.n * a.log_det - b.sums.n * b.log_det);
-    return gain - penalty * 0.5 * n_parameters * std::log(both.n);
+    return bic_score(a.sums.n, a.log_det, b.sums.n, b.log_det, log_det_covariance(both, ridge), penalty);
 }
 
 void find_best(std::vector<cluster> & clusters, size_t i, const voice_vector & ridge, double penalty) {
