@@ -1,26 +1,41 @@
-// A BIC test at every candidate point of a piece, over a window of frames on each side; prefix sums of
-// the piece's frames make each test cost the same whatever the window.
+// A BIC test at every candidate point of a piece, over a window of frames on each side; the windows slide
+// along the piece, so that each test costs the same whatever the window and memory does not grow with the
+// piece.
 
 #include "engine/speakers/voice_changes.h"
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <set>
 #include <utility>
 
 namespace kelvo_asr {
 
 namespace {
 
-frame_sums difference(const frame_sums & a, const frame_sums & b) {
-    frame_sums d = a;
-    d.n -= b.n;
-    for (size_t i = 0; i < d.sum.size(); i++) {
-        d.sum[i] -= b.sum[i];
+// Adds (sign 1) or removes (sign -1) frames [from, to) of `frames` to or from `sums`. Stored cepstra are
+// multiples of 1 / cepstrum_steps, so sums of them and of their products are exact in doubles and a window
+// that slides by adding and removing frames holds the same sums as one summed afresh.
+void slide(frame_sums & sums, const voice_cepstra & c, const std::vector<int32_t> & frames, size_t from, size_t to,
+           double sign) {
+    float x[n_voice_cepstra];
+    for (size_t i = from; i < to; i++) {
+        frame_cepstra(c, frames[i], x);
+        if (sign > 0) {
+            add_frame(sums, x);
+            continue;
+        }
+        frame_sums one;
+        add_frame(one, x);
+        sums.n -= one.n;
+        for (size_t k = 0; k < sums.sum.size(); k++) {
+            sums.sum[k] -= one.sum[k];
+        }
+        for (size_t k = 0; k < sums.outer.size(); k++) {
+            sums.outer[k] -= one.outer[k];
+        }
     }
-    for (size_t i = 0; i < d.outer.size(); i++) {
-        d.outer[i] -= b.outer[i];
-    }
-    return d;
 }
 
 } // namespace
@@ -32,22 +47,36 @@ std::vector<size_t> change_points(const voice_cepstra & c, const std::vector<int
     if (m < 2 * edge) {
         return {};
     }
-    std::vector<frame_sums> prefix(m + 1);
-    float                   x[n_voice_cepstra];
-    for (size_t i = 0; i < m; i++) {
-        prefix[i + 1] = prefix[i];
-        frame_cepstra(c, frames[i], x);
-        add_frame(prefix[i + 1], x);
-    }
+    // The windows before and after the candidate, slid along the piece: memory stays that of two windows.
     std::vector<std::pair<double, size_t>> found;
-    const auto                             w = static_cast<size_t>(s.change_window);
-    for (size_t t = edge; t + edge <= m; t += static_cast<size_t>(s.change_step)) {
-        const size_t     from  = t > w ? t - w : 0;
-        const size_t     to    = std::min(m, t + w);
-        const frame_sums left  = difference(prefix[t], prefix[from]);
-        const frame_sums right = difference(prefix[to], prefix[t]);
-        const frame_sums both  = difference(prefix[to], prefix[from]);
-        const double     score =
+    const auto                             w    = static_cast<size_t>(s.change_window);
+    const auto                             step = static_cast<size_t>(s.change_step);
+    frame_sums                             left;
+    frame_sums                             right;
+    size_t                                 from = edge > w ? edge - w : 0;
+    size_t                                 to   = std::min(m, edge + w);
+    slide(left, c, frames, from, edge, 1.0);
+    slide(right, c, frames, edge, to, 1.0);
+    for (size_t t = edge; t + edge <= m; t += step) {
+        if (t > edge && step > w) { // windows that do not overlap the last ones are summed afresh
+            from = t - w;
+            to   = std::min(m, t + w);
+            left = right = frame_sums{};
+            slide(left, c, frames, from, t, 1.0);
+            slide(right, c, frames, t, to, 1.0);
+        } else if (t > edge) {
+            const size_t new_from = t > w ? t - w : 0;
+            const size_t new_to   = std::min(m, t + w);
+            slide(left, c, frames, t - step, t, 1.0);
+            slide(left, c, frames, from, new_from, -1.0);
+            slide(right, c, frames, t - step, t, -1.0);
+            slide(right, c, frames, to, new_to, 1.0);
+            from = new_from;
+            to   = new_to;
+        }
+        frame_sums both = left;
+        add_sums(both, right);
+        const double score =
             bic_score(left.n, log_det_covariance(left, ridge), right.n, log_det_covariance(right, ridge),
                       log_det_covariance(both, ridge), s.change_penalty);
         if (score > 0.0) {
@@ -55,16 +84,18 @@ std::vector<size_t> change_points(const voice_cepstra & c, const std::vector<int
         }
     }
     std::sort(found.begin(), found.end());
-    std::vector<size_t> chosen;
+    // Best first, each kept when no kept one lies closer than the minimum stretch.
+    std::set<size_t> kept;
     for (const auto & candidate : found) {
-        const size_t t = candidate.second;
+        const size_t t    = candidate.second;
+        const auto   next = kept.lower_bound(t);
         const bool   near =
-            std::any_of(chosen.begin(), chosen.end(), [&](size_t u) { return (t > u ? t - u : u - t) < edge; });
+            (next != kept.end() && *next - t < edge) || (next != kept.begin() && t - *std::prev(next) < edge);
         if (!near) {
-            chosen.push_back(t);
+            kept.insert(t);
         }
     }
-    std::sort(chosen.begin(), chosen.end());
+    std::vector<size_t> chosen(kept.begin(), kept.end());
     return chosen;
 }
 

@@ -76,6 +76,122 @@ std::vector<frame_sums> voice_sums(const voice_cepstra & c, const std::vector<pi
     return sums;
 }
 
+// How many of voices 0 .. n_voices - 1 speak at least one frame.
+int32_t voices_used(const std::vector<piece_frames> & pieces, int32_t n_voices) {
+    std::vector<bool> used(static_cast<size_t>(n_voices), false);
+    for (const piece_frames & p : pieces) {
+        for (const int32_t v : p.voice) {
+            used[static_cast<size_t>(v)] = true;
+        }
+    }
+    return static_cast<int32_t>(std::count(used.begin(), used.end(), true));
+}
+
+// Every run of frames of a voice with less speech than `min_frames` goes to the voice, among those with
+// enough, that explains the run best; when no voice has enough, the one with the most speech takes all.
+void give_away_small_voices(const voice_cepstra & c, std::vector<piece_frames> & pieces, int32_t n_voices,
+                            const voice_vector & ridge, int32_t min_frames) {
+    const std::vector<frame_sums> sums = voice_sums(c, pieces, n_voices);
+    std::vector<size_t>           kept;
+    size_t                        largest = 0;
+    for (size_t v = 0; v < sums.size(); v++) {
+        if (sums[v].n >= static_cast<double>(min_frames)) {
+            kept.push_back(v);
+        }
+        if (sums[v].n > sums[largest].n) {
+            largest = v;
+        }
+    }
+    if (kept.empty()) {
+        kept.push_back(largest);
+    }
+    if (std::count_if(sums.begin(), sums.end(), [](const frame_sums & x) { return x.n > 0.0; }) ==
+        static_cast<std::ptrdiff_t>(kept.size())) {
+        return;
+    }
+    std::vector<voice_gaussian> models(kept.size());
+    for (size_t k = 0; k < kept.size(); k++) {
+        models[k] = gaussian_of(sums[kept[k]], ridge);
+    }
+    std::vector<bool> small(sums.size(), true);
+    for (const size_t v : kept) {
+        small[v] = false;
+    }
+    float x[n_voice_cepstra];
+    for (piece_frames & p : pieces) {
+        for (size_t i = 0; i < p.voice.size();) {
+            size_t end = i + 1;
+            while (end < p.voice.size() && p.voice[end] == p.voice[i]) {
+                end++;
+            }
+            if (small[static_cast<size_t>(p.voice[i])]) {
+                std::vector<double> total(kept.size(), 0.0);
+                for (size_t f = i; f < end; f++) {
+                    frame_cepstra(c, p.frames[f], x);
+                    for (size_t k = 0; k < kept.size(); k++) {
+                        total[k] += frame_log_likelihood(models[k], x);
+                    }
+                }
+                const auto best = static_cast<size_t>(std::max_element(total.begin(), total.end()) - total.begin());
+                std::fill(p.voice.begin() + static_cast<std::ptrdiff_t>(i),
+                          p.voice.begin() + static_cast<std::ptrdiff_t>(end), static_cast<int32_t>(kept[best]));
+            }
+            i = end;
+        }
+    }
+}
+
+// The likelihood two Gaussians gain over one per frame of `a` and `b`: a distance between two voices that
+// does not grow with the amount of their speech, as the BIC score does.
+double voice_distance(const frame_sums & a, const frame_sums & b, const voice_vector & ridge) {
+    frame_sums both = a;
+    add_sums(both, b);
+    return 0.5 *
+           (both.n * log_det_covariance(both, ridge) - a.n * log_det_covariance(a, ridge) -
+            b.n * log_det_covariance(b, ridge)) /
+           both.n;
+}
+
+// Merges the closest two voices while they are closer than `threshold`.
+void merge_close_voices(const voice_cepstra & c, std::vector<piece_frames> & pieces, int32_t n_voices,
+                        const voice_vector & ridge, double threshold) {
+    std::vector<frame_sums> sums = voice_sums(c, pieces, n_voices);
+    std::vector<int32_t>    into(sums.size());
+    std::iota(into.begin(), into.end(), 0);
+    for (;;) {
+        double best = threshold;
+        size_t a    = 0;
+        size_t b    = 0;
+        for (size_t i = 0; i < sums.size(); i++) {
+            for (size_t j = i + 1; j < sums.size(); j++) {
+                if (sums[i].n > 0.0 && sums[j].n > 0.0) {
+                    const double d = voice_distance(sums[i], sums[j], ridge);
+                    if (d < best) {
+                        best = d;
+                        a    = i;
+                        b    = j;
+                    }
+                }
+            }
+        }
+        if (a == b) {
+            break;
+        }
+        add_sums(sums[a], sums[b]);
+        sums[b] = frame_sums{};
+        for (int32_t & v : into) {
+            if (v == static_cast<int32_t>(b)) {
+                v = static_cast<int32_t>(a);
+            }
+        }
+    }
+    for (piece_frames & p : pieces) {
+        for (int32_t & v : p.voice) {
+            v = into[static_cast<size_t>(v)];
+        }
+    }
+}
+
 // The ridge: a share of each cepstrum's variance over all speech.
 voice_vector ridge_of(const voice_cepstra & c, const std::vector<piece_frames> & pieces, double share) {
     frame_sums all;
@@ -147,7 +263,20 @@ int32_t cluster_voices(const voice_cepstra & c, std::vector<piece_frames> & piec
         if (active.empty()) {
             break;
         }
+        std::vector<std::vector<int32_t>> before;
+        if (n_fixed > 0) {
+            for (const piece_frames & p : pieces) {
+                before.push_back(p.voice);
+            }
+        }
         resegment(c, pieces, active, models, s);
+        if (n_fixed > 0 && voices_used(pieces, n_voices) < n_voices) {
+            // A count asked for is kept: the relabelling that lost a voice is undone.
+            for (size_t q = 0; q < pieces.size(); q++) {
+                pieces[q].voice = std::move(before[q]);
+            }
+            break;
+        }
         // The next round's stretches: the runs of one voice.
         for (size_t q = 0; q < pieces.size(); q++) {
             cuts[q].clear();
@@ -157,6 +286,10 @@ int32_t cluster_voices(const voice_cepstra & c, std::vector<piece_frames> & piec
                 }
             }
         }
+    }
+    if (n_fixed == 0) {
+        merge_close_voices(c, pieces, n_voices, ridge, s.voice_distance);
+        give_away_small_voices(c, pieces, n_voices, ridge, s.min_voice_frames);
     }
     return n_voices;
 }
