@@ -13,7 +13,7 @@
 # Per recording NAME: NAME.wav, NAME.txt, NAME.ref (`start end speaker word`), NAME.turns, NAME.extra, as
 # the recognition corpus writes them, the speaker being the voice's name. sources.tsv: NAME, part (tune or
 # test), kind, voice count. Kinds: pause (0.3 to 1.5 s between turns), quick (-0.1 to 0.2 s from the last
-# word to the next turn's first: some overlap), word (quick, every other turn one word), long (pause, 2 to
+# word to the next turn's first: some overlap), word (quick, every third turn one word), long (pause, 2 to
 # 10 lines per turn: up to a minute), solo (one voice), reader (a LibriVox reader's clips joined, word
 # times spread evenly over each clip); a noise suffix -white20, -pink10, -babble20 ... (babble: six other
 # espeak-ng voices at once, none of them in the conversations). espeak-ng turns have their words spread
@@ -21,6 +21,10 @@
 # BUILD_DIR, default build-bench).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../build_targets.sh
+source "$here/../build_targets.sh"
+# shellcheck source=../recognition/festival_turns.sh
+source "$here/../recognition/festival_turns.sh"
 root=$(cd "$here/../.." && pwd)
 [[ $# -eq 1 ]] || { echo "usage: $0 OUT_DIR" >&2; exit 2; }
 mkdir -p "$1"
@@ -29,11 +33,9 @@ librivox=${LIBRIVOX_DIR:-/usr/share/pocketsphinx/test/data/librivox}
 helper=${RECOGNITION_BENCH:-}
 mixer=${NOISE_MIX:-}
 if [[ -z $helper || -z $mixer ]]; then
-    build=${BUILD_DIR:-$root/build-bench}
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVRIK_BUILD_BENCH=ON -DTAVRIK_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" -j"${JOBS:-2}" --target recognition_bench noise_mix >/dev/null
-    helper=$build/bench/recognition/recognition_bench
-    mixer=$build/bench/speakers/noise_mix
+    build_bench_targets recognition_bench noise_mix
+    helper=$bench_build/bench/recognition/recognition_bench
+    mixer=$bench_build/bench/speakers/noise_mix
 fi
 work=${WORK_DIR:-$(mktemp -d)}
 mkdir -p "$work"
@@ -41,7 +43,6 @@ mkdir -p "$work"
 
 declare -A text_file=([trip]=$root/bench/recognition/texts/trip.txt [railway]=$root/bench/recognition/texts/railway.txt
     [repair]=$root/bench/recognition/texts/repair.txt [garden]=$here/garden.txt [short]=$here/short_turns.txt)
-declare -A festival_voice=([slt]=voice_cmu_us_slt_arctic_hts [kal]=voice_kal_diphone [ked]=voice_ked_diphone)
 declare -A espeak_voice=([ef]="en-us+f2 -s 150" [em1]="en-us+m3 -s 165" [em2]="en-gb-scotland+m1 -s 155")
 babble_voices=("en+m5 -s 170" "en+f4 -s 160" "en-gb+m2 -s 150" "en+f3 -s 175" "en-us+m6 -s 160" "en+f5 -s 155")
 
@@ -57,25 +58,11 @@ spread_words() { # WAV TEXT
 if [[ ! -e $work/pool.done ]]; then
     for name in "${!text_file[@]}"; do
         for voice in slt kal ked; do
-            scm=$work/$name-$voice.scm
-            { cat "$root/bench/recognition/festival_words.scm"; echo "(${festival_voice[$voice]})"; } >"$scm"
-            n=0
-            while read -r _ line; do
-                n=$((n + 1))
-                base=$work/$name-$voice-$(printf %02d $n)
-                printf '(set! u (SynthText "%s"))\n(utt.save.wave u "%s.raw.wav" (quote riff))\n(save-words u "%s.words")\n' \
-                    "$line" "$base" "$base" >>"$scm"
-            done <"${text_file[$name]}"
-            nice -n 10 festival -b "$scm" >"$work/$name-$voice.log" 2>&1
-            for ((i = 1; i <= n; i++)); do
-                base=$work/$name-$voice-$(printf %02d $i)
-                [[ -s $base.raw.wav && -s $base.words ]] || { echo "festival failed on $name ($voice), line $i" >&2; exit 1; }
-                sox -D "$base.raw.wav" -r 16000 -c 1 -b 16 "$base.wav"
-                if [[ $voice == kal ]]; then
-                    sox -D "$base.wav" "$work/$name-kah-$(printf %02d $i).wav" pitch 400
-                    cp "$base.words" "$work/$name-kah-$(printf %02d $i).words"
-                fi
-            done
+            festival_turns "${text_file[$name]}" "$voice" "$work/$name-$voice"
+        done
+        for ((i = 1; i <= $(wc -l <"${text_file[$name]}"); i++)); do
+            sox -D "$work/$name-kal-$(printf %02d "$i").wav" "$work/$name-kah-$(printf %02d "$i").wav" pitch 400
+            cp "$work/$name-kal-$(printf %02d "$i").words" "$work/$name-kah-$(printf %02d "$i").words"
         done
         for voice in ef em1 em2; do
             n=0
@@ -135,18 +122,18 @@ make_recording() {
             ((voice >= 0 && next >= voice)) && next=$((next + 1))
             voice=$next
         fi
-        local v=${voices[$voice]} n_lines=1
+        local who=${voices[$voice]} n_lines=1
         [[ $kind == long* ]] && n_lines=$((2 + RANDOM % 9))
         for ((j = 0; j < n_lines; j++)); do
             local base
-            if [[ $kind == word* && $((turn % 2)) == 1 ]]; then
-                base=$work/$(printf "short-%s-%02d" "$v" $((1 + RANDOM % 8)))
+            if [[ $kind == word* && $((turn % 3)) == 1 ]]; then
+                base=$work/$(printf "short-%s-%02d" "$who" $((1 + RANDOM % 8)))
             else
                 # shellcheck disable=SC2059
-                base=$work/$(printf "${lines[$((k % ${#lines[@]}))]}" "$v")
+                base=$work/$(printf "${lines[$((k % ${#lines[@]}))]}" "$who")
                 k=$((k + 1))
             fi
-            echo "$v $base.wav $base.words" >>"$list"
+            echo "$who $base.wav $base.words" >>"$list"
             said=$(awk -v s="$said" -v l="$(cat "$base.len")" 'BEGIN { print s + l }')
         done
         turn=$((turn + 1))

@@ -26,7 +26,7 @@ TEST(VoiceFinding, NoVoiceHoldsLessThanTheMinimumOfSpeech) {
             std::vector<float> s;
             int32_t            rate = 0;
             ASSERT_TRUE(synthesize_speech(line, "en-us", 160, dir + "/line.wav"));
-            ASSERT_TRUE(read_wav_pcm16(dir + "/line.wav", s, rate));
+            ASSERT_TRUE(kelvo_asr::load_audio_file(dir + "/line.wav", s, rate));
             audio.insert(audio.end(), s.begin(), s.end());
             audio.insert(audio.end(), 8000 + 1600 * static_cast<size_t>(round), 0.0f);
         }
