@@ -39,8 +39,8 @@ convert_recording() {
 }
 
 # One recording: runs the tool on IN/FILE (converted first into a temporary folder when CONVERT is "yes"),
-# given NAME.turns and NAME.extra when they exist, then renames its standard output to OUT/NAME.json on
-# success or OUT/NAME.error.json on failure. A converted WAV is kept as KEEP/NAME.wav when KEEP is not "".
+# given NAME.turns, NAME.extra and NAME.transcript.json (else NAME.transcript.txt) when they exist, then
+# renames its standard output to OUT/NAME.json on success or OUT/NAME.error.json on failure. A converted WAV is kept as KEEP/NAME.wav when KEEP is not "".
 transcribe_one() {
     local tool=$1 model=$2 in=$3 out=$4 name=$5 file=$6 convert=$7 keep=$8
     local partial="$out/.$name.json.partial" log="$out/logs/$name.log" audio="$in/$file" status=0 scratch=""
@@ -69,6 +69,11 @@ transcribe_one() {
     fi
     if [[ -f "$in/$name.extra" ]]; then
         args+=(--extra-words "$in/$name.extra")
+    fi
+    if [[ -f "$in/$name.transcript.json" ]]; then
+        args+=(--transcript "$in/$name.transcript.json")
+    elif [[ -f "$in/$name.transcript.txt" ]]; then
+        args+=(--transcript "$in/$name.transcript.txt")
     fi
     "$tool" "${args[@]}" >"$partial" 2>>"$log" || status=$?
     if [[ -n "$scratch" ]]; then
