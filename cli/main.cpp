@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <limits>
 #include <new>
 #include <string>
 #include <vector>
@@ -140,8 +141,10 @@ int run(int argc, const char * const * argv) {
     if (opts.turns.empty() && (opts.adapt || opts.speakers)) {
         kelvo_asr::speaker_params found_params;
         found_params.n_speakers = opts.n_speakers;
-        const kelvo_asr::speaker_result found =
-            kelvo_asr::find_speakers(samples.data(), static_cast<int32_t>(samples.size()), found_params);
+        // Clamped as the segment planner clamps it: no segment reaches past the first 2^31 - 1 samples.
+        const auto n_samples =
+            static_cast<int32_t>(std::min(samples.size(), static_cast<size_t>(std::numeric_limits<int32_t>::max())));
+        const kelvo_asr::speaker_result found = kelvo_asr::find_speakers(samples.data(), n_samples, found_params);
         if (!found.success) {
             return report_error("speaker finding failed: " + found.error);
         }
