@@ -9,9 +9,11 @@
 #include "ggml-backend.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <string>
@@ -207,7 +209,18 @@ int run(int argc, const char * const * argv) {
     if (opts.speakers) {
         label_speakers(timed_words, voices, rate);
     }
+    // A document cut short (a full disk) must not end as a success. A reader that went away is the caller's
+    // choice, and the status still tells how the run went.
+    errno = 0;
     write_words_document(timed_words);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        const int error = errno;
+        if (error != EPIPE) {
+            std::fprintf(stderr, "could not write the words document: %s\n",
+                         error != 0 ? std::strerror(error) : "write error");
+            return 1;
+        }
+    }
     return 0;
 }
 
