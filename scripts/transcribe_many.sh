@@ -270,12 +270,14 @@ if ((${#todo[@]} > 0)); then
     if setpriv --pdeathsig TERM true >/dev/null 2>&1; then
         with_batch=(setpriv --pdeathsig TERM --)
     fi
+    # Opened for reading and writing first, so that neither side waits for the other to open the pipe.
+    exec {records_rw}<>"$work/records"
     "${with_batch[@]}" parallel "${options[@]}" transcribe_job "$(printf '%q' "$tool")" "$(printf '%q' "$model")" \
         "$(printf '%q' "$in_dir")" "$(printf '%q' "$out_dir")" "$(printf '%q' "$keep_dir")" \
         "$(printf '%q' "$batch")" "$(printf '%q' "$scratch")" '{1}' '{2}' :::: "$work/files" ::::+ "$work/convert" \
-        >"$work/records" {work_fd}<&- &
+        >"$work/records" {work_fd}<&- {records_rw}<&- &
     parallel_pid=$!
-    exec {records}<"$work/records"
+    exec {records}<"$work/records" {records_rw}<&-
     while IFS= read -r -d '' record_file <&"$records" && IFS= read -r -d '' record_state <&"$records" &&
         IFS= read -r -d '' record_reason <&"$records"; do
         outcome_state["$record_file"]=$record_state
@@ -312,8 +314,10 @@ for file in "${todo[@]}"; do
         failures+=("$file: $reason")
     elif [[ "$state" == "done" ]]; then
         failures+=("$file: its document did not come back from the host that made it")
+    elif ((${#remote[@]} > 0)); then
+        failures+=("$file: no document came back (its run was stopped, or its host or a transfer failed)")
     else
-        failures+=("$file: no document came back (the run was stopped, or its host or a transfer failed)")
+        failures+=("$file: no document came back (its run was stopped)")
     fi
 done
 echo "done      $done_count"

@@ -17,8 +17,11 @@ json_text() {
 # device"): without the command's name, on one line.
 command_reason() {
     local text=${1%$'\n'}
-    text=${text#bash: }
-    text=${text#line [0-9]*: }
+    # bash's own messages: "bash: line 3: printf: write error: ..." ("environment" in exported functions)
+    if [[ "$text" =~ ^[a-z]+:\ line\ [0-9]+:\ (.*)$ ]]; then
+        text=${BASH_REMATCH[1]}
+    fi
+    text=${text#printf: }
     text=${text#mktemp: }
     text=${text#mv: }
     text=${text#cp: }
@@ -36,40 +39,46 @@ open_reason() {
 
 # Makes a folder PARENT/PREFIX.XXXXXX that holds a lock while this shell or a child of it lives, so that a
 # later run can tell it from the folder of a run that is gone (sweep_folders). Sets `locked_folder` and
-# `locked_folder_fd`. The folder gets its final name only once locked, so that a sweep never takes a folder
-# in the making.
+# `locked_folder_fd`. It is made and locked under a short lock on PARENT, which a sweep takes too, so that a
+# sweep never takes a folder in the making.
 make_locked_folder() {
-    local parent=$1 prefix=$2 made message
+    local parent=$1 prefix=$2 made parent_fd=""
     locked_folder="" locked_folder_fd=""
-    if ! made=$(mktemp -d -p "$parent" "$prefix-new.XXXXXX" 2>&1); then
+    if { exec {parent_fd}<"$parent"; } 2>/dev/null; then
+        flock -w 10 -x "$parent_fd" || true
+    fi
+    if ! made=$(mktemp -d -p "$parent" "$prefix.XXXXXX" 2>&1); then
+        [[ -z "$parent_fd" ]] || exec {parent_fd}<&-
         job_reason=$(command_reason "$made")
         return 1
     fi
-    if ! exec {locked_folder_fd}<"$made" || ! flock -n -x "$locked_folder_fd" ||
-        ! message=$(mv -T -- "$made" "$parent/$prefix.${made##*.}" 2>&1); then
+    if ! { exec {locked_folder_fd}<"$made"; } 2>/dev/null || ! flock -n -x "$locked_folder_fd"; then
         rm -rf -- "$made"
         [[ -z "$locked_folder_fd" ]] || exec {locked_folder_fd}<&-
+        [[ -z "$parent_fd" ]] || exec {parent_fd}<&-
         locked_folder_fd=""
-        job_reason="cannot lock the folder $made${message:+: $(command_reason "$message")}"
+        job_reason="cannot lock the folder $made"
         return 1
     fi
-    locked_folder=$parent/$prefix.${made##*.}
+    [[ -z "$parent_fd" ]] || exec {parent_fd}<&-
+    locked_folder=$made
 }
 
-# Removes the folders PARENT/PREFIX.* whose runs are gone (no lock held), and those left in the making more
-# than a minute ago.
+# Removes the folders PARENT/PREFIX.* whose runs are gone (no lock held).
 sweep_folders() {
-    local parent=$1 prefix=$2 folder fd
-    [[ -d "$parent" ]] || return 0
-    for folder in "$parent/$prefix".*; do
-        [[ -e "$folder" ]] || continue
-        fd=""
-        if { exec {fd}<"$folder"; } 2>/dev/null && flock -n -x "$fd"; then
-            rm -rf -- "$folder" 2>/dev/null || true
-        fi
-        [[ -z "$fd" ]] || exec {fd}<&-
-    done
-    find "$parent" -maxdepth 1 -name "$prefix-new.*" -mmin +1 -exec rm -rf -- {} + 2>/dev/null || true
+    local parent=$1 prefix=$2 folder fd parent_fd=""
+    { exec {parent_fd}<"$parent"; } 2>/dev/null || return 0
+    if flock -w 10 -x "$parent_fd"; then
+        for folder in "$parent/$prefix".*; do
+            [[ -e "$folder" ]] || continue
+            fd=""
+            if { exec {fd}<"$folder"; } 2>/dev/null && flock -n -x "$fd"; then
+                rm -rf -- "$folder" 2>/dev/null || true
+            fi
+            [[ -z "$fd" ]] || exec {fd}<&-
+        done
+    fi
+    exec {parent_fd}<&-
 }
 
 # Runs a command as a child that ends when this shell ends, however it ends (where setpriv can ask for that),
@@ -214,7 +223,8 @@ job_lock_recording() {
         if ! flock -n -x "$job_lock_fd"; then
             [[ -n "$waited" ]] || printf 'waiting for another run of this recording to end\n' >>"$job_log"
             waited=yes
-            flock -x "$job_lock_fd"
+            # Waited for as a child, so that a signal (the batch gone) ends the wait.
+            job_child flock -x "$job_lock_fd"
         fi
         if ! { printf '%s\n' "$token" >&"$job_lock_fd"; } 2>/dev/null &&
             ! message=$({ printf '%s\n' "$token" >&"$job_lock_fd"; } 2>&1); then
@@ -264,6 +274,12 @@ transcribe_one() {
         job_fail "could not write the log $job_log: $(open_reason "$job_log")"
         return 1
     fi
+    if [[ -n "$batch" ]]; then
+        # Stops this job when the batch ends without it (killed outright). "$batch/." is never made anew.
+        local me=$BASHPID
+        (exec flock -s "$batch/." kill -TERM "$me") 0</dev/null >/dev/null 2>&1 &
+        job_watch=$!
+    fi
     job_lock_recording || {
         job_fail "$job_reason"
         return 1
@@ -278,12 +294,6 @@ transcribe_one() {
     for left in "$out/.$name.json."*.partial "$out/.$name.json.partial" "$out/.$name.error.json."*.partial; do
         [[ ! -e "$left" ]] || rm -f -- "$left"
     done
-    if [[ -n "$batch" ]]; then
-        # Stops this job when the batch ends without it (killed outright). It does not hold the lock.
-        local me=$BASHPID
-        (exec flock -s "$batch" kill -TERM "$me") {job_lock_fd}<&- 0</dev/null >/dev/null 2>&1 &
-        job_watch=$!
-    fi
     if [[ "$convert" == yes ]]; then
         [[ -n "$tmp" ]] || tmp=${TMPDIR:-/tmp}
         if [[ -n "${PARALLEL_SSHLOGIN:-}" && "$PARALLEL_SSHLOGIN" != ":" ]]; then

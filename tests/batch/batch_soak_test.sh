@@ -29,7 +29,7 @@ if [[ -z "${SOAK_NAMESPACE:-}" ]]; then
 fi
 
 work=$(mktemp -d)
-trap 'umount "$work/disk" 2>/dev/null || true; rm -rf -- "$work"' EXIT
+trap 'umount -l "$work/disk" 2>/dev/null || true; rm -rf -- "$work"' EXIT
 failures=0
 fail() {
     echo "FAIL: $*" >&2
@@ -151,6 +151,7 @@ grep -q "could not make a scratch folder in $work/missing: .*No such file or dir
 
 # Kills: the batch (SIGKILL, SIGTERM) or a tool run, at random moments, each time run again.
 for ((k = 0; k < kills; k++)); do
+    last_pid=$(tail -n 1 "$work/pids")
     start "$tmp"
     pause 15
     case $((k % 3)) in
@@ -161,11 +162,14 @@ for ((k = 0; k < kills; k++)); do
         none_alive "batch killed with SIG$([[ $((k % 3)) == 0 ]] && echo KILL || echo TERM)"
         ;;
     2)
-        for pid in $(tac "$work/pids"); do
-            if kill -KILL "$pid" 2>/dev/null; then
+        # The newest tool run that is alive, once there is one.
+        for ((tries = 0; tries < 100; tries++)); do
+            pid=$(tail -n 1 "$work/pids")
+            if [[ -n "$pid" && "$pid" != "$last_pid" ]] && kill -KILL "$pid" 2>/dev/null; then
                 killed_tool=$((killed_tool + 1))
                 break
             fi
+            sleep 0.1
         done
         finish || true
         ;;
@@ -181,10 +185,11 @@ for ((k = 0; k < kills; k++)); do
     elif [[ "$SOAK_NAMESPACE" == private && $((k % 4)) == 3 ]]; then
         start "$tmp"
         pause 10
-        mount -o remount,ro "$disk"
+        # A read-only view over the folder (a remount would wait for the files open for writing).
+        mount --bind "$out" "$out" && mount -o remount,bind,ro "$out"
         read_only=$((read_only + 1))
         finish || true
-        mount -o remount,rw "$disk"
+        umount -l "$out"
     elif ((k % 4 == 2)); then
         start "$tmp"
         pause 10
