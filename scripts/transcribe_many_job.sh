@@ -291,7 +291,8 @@ transcribe_one() {
     fi
     # Temporary documents of runs of this recording that are gone.
     local left
-    for left in "$out/.$name.json."*.partial "$out/.$name.json.partial" "$out/.$name.error.json."*.partial; do
+    for left in "$out/.$name.json."*.partial "$out/.$name.json.partial" "$out/.$name.error.json."*.partial \
+        "${keep:-/nonexistent}/.$name.wav."*.partial "${keep:-/nonexistent}/.$name.wav.partial"; do
         [[ ! -e "$left" ]] || rm -f -- "$left"
     done
     if [[ "$convert" == yes ]]; then
