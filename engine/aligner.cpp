@@ -121,14 +121,8 @@ alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, 
     const bool             decodable = !spoken.empty() && n_samples / 160 >= frames_per_phone * total_phones &&
                            rms_energy(samples, n_samples) >= silence_energy_floor;
     if (decodable) {
-        std::vector<int16_t> pcm = to_pcm16(samples, n_samples);
-        if (denoise) {
-            const sound_levels levels =
-                measure_levels(samples, n_samples, suppression_rule::floor_percentile, pause_rule::loud_percentile);
-            pcm = suppress_noise(pcm, noise_reduction_db(levels));
-        }
-        add_noise_floor(pcm);
-        std::vector<placement> spoken_where;
+        const std::vector<int16_t> pcm = clean_segment(samples, n_samples, denoise);
+        std::vector<placement>     spoken_where;
         for (const alignment_pass & pass : passes) {
             bool                complete = false;
             const decode_status status   = decode_alignment(pimpl->decoder, pcm, spoken, pass, spoken_where, complete);

@@ -1,6 +1,9 @@
 #include "test_support.h"
 
 #include "bench/scoring/word_errors.h"
+#include "formats/formats.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cerrno>
@@ -36,187 +39,6 @@ TempDirs & temp_dirs() {
     static TempDirs dirs;
     return dirs;
 }
-
-// Minimal strict JSON reader, enough to check the tool's documents.
-struct JsonReader {
-    const std::string & s;
-    size_t              i = 0;
-
-    void ws() {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) {
-            i++;
-        }
-    }
-
-    bool string(std::string * out) {
-        if (i >= s.size() || s[i] != '"') {
-            return false;
-        }
-        i++;
-        while (i < s.size()) {
-            unsigned char c = static_cast<unsigned char>(s[i]);
-            if (c == '"') {
-                i++;
-                return true;
-            }
-            if (c < 0x20) {
-                return false;
-            }
-            if (c == '\\') {
-                if (++i >= s.size()) {
-                    return false;
-                }
-                char         e      = s[i];
-                const char * simple = "\"\\/bfnrt";
-                const char * mapped = "\"\\/\b\f\n\r\t";
-                const char * at     = std::strchr(simple, e);
-                if (e != 0 && at != nullptr) {
-                    if (out) {
-                        out->push_back(mapped[at - simple]);
-                    }
-                    i++;
-                    continue;
-                }
-                if (e != 'u' || i + 4 >= s.size()) {
-                    return false;
-                }
-                unsigned value = 0;
-                for (int k = 1; k <= 4; k++) {
-                    char h = s[i + k];
-                    if (!std::isxdigit(static_cast<unsigned char>(h))) {
-                        return false;
-                    }
-                    value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(h))
-                                                                   ? h - '0'
-                                                                   : (h | 0x20) - 'a' + 10);
-                }
-                if (out) {
-                    if (value >= 0x100) {
-                        return false; // the tool only ever escapes single bytes
-                    }
-                    out->push_back(static_cast<char>(value));
-                }
-                i += 5;
-                continue;
-            }
-            if (out) {
-                out->push_back(static_cast<char>(c));
-            }
-            i++;
-        }
-        return false;
-    }
-
-    bool number(double * out) {
-        size_t b = i;
-        if (i < s.size() && s[i] == '-') {
-            i++;
-        }
-        if (i >= s.size() || !std::isdigit(static_cast<unsigned char>(s[i]))) {
-            return false;
-        }
-        if (s[i] == '0') {
-            i++;
-        } else {
-            while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
-                i++;
-            }
-        }
-        if (i < s.size() && s[i] == '.') {
-            i++;
-            if (i >= s.size() || !std::isdigit(static_cast<unsigned char>(s[i]))) {
-                return false;
-            }
-            while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
-                i++;
-            }
-        }
-        if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-            i++;
-            if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-                i++;
-            }
-            if (i >= s.size() || !std::isdigit(static_cast<unsigned char>(s[i]))) {
-                return false;
-            }
-            while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
-                i++;
-            }
-        }
-        if (out) {
-            *out = std::strtod(s.substr(b, i - b).c_str(), nullptr);
-        }
-        return true;
-    }
-
-    bool literal(const char * word) {
-        size_t n = std::strlen(word);
-        if (s.compare(i, n, word) != 0) {
-            return false;
-        }
-        i += n;
-        return true;
-    }
-
-    bool value(int depth) {
-        if (depth > 64) {
-            return false;
-        }
-        ws();
-        if (i >= s.size()) {
-            return false;
-        }
-        char c = s[i];
-        if (c == '{' || c == '[') {
-            char close = c == '{' ? '}' : ']';
-            i++;
-            ws();
-            if (i < s.size() && s[i] == close) {
-                i++;
-                return true;
-            }
-            for (;;) {
-                ws();
-                if (c == '{') {
-                    if (!string(nullptr)) {
-                        return false;
-                    }
-                    ws();
-                    if (i >= s.size() || s[i] != ':') {
-                        return false;
-                    }
-                    i++;
-                }
-                if (!value(depth + 1)) {
-                    return false;
-                }
-                ws();
-                if (i < s.size() && s[i] == ',') {
-                    i++;
-                    continue;
-                }
-                if (i < s.size() && s[i] == close) {
-                    i++;
-                    return true;
-                }
-                return false;
-            }
-        }
-        if (c == '"') {
-            return string(nullptr);
-        }
-        if (c == 't') {
-            return literal("true");
-        }
-        if (c == 'f') {
-            return literal("false");
-        }
-        if (c == 'n') {
-            return literal("null");
-        }
-        return number(nullptr);
-    }
-};
 
 } // namespace
 
@@ -435,97 +257,22 @@ bool synthesize_speech(const std::string & text, const std::string & voice, int 
     return c.status == 0;
 }
 
-bool read_wav_pcm16(const std::string & path, std::vector<float> & samples, int32_t & rate) {
-    std::string b = read_file(path);
-    if (b.size() < 12 || b.compare(0, 4, "RIFF") != 0 || b.compare(8, 4, "WAVE") != 0) {
-        return false;
-    }
-    auto le = [&](size_t at, int n) {
-        uint32_t v = 0;
-        for (int k = 0; k < n; k++) {
-            v |= static_cast<uint32_t>(static_cast<unsigned char>(b[at + k])) << (8 * k);
-        }
-        return v;
-    };
-    size_t at     = 12;
-    bool   fmt_ok = false;
-    while (at + 8 <= b.size()) {
-        std::string id   = b.substr(at, 4);
-        uint32_t    size = le(at + 4, 4);
-        if (id == "fmt " && at + 24 <= b.size()) {
-            fmt_ok = le(at + 8, 2) == 1 && le(at + 10, 2) == 1 && le(at + 22, 2) == 16;
-            rate   = static_cast<int32_t>(le(at + 12, 4));
-        } else if (id == "data" && fmt_ok) {
-            size_t n = std::min<size_t>(size, b.size() - at - 8) / 2;
-            samples.resize(n);
-            for (size_t k = 0; k < n; k++) {
-                samples[k] = static_cast<float>(static_cast<int16_t>(le(at + 8 + 2 * k, 2))) / 32768.0f;
-            }
-            return true;
-        }
-        at += 8 + size + (size & 1);
-    }
-    return false;
-}
-
-std::optional<std::vector<DocWord>> parse_words_document(const std::string & text) {
-    if (!is_valid_json(text)) {
+std::optional<std::vector<DocumentWord>> document_words(const std::string & text) {
+    DocumentRead read = read_words_document(text);
+    if (!read.error.empty()) {
         return std::nullopt;
     }
-    // The document's shape is fixed, so read it in that shape.
-    JsonReader           r{ text };
-    std::vector<DocWord> words;
-    if (!r.literal("{\"words\":[")) {
-        return std::nullopt;
-    }
-    if (r.literal("]}")) {
-        return words;
-    }
-    for (;;) {
-        DocWord w;
-        if (!r.literal("{\"text\":") || !r.string(&w.text) || !r.literal(",\"start\":") || !r.number(&w.start) ||
-            !r.literal(",\"end\":") || !r.number(&w.end)) {
-            return std::nullopt;
-        }
-        if (r.literal(",\"added\":true")) {
-            w.added = true;
-        }
-        if (r.literal(",\"untimed\":true")) {
-            w.untimed = true;
-        }
-        if (r.literal(",\"who\":")) {
-            if (!r.string(&w.who)) {
-                return std::nullopt;
-            }
-        }
-        if (r.literal(",\"speaker\":")) {
-            if (!r.string(&w.speaker)) {
-                return std::nullopt;
-            }
-        }
-        if (!r.literal("}")) {
-            return std::nullopt;
-        }
-        words.push_back(w);
-        if (r.literal(",")) {
-            continue;
-        }
-        if (r.literal("]}")) {
-            return words;
-        }
-        return std::nullopt;
-    }
+    return std::move(read.words);
 }
 
 bool is_valid_json(const std::string & text) {
-    JsonReader r{ text };
-    if (!r.value(0)) {
+    // One value and at most a line feed: no other white space around it.
+    const std::string value = !text.empty() && text.back() == '\n' ? text.substr(0, text.size() - 1) : text;
+    const auto        space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    if (value.empty() || space(value.front()) || space(value.back())) {
         return false;
     }
-    if (r.i < text.size() && text[r.i] == '\n') {
-        r.i++;
-    }
-    return r.i == text.size();
+    return nlohmann::json::accept(value);
 }
 
 double word_error_rate(const std::string & reference, const std::string & hypothesis) {

@@ -1,5 +1,5 @@
-// Helpers shared by the tests: child processes, temporary files, WAV writing, speech synthesis and a
-// strict JSON reader for the tool's documents.
+// Helpers shared by the tests: child processes, temporary files, WAV writing and speech synthesis. WAV files
+// and words documents are read back with the tool's own readers.
 
 #pragma once
 
@@ -55,22 +55,10 @@ bool have_command(const std::string & name);
 bool synthesize_speech(const std::string & text, const std::string & voice, int words_per_minute,
                        const std::string & path);
 
-// Reads a 16-bit PCM mono WAV written by the helpers above (or by sox) into samples in [-1, 1].
-bool read_wav_pcm16(const std::string & path, std::vector<float> & samples, int32_t & rate);
+struct DocumentWord;
 
-// One word object of a words document.
-struct DocWord {
-    std::string text;
-    double      start   = 0;
-    double      end     = 0;
-    bool        added   = false;
-    bool        untimed = false;
-    std::string who;     // "" when the key is absent
-    std::string speaker; // "" when the key is absent
-};
-
-// Parses one words document line (strict JSON, then the document's shape); nullopt when it is not one.
-std::optional<std::vector<DocWord>> parse_words_document(const std::string & text);
+// The words of a words document, read by the converter's reader; nullopt when the bytes are not one.
+std::optional<std::vector<DocumentWord>> document_words(const std::string & text);
 
 // True when `text` is exactly one JSON value followed by an optional line feed.
 bool is_valid_json(const std::string & text);

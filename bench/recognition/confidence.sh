@@ -12,11 +12,11 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-build=${BUILD_DIR:-$root/build-bench}
 model=${MODEL_DIR:-/usr/share/pocketsphinx/model/en-us}
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVRIK_BUILD_BENCH=ON -DTAVRIK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j"${JOBS:-2}" --target confidence_bench >/dev/null
-bench=$build/bench/recognition/confidence_bench
+# shellcheck source=../build_targets.sh
+source "$root/bench/build_targets.sh"
+build_bench_targets confidence_bench
+bench=$bench_build/bench/recognition/confidence_bench
 corpus=${CORPUS_DIR:?name the corpus made by make_corpus.sh}
 rows=${1:-$(mktemp -d)}
 mkdir -p "$rows"

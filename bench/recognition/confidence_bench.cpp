@@ -19,6 +19,7 @@
 #include "engine/decoders/confidence_calibration.h"
 #include "engine/kelvo_asr.h"
 #include "segments/segments.h"
+#include "words/words.h"
 
 #include <algorithm>
 #include <cmath>
@@ -98,7 +99,7 @@ int words(const std::string & model, const std::string & wav, const std::string 
         std::istringstream                 in(r.text);
         std::string                        w;
         for (size_t k = 0; in >> w; k++) {
-            const std::string key = match_key(w);
+            const std::string key = to_lower(make_match_key(w));
             if (!key.empty() && !is_filler(key) && k < r.word_posterior.size()) {
                 hyp.push_back(key);
                 posterior.push_back(r.word_posterior[k]);
@@ -189,21 +190,6 @@ int fit(const std::vector<Row> & rows) {
     return 0;
 }
 
-// The map of `knots` at `x`, linear between knots, as the engine's.
-double apply_knots(const std::vector<std::pair<double, double>> & knots, double x) {
-    if (knots.empty() || !(x > knots.front().first)) {
-        return knots.empty() ? x : knots.front().second;
-    }
-    for (size_t k = 1; k < knots.size(); k++) {
-        if (x <= knots[k].first) {
-            const double span = knots[k].first - knots[k - 1].first;
-            const double t    = span > 0 ? (x - knots[k - 1].first) / span : 1.0;
-            return knots[k - 1].second + t * (knots[k].second - knots[k - 1].second);
-        }
-    }
-    return knots.back().second;
-}
-
 struct Quality {
     double auc = 0, ece = 0, lowest_share = 0;
 };
@@ -259,7 +245,7 @@ int score(const std::string & label, const std::vector<Row> & rows, const std::v
     for (const Row & r : rows) {
         raw.emplace_back(r.posterior, r.right);
         calibrated.emplace_back(train.empty() ? kelvo_asr::calibrated_confidence(static_cast<float>(r.posterior))
-                                              : apply_knots(knots, r.posterior),
+                                              : kelvo_asr::interpolate_knots<double>(knots, r.posterior),
                                 r.right);
         right += r.right;
     }
@@ -284,7 +270,7 @@ int main(int argc, char ** argv) {
     if (mode == "apply" && argc >= 5 && std::string(argv[3]) == "--fit-on") {
         const auto knots = fitted_knots(read_rows(argc, argv, 4));
         for (const Row & r : read_rows(3, argv, 2)) {
-            std::printf("%.6g %d\n", apply_knots(knots, r.posterior), r.right);
+            std::printf("%.6g %d\n", kelvo_asr::interpolate_knots<double>(knots, r.posterior), r.right);
         }
         return 0;
     }

@@ -12,7 +12,10 @@
 # is built in BUILD_DIR (default build-bench).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
+# shellcheck source=../build_targets.sh
+source "$here/../build_targets.sh"
+# shellcheck source=festival_turns.sh
+source "$here/festival_turns.sh"
 [[ $# -eq 1 ]] || { echo "usage: $0 OUT_DIR" >&2; exit 2; }
 mkdir -p "$1"
 out=$(cd "$1" && pwd)
@@ -20,16 +23,13 @@ librivox=${LIBRIVOX_DIR:-/usr/share/pocketsphinx/test/data/librivox}
 
 helper=${RECOGNITION_BENCH:-}
 if [[ -z $helper ]]; then
-    build=${BUILD_DIR:-$root/build-bench}
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVRIK_BUILD_BENCH=ON -DTAVRIK_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" -j"${JOBS:-2}" --target recognition_bench >/dev/null
-    helper=$build/bench/recognition/recognition_bench
+    build_bench_targets recognition_bench
+    helper=$bench_build/bench/recognition/recognition_bench
 fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-declare -A festival_voice=([slt]=voice_cmu_us_slt_arctic_hts [kal]=voice_kal_diphone)
 texts=()
 for text in "$here"/texts/*.txt; do
     texts+=("$(basename "$text" .txt)")
@@ -43,21 +43,7 @@ done
 # (`word start end punctuation phones` per word of festival's Word relation, in the turn's time).
 for name in "${texts[@]}"; do
     for voice in slt kal; do
-        scm=$work/$name-$voice.scm
-        { cat "$here/festival_words.scm"; echo "(${festival_voice[$voice]})"; } >"$scm"
-        n=0
-        while read -r speaker line; do
-            n=$((n + 1))
-            base=$work/$name-$voice-$(printf %02d $n)
-            printf '(set! u (SynthText "%s"))\n(utt.save.wave u "%s.raw.wav" (quote riff))\n(save-words u "%s.words")\n' \
-                "$line" "$base" "$base" >>"$scm"
-        done <"$here/texts/$name.txt"
-        festival -b "$scm" >"$work/$name-$voice.log" 2>&1
-        for ((i = 1; i <= n; i++)); do
-            base=$work/$name-$voice-$(printf %02d $i)
-            [[ -s $base.raw.wav && -s $base.words ]] || { echo "festival failed on $name ($voice), turn $i" >&2; exit 1; }
-            sox -D "$base.raw.wav" -r 16000 -c 1 -b 16 "$base.wav"
-        done
+        festival_turns "$here/texts/$name.txt" "$voice" "$work/$name-$voice"
     done
 done
 # The fillers must be said as fillers, not spelt out: um as ah m, uh as ah, er as er.

@@ -16,6 +16,7 @@
 
 #include "corpus_building.h"
 #include "word_scoring.h"
+#include "words/words.h"
 
 #include <chrono>
 #include <cstdio>
@@ -53,10 +54,10 @@ int run_timed(const char * output, char ** argv) {
     return 0;
 }
 
-size_t count_fillers(const std::vector<TimedWord> & words) {
+size_t count_fillers(const std::vector<DocumentWord> & words) {
     size_t n = 0;
     for (const auto & w : words) {
-        n += is_filler(w.key) ? 1 : 0;
+        n += is_filler(w.text) ? 1 : 0;
     }
     return n;
 }

@@ -1,14 +1,14 @@
 # Sourced by run.sh and fillers.sh: builds the helper (and the tool unless TOOL is set) in a Release tree, makes the corpus unless CORPUS_DIR names one, and sets helper, tool, model, corpus and work.
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
-build=${BUILD_DIR:-$root/build-bench}
 model=${MODEL_DIR:-/usr/share/pocketsphinx/model/en-us}
 targets=(recognition_bench)
 [[ -n ${TOOL:-} ]] || targets+=(tavrik-asr)
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVRIK_BUILD_BENCH=ON -DTAVRIK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j"${JOBS:-2}" --target "${targets[@]}" >/dev/null
-helper=$build/bench/recognition/recognition_bench
-tool=${TOOL:-$build/cli/tavrik-asr}
+# shellcheck source=../build_targets.sh
+source "$root/bench/build_targets.sh"
+build_bench_targets "${targets[@]}"
+helper=$bench_build/bench/recognition/recognition_bench
+tool=${TOOL:-$bench_build/cli/tavrik-asr}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 if [[ -n ${CORPUS_DIR:-} ]]; then

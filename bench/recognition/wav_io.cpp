@@ -1,19 +1,13 @@
 // Reading and writing 16-bit mono PCM WAV files.
 #include "wav_io.h"
 
-#include <cstring>
+#include "engine/kelvo_asr.h"
+
+#include <algorithm>
+#include <cmath>
 #include <fstream>
-#include <iterator>
 
 namespace {
-
-uint32_t le32(const unsigned char * p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint16_t le16(const unsigned char * p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
 
 void put32(std::string & out, uint32_t v) {
     for (int i = 0; i < 4; i++) {
@@ -29,46 +23,19 @@ void put16(std::string & out, uint16_t v) {
 } // namespace
 
 bool read_pcm16(const std::string & path, Pcm16 & out, std::string & error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot open " + path;
+    std::vector<float> samples;
+    int32_t            rate = 0;
+    if (!kelvo_asr::load_audio_file(path, samples, rate)) {
+        error = "cannot read " + path + " as a WAV file";
         return false;
     }
-    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
-        std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
-        error = path + " is not a RIFF WAVE file";
-        return false;
+    out.rate = rate;
+    out.samples.resize(samples.size());
+    // The reader scales 16-bit samples by 1/32768, so this gives back the file's values exactly.
+    for (size_t i = 0; i < samples.size(); i++) {
+        out.samples[i] = static_cast<int16_t>(std::clamp(std::lrint(samples[i] * 32768.0f), -32768L, 32767L));
     }
-    bool   have_format = false;
-    size_t pos         = 12;
-    while (pos + 8 <= bytes.size()) {
-        const unsigned char * chunk = bytes.data() + pos;
-        const size_t          size  = std::min<size_t>(le32(chunk + 4), bytes.size() - pos - 8);
-        if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
-            const uint16_t format = le16(chunk + 8), channels = le16(chunk + 10), bits = le16(chunk + 22);
-            // 0xfffe (extensible) carries PCM in its sub-format; the bit depth and channel count decide.
-            if ((format != 1 && format != 0xfffe) || channels != 1 || bits != 16) {
-                error = path + " is not 16-bit mono PCM";
-                return false;
-            }
-            out.rate    = static_cast<int>(le32(chunk + 12));
-            have_format = true;
-        } else if (std::memcmp(chunk, "data", 4) == 0) {
-            if (!have_format) {
-                error = path + " has data before its format";
-                return false;
-            }
-            out.samples.resize(size / 2);
-            for (size_t i = 0; i < out.samples.size(); i++) {
-                out.samples[i] = static_cast<int16_t>(le16(chunk + 8 + 2 * i));
-            }
-            return true;
-        }
-        pos += 8 + size + (size & 1);
-    }
-    error = path + " has no data chunk";
-    return false;
+    return true;
 }
 
 bool write_pcm16(const std::string & path, const Pcm16 & audio) {

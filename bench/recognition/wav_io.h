@@ -10,7 +10,8 @@ struct Pcm16 {
     std::vector<int16_t> samples;
 };
 
-// Reads a 16-bit PCM mono WAV file; false (with a message in error) for anything else.
+// Reads a WAV file with the tool's reader (mono, samples as 16-bit values); false, with a message in error,
+// when it cannot be read.
 bool read_pcm16(const std::string & path, Pcm16 & out, std::string & error);
 
 // Writes a canonical 44-byte-header WAV file; false if it cannot be written.

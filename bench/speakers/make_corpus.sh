@@ -14,6 +14,10 @@
 # BUILD_DIR, default build-bench).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../build_targets.sh
+source "$here/../build_targets.sh"
+# shellcheck source=../recognition/festival_turns.sh
+source "$here/../recognition/festival_turns.sh"
 root=$(cd "$here/../.." && pwd)
 texts_dir=$root/bench/recognition/texts
 [[ $# -eq 1 ]] || { echo "usage: $0 OUT_DIR" >&2; exit 2; }
@@ -21,15 +25,12 @@ mkdir -p "$1"
 out=$(cd "$1" && pwd)
 helper=${RECOGNITION_BENCH:-}
 if [[ -z $helper ]]; then
-    build=${BUILD_DIR:-$root/build-bench}
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVRIK_BUILD_BENCH=ON -DTAVRIK_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" -j"${JOBS:-2}" --target recognition_bench >/dev/null
-    helper=$build/bench/recognition/recognition_bench
+    build_bench_targets recognition_bench
+    helper=$bench_build/bench/recognition/recognition_bench
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-declare -A festival_voice=([slt]=voice_cmu_us_slt_arctic_hts [kal]=voice_kal_diphone [ked]=voice_ked_diphone)
 texts=()
 for text in "$texts_dir"/*.txt; do
     texts+=("$(basename "$text" .txt)")
@@ -38,26 +39,13 @@ done
 # Every turn in every voice: TEXT-VOICE-NN.wav and .words.
 for name in "${texts[@]}"; do
     for voice in slt kal ked; do
-        scm=$work/$name-$voice.scm
-        { cat "$root/bench/recognition/festival_words.scm"; echo "(${festival_voice[$voice]})"; } >"$scm"
-        n=0
-        while read -r _ line; do
-            n=$((n + 1))
-            base=$work/$name-$voice-$(printf %02d $n)
-            printf '(set! u (SynthText "%s"))\n(utt.save.wave u "%s.raw.wav" (quote riff))\n(save-words u "%s.words")\n' \
-                "$line" "$base" "$base" >>"$scm"
-        done <"$texts_dir/$name.txt"
-        festival -b "$scm" >"$work/$name-$voice.log" 2>&1
-        for ((i = 1; i <= n; i++)); do
-            base=$work/$name-$voice-$(printf %02d $i)
-            [[ -s $base.raw.wav && -s $base.words ]] || { echo "festival failed on $name ($voice), turn $i" >&2; exit 1; }
-            sox -D "$base.raw.wav" -r 16000 -c 1 -b 16 "$base.wav"
-            if [[ $voice == kal ]]; then
-                high=$work/$name-kah-$(printf %02d $i)
-                sox -D "$base.wav" "$high.wav" pitch 400
-                cp "$base.words" "$high.words"
-            fi
-        done
+        festival_turns "$texts_dir/$name.txt" "$voice" "$work/$name-$voice"
+    done
+    for ((i = 1; i <= $(wc -l <"$texts_dir/$name.txt"); i++)); do
+        base=$work/$name-kal-$(printf %02d $i)
+        high=$work/$name-kah-$(printf %02d $i)
+        sox -D "$base.wav" "$high.wav" pitch 400
+        cp "$base.words" "$high.words"
     done
 done
 

@@ -8,16 +8,15 @@
 # by name. SPEAKER_BENCH names a built speaker_bench (else it is built in BUILD_DIR, default build-bench).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
 corpus=${1:?usage: run.sh CORPUS_DIR [FILTER] [SETTING=VALUE ...]}
 filter=${2:-.}
 shift $(($# < 2 ? $# : 2))
 bench=${SPEAKER_BENCH:-}
 if [[ -z $bench ]]; then
-    build=${BUILD_DIR:-$root/build-bench}
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVRIK_BUILD_BENCH=ON -DTAVRIK_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" -j"${JOBS:-2}" --target speaker_bench >/dev/null
-    bench=$build/bench/speakers/speaker_bench
+    # shellcheck source=../build_targets.sh
+    source "$here/../build_targets.sh"
+    build_bench_targets speaker_bench
+    bench=$bench_build/bench/speakers/speaker_bench
 fi
 grep -e "$filter" "$corpus/sources.tsv" | while IFS=$'\t' read -r rec part n; do
     printf '%s\t%s\t%s\n' "$rec" "$part" "$("$bench" "$corpus/$rec.wav" "$corpus/$rec.ref" "$@")"

@@ -1,14 +1,14 @@
-// Readers for the binary model definition's phone list, the Gaussian parameter files and the compressed
-// mixture weights.
+// The Gaussians and the base phones' mixture weights, read through the model files' checks: the checks
+// parse each format and say where its values lie, and only the values are read here.
 
 #include "engine/adaptation/gaussian_model.h"
 
+#include "engine/model_files/model_files_check.h"
+
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <numbers>
 
 namespace kelvo_asr {
@@ -16,7 +16,7 @@ namespace kelvo_asr {
 namespace {
 
 // A whole file's bytes, read up to `limit`; false when it cannot be read or is larger.
-bool read_bytes(const std::string & path, std::vector<char> & bytes, size_t limit = 256u << 20) {
+bool read_bytes(const std::string & path, std::string & bytes, size_t limit = 256u << 20) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return false;
@@ -31,171 +31,61 @@ bool read_bytes(const std::string & path, std::vector<char> & bytes, size_t limi
     return static_cast<bool>(in.read(bytes.data(), size));
 }
 
-// Reads little- or big-endian 32-bit values from a byte buffer, failing softly at its end.
-struct byte_reader {
-    const std::vector<char> & bytes;
-    size_t                    pos  = 0;
-    bool                      swap = false;
-    bool                      ok   = true;
-
-    uint32_t u32() {
-        if (pos + 4 > bytes.size()) {
-            ok = false;
-            return 0;
-        }
-        uint32_t v = 0;
-        std::memcpy(&v, bytes.data() + pos, 4);
-        pos += 4;
-        return swap ? __builtin_bswap32(v) : v;
-    }
-    int32_t i32() { return static_cast<int32_t>(u32()); }
-    float   f32() {
-          const uint32_t u = u32();
-          float          f = 0;
-          std::memcpy(&f, &u, 4);
-          return f;
-    }
-};
-
-// A Gaussian parameter file: text header up to "endhdr\n", a byte-order mark, the sizes, then the values.
-bool read_parameter_file(const std::string & path, size_t & n_codebooks, size_t & n_density,
-                         std::vector<size_t> & stream_len, std::vector<float> & values) {
-    std::vector<char> bytes;
-    if (!read_bytes(path, bytes)) {
-        return false;
-    }
-    static const char end_mark[] = "endhdr\n";
-    const auto        at         = std::search(bytes.begin(), bytes.end(), end_mark, end_mark + 7);
-    if (bytes.size() < 3 || std::memcmp(bytes.data(), "s3\n", 3) != 0 || at == bytes.end()) {
-        return false;
-    }
-    byte_reader    r{ bytes, static_cast<size_t>(at - bytes.begin()) + 7 };
-    const uint32_t magic = r.u32();
-    if (magic != 0x11223344u) {
-        if (__builtin_bswap32(magic) != 0x11223344u) {
-            return false;
-        }
-        r.swap = true;
-    }
-    const int32_t n_cb = r.i32();
-    const int32_t n_st = r.i32();
-    const int32_t n_d  = r.i32();
-    if (!r.ok || n_cb < 1 || n_st < 1 || n_st > 8 || n_d < 1 || n_cb > 100000 || n_d > 100000) {
-        return false;
-    }
-    stream_len.clear();
-    size_t len = 0;
-    for (int32_t s = 0; s < n_st; s++) {
-        const int32_t l = r.i32();
-        if (l < 1 || l > 1000) {
-            return false;
-        }
-        stream_len.push_back(static_cast<size_t>(l));
-        len += static_cast<size_t>(l);
-    }
-    const size_t total = static_cast<size_t>(n_cb) * static_cast<size_t>(n_d) * len;
-    if (!r.ok || static_cast<size_t>(r.i32()) != total || r.pos + total * 4 > bytes.size()) {
-        return false;
-    }
-    values.resize(total);
-    for (float & v : values) {
-        v = r.f32();
-    }
-    n_codebooks = static_cast<size_t>(n_cb);
-    n_density   = static_cast<size_t>(n_d);
-    return r.ok;
+// The 32-bit value at `at` of a checked file, in the file's byte order.
+uint32_t value_at(const std::string & bytes, size_t at, bool swap) {
+    uint32_t v = 0;
+    std::memcpy(&v, bytes.data() + at, 4);
+    return swap ? __builtin_bswap32(v) : v;
 }
 
-// The binary model definition's counts and context-independent phone names.
-bool read_phone_names(const std::string & path, std::vector<std::string> & names, size_t & states_per_phone,
-                      size_t & n_senones) {
-    std::vector<char> bytes;
-    if (!read_bytes(path, bytes) || bytes.size() < 12 || std::memcmp(bytes.data(), "BMDF", 4) != 0) {
+// The means or variances at `path`, read through their check; empty with `problem` set when they cannot be.
+bool read_parameter_file(const std::string & path, gaussian_shape & shape, std::vector<float> & values,
+                         std::string & problem) {
+    std::string bytes;
+    if (!read_bytes(path, bytes)) {
+        problem = "it cannot be read";
         return false;
     }
-    byte_reader r{ bytes, 4 };
-    if (r.u32() != 1u) {
-        r.pos  = 4;
-        r.swap = true;
-        if (r.u32() != 1u) {
-            return false;
-        }
-    }
-    const uint32_t header_len = r.u32();
-    r.pos += header_len;
-    const int32_t n_ci = r.i32();
-    r.i32(); // all phones
-    const int32_t n_emit   = r.i32();
-    const int32_t n_ci_sen = r.i32();
-    const int32_t n_sen    = r.i32();
-    r.pos += 5 * 4; // matrices, sequences, context, tree size, silence
-    if (!r.ok || n_ci < 1 || n_ci > 1000 || n_emit < 1 || n_emit > 10 || n_ci_sen != n_ci * n_emit ||
-        n_sen < n_ci_sen) {
+    problem = check_gaussians(bytes, shape);
+    if (!problem.empty()) {
         return false;
     }
-    names.clear();
-    for (int32_t p = 0; p < n_ci; p++) {
-        const auto end = std::find(bytes.begin() + static_cast<std::ptrdiff_t>(r.pos), bytes.end(), '\0');
-        if (end == bytes.end()) {
-            return false;
-        }
-        names.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(r.pos), end);
-        r.pos = static_cast<size_t>(end - bytes.begin()) + 1;
+    values.resize(static_cast<size_t>(shape.n_codebook) * static_cast<size_t>(shape.n_density) *
+                  static_cast<size_t>(shape.vector_sum));
+    for (size_t i = 0; i < values.size(); i++) {
+        const uint32_t u = value_at(bytes, shape.values_at + 4 * i, shape.swap);
+        std::memcpy(&values[i], &u, 4);
     }
-    states_per_phone = static_cast<size_t>(n_emit);
-    n_senones        = static_cast<size_t>(n_sen);
     return true;
 }
 
 // The compressed mixture weights of the first `n_keep` states: one byte per (stream, density, state), the
 // weight's negative log in units of 1024 steps of a 1.0001 base.
-bool read_sendump(const std::string & path, size_t n_streams, size_t n_density, size_t n_senones, size_t n_keep,
-                  std::vector<float> & log_weights) {
-    std::vector<char> bytes;
+bool read_sendump(const std::string & path, const model_counts & counts, const gaussian_shape & shape, size_t n_keep,
+                  std::vector<float> & log_weights, std::string & problem) {
+    std::string bytes;
     if (!read_bytes(path, bytes)) {
+        problem = "it cannot be read";
         return false;
     }
-    byte_reader r{ bytes, 0 };
-    uint32_t    len = r.u32();
-    if (len < 1 || len > 999) {
-        r.pos  = 0;
-        r.swap = true;
-        len    = r.u32();
-        if (len < 1 || len > 999) {
-            return false;
-        }
-    }
-    r.pos += len;
-    int32_t clusters = 0;
-    for (;;) {
-        len = r.u32();
-        if (!r.ok || len == 0) {
-            break;
-        }
-        if (len > 999 || r.pos + len > bytes.size()) {
-            return false;
-        }
-        const std::string line(bytes.data() + r.pos, len);
-        if (line.rfind("cluster_count ", 0) == 0) {
-            clusters = std::atoi(line.c_str() + 14);
-        }
-        r.pos += len;
-    }
-    if (clusters != 0) {
-        return false; // four-bit clustered weights are not read here
-    }
-    const int32_t rows = r.i32();
-    const int32_t cols = r.i32();
-    if (!r.ok || static_cast<size_t>(rows) != n_density || cols < 0 || static_cast<size_t>(cols) < n_senones ||
-        r.pos + n_streams * n_density * static_cast<size_t>(cols) > bytes.size()) {
+    senone_dump_layout layout;
+    problem = check_senone_dump(bytes, counts, shape, layout);
+    if (!problem.empty()) {
         return false;
     }
-    const double unit = 1024.0 * std::log(1.0001);
+    if (layout.n_cluster != 0 || layout.n_bits != 8) {
+        problem = "its weights are clustered, which is not read here";
+        return false;
+    }
+    const auto   n_streams = static_cast<size_t>(shape.n_feature);
+    const auto   n_density = static_cast<size_t>(shape.n_density);
+    const auto   cols      = static_cast<size_t>(layout.columns);
+    const double unit      = 1024.0 * std::log(1.0001);
     log_weights.assign(n_keep * n_streams * n_density, 0.0f);
     for (size_t f = 0; f < n_streams; f++) {
         for (size_t d = 0; d < n_density; d++) {
-            const auto * row = reinterpret_cast<const unsigned char *>(bytes.data() + r.pos +
-                                                                       (f * n_density + d) * static_cast<size_t>(cols));
+            const auto * row =
+                reinterpret_cast<const unsigned char *>(bytes.data() + layout.data_at + (f * n_density + d) * cols);
             for (size_t s = 0; s < n_keep; s++) {
                 log_weights[(s * n_streams + f) * n_density + d] = static_cast<float>(-unit * row[s]);
             }
@@ -213,20 +103,41 @@ size_t gaussian_offset(const gaussian_model & model, size_t codebook, size_t str
 
 bool read_gaussian_model(const std::string & folder, float variance_floor, gaussian_model & model,
                          std::string & error) {
-    model                         = {};
-    size_t              n_senones = 0;
-    size_t              var_cb    = 0;
-    size_t              var_d     = 0;
-    std::vector<size_t> var_len;
-    if (!read_phone_names(folder + "/mdef", model.phones, model.states_per_phone, n_senones)) {
-        error = "the binary model definition " + folder + "/mdef could not be read";
+    model = {};
+    std::string  problem;
+    std::string  bytes;
+    model_counts counts;
+    if (!read_bytes(folder + "/mdef", bytes)) {
+        problem = "it cannot be read";
+    } else {
+        problem = check_model_definition(bytes, counts);
+    }
+    // Every base phone's states come first among the senones, in order.
+    if (problem.empty() && counts.n_ci_sen != counts.n_ciphone * counts.n_emit_state) {
+        problem = "its base phones' senones are not one per state";
+    }
+    if (!problem.empty()) {
+        error = "the binary model definition " + folder + "/mdef could not be read: " + problem;
         return false;
     }
-    if (!read_parameter_file(folder + "/means", model.n_codebooks, model.n_density, model.stream_len, model.means) ||
-        !read_parameter_file(folder + "/variances", var_cb, var_d, var_len, model.variances) ||
-        var_cb != model.n_codebooks || var_d != model.n_density || var_len != model.stream_len) {
-        error = "the Gaussians in " + folder + " could not be read";
+    model.phones           = counts.phone_names;
+    model.states_per_phone = static_cast<size_t>(counts.n_emit_state);
+    gaussian_shape means;
+    gaussian_shape variances;
+    if (!read_parameter_file(folder + "/means", means, model.means, problem) ||
+        !read_parameter_file(folder + "/variances", variances, model.variances, problem)) {
+        error = "the Gaussians in " + folder + " could not be read: " + problem;
         return false;
+    }
+    if (variances.n_codebook != means.n_codebook || variances.n_density != means.n_density ||
+        variances.stream_lengths != means.stream_lengths) {
+        error = "the Gaussians in " + folder + " could not be read: the variances' dimensions differ from the means'";
+        return false;
+    }
+    model.n_codebooks = static_cast<size_t>(means.n_codebook);
+    model.n_density   = static_cast<size_t>(means.n_density);
+    for (const int32_t l : means.stream_lengths) {
+        model.stream_len.push_back(static_cast<size_t>(l));
     }
     const size_t n_phones = model.phones.size();
     // Phonetically tied (a codebook per phone) or semi-continuous (one for all).
@@ -243,9 +154,9 @@ bool read_gaussian_model(const std::string & folder, float variance_floor, gauss
         offset += l;
     }
     model.feature_len = offset;
-    if (!read_sendump(folder + "/sendump", model.stream_len.size(), model.n_density, n_senones,
-                      n_phones * model.states_per_phone, model.log_weights)) {
-        error = "the mixture weights " + folder + "/sendump could not be read";
+    if (!read_sendump(folder + "/sendump", counts, means, n_phones * model.states_per_phone, model.log_weights,
+                      problem)) {
+        error = "the mixture weights " + folder + "/sendump could not be read: " + problem;
         return false;
     }
     model.inverse_variances.resize(model.variances.size());

@@ -280,71 +280,26 @@ void update_voice(const gaussian_model & model, voice_state & voice) {
     voice.version++;
 }
 
-job_outcome install_voice(decoder_pool & pool, speaker_adaptation & adaptation, const std::string & name,
-                          const voice_state * voice) {
-    bool                       own  = voice == nullptr || voice->transform.empty() || !adaptation.available;
-    std::shared_ptr<ps_mllr_t> mllr = adaptation.identity;
-    if (!own) {
-        ps_mllr_t * made = make_mllr(voice->transform);
-        if (made == nullptr) {
-            // Given up for every decoder at once: all of them go back to the model's own means.
-            adaptation.available  = false;
-            adaptation.off_reason = "the decoder library refuses a transform";
-            own                   = true;
-        } else {
-            mllr = std::shared_ptr<ps_mllr_t>(made, ps_mllr_free);
-        }
-    }
-    const int32_t               version = own ? -1 : voice->version;
-    const bool                  same    = own ? adaptation.installed_version == -1
-                                              : adaptation.installed_version == version && adaptation.installed_voice == name;
-    std::vector<ps_decoder_t *> targets;
-    for (ps_decoder_t * d : pool.decoders) {
-        const bool holds =
-            std::find(adaptation.holders.begin(), adaptation.holders.end(), d) != adaptation.holders.end();
-        // A decoder made since the last change holds the model's own means.
-        if (!(same && (holds || own))) {
-            targets.push_back(d);
-        }
-    }
-    if (!same) {
-        adaptation.holders.clear();
-    }
-    adaptation.installed_voice   = own ? std::string() : name;
-    adaptation.installed_version = version;
-    if (targets.empty()) {
-        adaptation.holders = pool.decoders;
+bool adaptation_on(const speaker_adaptation & adaptation) {
+    return adaptation.available;
+}
+
+std::string take_off_reason(speaker_adaptation & adaptation) {
+    if (adaptation.available || adaptation.off_reported || adaptation.off_reason.empty()) {
         return {};
     }
-    if (!mllr) {
-        adaptation.installed_version = -2; // unknown: the next call sets every decoder again
-        return { false, false, "the decoder could not be adapted to the voice" };
-    }
-    std::vector<ps_decoder_t *> faulted;
-    bool                        refused = false;
-    for (ps_decoder_t * d : targets) {
-        ps_mllr_t * ref    = ps_mllr_retain(mllr.get());
-        ps_mllr_t * result = nullptr;
-        if (!run_guarded([&] { result = ps_update_mllr(d, ref); })) {
-            faulted.push_back(d); // the reference it was given is left with it
-        } else if (result == nullptr) {
-            refused = true;
-        }
-    }
-    if (!faulted.empty()) {
-        // Dropped unfreed: their state is unknown.
-        std::erase_if(pool.decoders,
-                      [&](ps_decoder_t * d) { return std::find(faulted.begin(), faulted.end(), d) != faulted.end(); });
-    }
-    if (faulted.empty() && !refused) {
-        adaptation.holders = pool.decoders;
-        return {};
-    }
-    adaptation.installed_version = -2; // unknown: the next call sets every decoder again
-    if (!faulted.empty()) {
-        return { false, true, decoder_fault_text };
-    }
-    return { false, false, "the decoder could not be adapted to the voice" };
+    adaptation.off_reported = true;
+    return adaptation.off_reason;
+}
+
+bool voice_has_transform(const speaker_adaptation & adaptation, const std::string & voice) {
+    const auto known = adaptation.voices.find(voice);
+    return known != adaptation.voices.end() && !known->second.transform.empty();
+}
+
+int64_t frames_to_learn(const speaker_adaptation & adaptation, const std::string & voice) {
+    const auto known = adaptation.voices.find(voice);
+    return adaptation_rule::min_frames - (known == adaptation.voices.end() ? 0 : known->second.learned.frames);
 }
 
 } // namespace kelvo_asr

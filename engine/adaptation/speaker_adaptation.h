@@ -10,6 +10,7 @@
 #include "engine/adaptation/adaptation_stats.h"
 #include "engine/adaptation/gaussian_model.h"
 #include "engine/adaptation/mllr_solve.h"
+#include "engine/audio/pause_cutter.h"
 #include "engine/decoders/decoder_pool.h"
 
 #include <pocketsphinx.h>
@@ -17,6 +18,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -97,12 +100,66 @@ ps_mllr_t * make_mllr(const std::vector<mllr_stream_transform> & transforms);
 // is refined by gathering their statistics again under it (adaptation_rule::listened_solves in all).
 void update_voice(const gaussian_model & model, voice_state & voice);
 
-// Sets every decoder of `pool` to the transform of `voice` (named `name`), or to the model's own means
-// when `voice` is nullptr or has no transform. When the voice's transform cannot be made, adaptation is
-// turned off (with `off_reason`) and every decoder is set to the model's own means, so that all of them
-// decode alike. Fails when the library refuses; a decoder that faulted is dropped from the pool, unfreed,
-// and the outcome says so.
-job_outcome install_voice(decoder_pool & pool, speaker_adaptation & adaptation, const std::string & name,
-                          const voice_state * voice);
+// True when the model's files could be read for adaptation and the decoders still take transforms.
+bool adaptation_on(const speaker_adaptation & adaptation);
+
+// Why adaptation is off, the first time it is asked after it was found off; empty otherwise (said once per
+// model).
+std::string take_off_reason(speaker_adaptation & adaptation);
+
+// True when the voice named `voice` has a transform.
+bool voice_has_transform(const speaker_adaptation & adaptation, const std::string & voice);
+
+// Frames of aligned words the voice `voice` still needs for its first transform from passes that only
+// listen.
+int64_t frames_to_learn(const speaker_adaptation & adaptation, const std::string & voice);
+
+// Forgets which decoders hold which transform: to call when every decoder is fresh (a fresh decoder holds
+// the model's own means; a freed decoder's address may come back for a new one).
+void forget_decoders(speaker_adaptation & adaptation);
+
+// Sets every decoder of `decoders` to the transform of the voice `name` (`as_voice`), or to the model's own
+// means when not `as_voice` or when the voice has no transform. When the voice's transform cannot be made,
+// adaptation is turned off (with `off_reason`) and every decoder is set to the model's own means, so that
+// all of them decode alike. Fails when the library refuses; a decoder that faulted is dropped from
+// `decoders`, unfreed, and the outcome says so.
+job_outcome install_voice(std::vector<ps_decoder_t *> & decoders, speaker_adaptation & adaptation,
+                          const std::string & name, bool as_voice);
+
+// One pass's gathering of a voice's statistics over some of a segment's pieces: each piece's statistics
+// are added to the voice's in the pass's order as soon as every piece before is added, then let go, so that
+// a long call holds a few pieces' statistics and the sums are the same for any threads.
+struct stats_pass {
+    std::string                   voice;
+    bool                          listening = false; // a pass that only listens: the pieces' evidence is kept
+    std::optional<gaussian_model> adapted;           // the means the pieces are decoded with, when not the model's
+    std::vector<size_t>           which;             // the pieces, in the pass's order
+    std::vector<size_t>           position;          // of each piece in `which`
+    std::vector<char>             finished;          // by position
+    size_t                        folded = 0;        // positions added to the voice's statistics
+    std::vector<gaussian_stats>   stats;             // by piece, until added
+    std::vector<piece_evidence>   evidence;          // by piece
+    gaussian_stats *              into = nullptr;    // the voice's statistics
+    std::mutex                    mutex;
+};
+
+// Starts a pass that only listens to the pieces `which` (of `n_pieces`) of the voice `voice`, decoded
+// with the model's own means.
+void start_listening(stats_pass & pass, speaker_adaptation & adaptation, const std::string & voice,
+                     const std::vector<size_t> & which, size_t n_pieces);
+
+// Starts a pass over the pieces `which` (of `n_pieces`) whose words go to the caller, decoded with the
+// voice's transform; false, with nothing to gather, once the voice's transform has settled.
+bool start_hearing(stats_pass & pass, speaker_adaptation & adaptation, const std::string & voice,
+                   const std::vector<size_t> & which, size_t n_pieces);
+
+// Gathers the statistics of piece `k` of the pass from the decoder `ps` that just decoded it (its
+// `audio`, its `words`) and adds every finished piece's in order. Safe to call from the pass's threads at
+// once. Never faults the process.
+evidence_outcome gather_piece(stats_pass & pass, const speaker_adaptation & adaptation, ps_decoder_t * ps, size_t k,
+                              const piece_audio & audio, const std::vector<word_frames> & words);
+
+// Ends a pass: the voice's transform is solved again from what it gathered when that calls for it.
+void end_pass(stats_pass & pass, speaker_adaptation & adaptation);
 
 } // namespace kelvo_asr

@@ -72,4 +72,15 @@ std::vector<int16_t> suppress_noise(const std::vector<int16_t> & pcm, double red
     return { out.begin() + static_cast<std::ptrdiff_t>(f), out.begin() + static_cast<std::ptrdiff_t>(f + pcm.size()) };
 }
 
+std::vector<int16_t> clean_segment(const float * samples, int32_t n_samples, bool denoise) {
+    std::vector<int16_t> pcm = to_pcm16(samples, n_samples);
+    if (denoise) {
+        const sound_levels levels =
+            measure_levels(samples, n_samples, suppression_rule::floor_percentile, pause_rule::loud_percentile);
+        pcm = suppress_noise(pcm, noise_reduction_db(levels));
+    }
+    add_noise_floor(pcm);
+    return pcm;
+}
+
 } // namespace kelvo_asr

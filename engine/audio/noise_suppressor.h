@@ -32,4 +32,8 @@ double noise_reduction_db(const sound_levels & levels);
 // output on every call. `pcm` is returned unchanged when `reduce_db` is 0 or below.
 std::vector<int16_t> suppress_noise(const std::vector<int16_t> & pcm, double reduce_db);
 
+// The 16-bit samples a segment is decoded from: with `denoise`, its noise lowered as far as its levels call
+// for; always with a faint noise floor, since long digital zeros are features the acoustic model never saw.
+std::vector<int16_t> clean_segment(const float * samples, int32_t n_samples, bool denoise);
+
 } // namespace kelvo_asr

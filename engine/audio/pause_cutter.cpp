@@ -147,4 +147,13 @@ std::vector<speech_piece> cut_at_pauses(const float * samples, int32_t n_samples
     return pieces;
 }
 
+piece_audio audio_of(const std::vector<int16_t> & pcm, const speech_piece & piece) {
+    const auto    n_samples = static_cast<int32_t>(pcm.size());
+    const int32_t n_warm    = std::min(piece_warm_up_samples, n_samples);
+    const int32_t warm_from = std::max(0, piece.start - n_warm);
+    const int32_t warm_to   = std::max(piece.start, n_warm);
+    return { pcm.data() + piece.start, static_cast<size_t>(piece.end - piece.start), pcm.data() + warm_from,
+             static_cast<size_t>(warm_to - warm_from) };
+}
+
 } // namespace kelvo_asr

@@ -4,6 +4,7 @@
 
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -43,5 +44,21 @@ sound_levels measure_levels(const float * samples, int32_t n_samples, int32_t fl
 // Cuts `n_samples` samples (16 kHz; NaN and infinities read as 0) into the pieces to decode, in order,
 // neither overlapping nor empty. Empty when there is no speech: digital silence or steady noise alone.
 std::vector<speech_piece> cut_at_pauses(const float * samples, int32_t n_samples);
+
+// Samples over which a decoder's noise estimate is brought to a piece's surroundings before the piece:
+// long enough for the estimate to settle, short enough to stay local.
+constexpr int32_t piece_warm_up_samples = 3 * 16000;
+
+// A piece's 16-bit samples, and those its decoder warms up on first.
+struct piece_audio {
+    const int16_t * pcm       = nullptr;
+    size_t          n_samples = 0;
+    const int16_t * warm_up   = nullptr;
+    size_t          n_warm_up = 0;
+};
+
+// The audio of `piece` in the segment `pcm`; the warm-up is the stretch of the segment that ends where the
+// piece starts, or the segment's start.
+piece_audio audio_of(const std::vector<int16_t> & pcm, const speech_piece & piece);
 
 } // namespace kelvo_asr

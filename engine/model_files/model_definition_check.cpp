@@ -84,21 +84,21 @@ std::string check_model_definition(std::string_view bytes, model_counts & counts
 
     // Base phone names, NUL-terminated, in the sorted order the library's binary search needs; silence
     // must be one of them.
-    const size_t names_start = at;
-    bool         has_silence = false;
-    std::string  previous;
+    const size_t             names_start = at;
+    bool                     has_silence = false;
+    std::vector<std::string> names;
     for (int32_t i = 0; i < n_ciphone; i++) {
         const size_t end = bytes.find('\0', at);
         if (end == std::string_view::npos) {
             return "it ends inside its phone names";
         }
         std::string name(bytes.substr(at, end - at));
-        if (name.empty() || (i > 0 && name <= previous)) {
+        if (name.empty() || (i > 0 && name <= names.back())) {
             return "its phone names are empty or out of order";
         }
         has_silence = has_silence || name == "SIL";
-        previous    = std::move(name);
-        at          = end + 1;
+        names.push_back(std::move(name));
+        at = end + 1;
     }
     if (!has_silence) {
         return "it has no silence phone (SIL)";
@@ -149,7 +149,7 @@ std::string check_model_definition(std::string_view bytes, model_counts & counts
             return "a senone sequence names a senone out of range";
         }
     }
-    counts = { n_ciphone, n_sen, n_tmat, n_emit_state };
+    counts = { n_ciphone, n_sen, n_tmat, n_emit_state, n_ci_sen, std::move(names) };
     return {};
 }
 

@@ -158,7 +158,8 @@ bool check_acoustic_model_files(const std::string & folder, std::string & error)
         if (!read_whole(sendump, bytes)) {
             return fail(sendump, "it cannot be read");
         }
-        if (!text_definition && !(problem = check_senone_dump(bytes, counts, means)).empty()) {
+        senone_dump_layout layout;
+        if (!text_definition && !(problem = check_senone_dump(bytes, counts, means, layout)).empty()) {
             return fail(sendump, problem);
         }
     } else if (fs::exists(mixw, ec)) {

@@ -17,18 +17,31 @@ namespace kelvo_asr {
 
 // What the model definition says that the other files must agree with.
 struct model_counts {
-    int32_t n_ciphone    = 0; // base phones
-    int32_t n_sen        = 0; // senones (tied states)
-    int32_t n_tmat       = 0; // transition matrices the phones use
-    int32_t n_emit_state = 0; // emitting states per phone
+    int32_t                  n_ciphone    = 0; // base phones
+    int32_t                  n_sen        = 0; // senones (tied states)
+    int32_t                  n_tmat       = 0; // transition matrices the phones use
+    int32_t                  n_emit_state = 0; // emitting states per phone
+    int32_t                  n_ci_sen     = 0; // senones of the base phones
+    std::vector<std::string> phone_names;      // the base phones, in the file's (sorted) order
 };
 
 // The shape of a Gaussian parameter file (means or variances).
 struct gaussian_shape {
-    int32_t n_codebook = 0;
-    int32_t n_feature  = 0; // feature streams
-    int32_t n_density  = 0; // Gaussians per codebook and stream
-    int32_t vector_sum = 0; // sum of the streams' lengths
+    int32_t              n_codebook = 0;
+    int32_t              n_feature  = 0;    // feature streams
+    int32_t              n_density  = 0;    // Gaussians per codebook and stream
+    int32_t              vector_sum = 0;    // sum of the streams' lengths
+    std::vector<int32_t> stream_lengths;    // of each stream, in order
+    size_t               values_at = 0;     // the byte where the values (32-bit floats) start
+    bool                 swap      = false; // the values are in the other byte order
+};
+
+// Where a mixture-weight dump keeps its weights.
+struct senone_dump_layout {
+    int32_t n_cluster = 0; // 0: one byte per weight; 15 or 16: a cluster table first
+    int32_t n_bits    = 8; // bits per weight
+    int32_t columns   = 0; // weights per row (one row per stream and Gaussian, one column per senone)
+    size_t  data_at   = 0; // the byte where the cluster table, or else the weights, start
 };
 
 // Each check takes a file's bytes and returns an empty text when the library can read them safely, else
@@ -43,8 +56,9 @@ std::string check_gaussians(std::string_view bytes, gaussian_shape & shape);
 // Transition matrices: one per matrix id of `counts`, each of `counts.n_emit_state` states.
 std::string check_transition_matrices(std::string_view bytes, const model_counts & counts);
 
-// A mixture-weight dump (sendump) for the senones of `counts` and the codebooks of `shape`.
-std::string check_senone_dump(std::string_view bytes, const model_counts & counts, const gaussian_shape & shape);
+// A mixture-weight dump (sendump) for the senones of `counts` and the codebooks of `shape`; fills `layout`.
+std::string check_senone_dump(std::string_view bytes, const model_counts & counts, const gaussian_shape & shape,
+                              senone_dump_layout & layout);
 
 // Mixture weights as floats (mixture_weights) for the senones of `counts` and the codebooks of `shape`.
 std::string check_mixture_weights(std::string_view bytes, const model_counts & counts, const gaussian_shape & shape);

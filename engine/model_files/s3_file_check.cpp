@@ -151,7 +151,8 @@ std::string check_gaussians(std::string_view bytes, gaussian_shape & shape) {
     if (n_codebook < 1 || n_feature < 1 || n_feature > 64 || n_density < 1) {
         return "its counts are out of range";
     }
-    int64_t vector_sum = 0;
+    int64_t              vector_sum = 0;
+    std::vector<int32_t> lengths;
     for (int32_t f = 0; f < n_feature; f++) {
         int32_t length = 0;
         if (!reader.int32(length)) {
@@ -161,6 +162,7 @@ std::string check_gaussians(std::string_view bytes, gaussian_shape & shape) {
             return "its stream lengths are out of range";
         }
         vector_sum += length;
+        lengths.push_back(length);
     }
     int32_t n_values = 0;
     if (!reader.int32(n_values)) {
@@ -172,12 +174,14 @@ std::string check_gaussians(std::string_view bytes, gaussian_shape & shape) {
     if (per_value > INT32_MAX || n_values != per_value * vector_sum) {
         return "its value count does not match its dimensions";
     }
+    const size_t values_at = reader.at;
     if (!reader.skip_values(n_values)) {
         return "it is shorter than its header announces";
     }
     error = check_s3_end(reader, false);
     if (error.empty()) {
-        shape = { n_codebook, n_feature, n_density, static_cast<int32_t>(vector_sum) };
+        shape = { n_codebook,         n_feature, n_density,  static_cast<int32_t>(vector_sum),
+                  std::move(lengths), values_at, reader.swap };
     }
     return error;
 }

@@ -29,7 +29,8 @@ bool header_value(std::string_view text, const char * name, int32_t & value) {
 
 } // namespace
 
-std::string check_senone_dump(std::string_view bytes, const model_counts & counts, const gaussian_shape & shape) {
+std::string check_senone_dump(std::string_view bytes, const model_counts & counts, const gaussian_shape & shape,
+                              senone_dump_layout & layout) {
     size_t at   = 0;
     bool   swap = false;
     auto   next = [&](int32_t & value) {
@@ -115,6 +116,7 @@ std::string check_senone_dump(std::string_view bytes, const model_counts & count
     if (bytes.size() - at < data_bytes) {
         return "it is shorter than its header announces";
     }
+    layout = { n_cluster, n_bits, columns, at };
     return {};
 }
 

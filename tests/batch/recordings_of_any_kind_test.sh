@@ -14,11 +14,10 @@ script="$(cd "$(dirname "$0")/../.." && pwd)/scripts/transcribe_many.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf -- "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+# shellcheck source=../shell_checks.sh
+source "$(dirname "$0")/../shell_checks.sh"
+# shellcheck source=ssh_stand_in.sh
+source "$(dirname "$0")/ssh_stand_in.sh"
 
 # The recordings, made from one espeak-ng sentence.
 sentence="so how are you getting on with the new garden"
@@ -117,17 +116,7 @@ says "4 recordings need converting to 16 kHz mono WAV, and ffmpeg is missing" ||
 # remote home folder. The recordings are converted there, and a kept WAV comes back.
 remote_home="$work/remote home"
 mkdir "$remote_home"
-cat >"$work/ssh" <<EOF
-#!/usr/bin/env bash
-while [[ \$# -gt 0 && \$1 == -* ]]; do
-    case \$1 in -o | -l | -p | -S | -i | -F) shift 2 ;; *) shift ;; esac
-done
-shift
-[[ \${1-} == -- ]] && shift
-cd "$remote_home"
-exec bash -c "\$*"
-EOF
-chmod +x "$work/ssh"
+write_ssh_stand_in "$work/ssh" "$remote_home"
 rm "$in/broken.m4a"
 PARALLEL_SSH="$work/ssh" SHELL=/bin/bash TAVRIK_ASR="$work/scripted" run "$in" "$work/out3" --model "$model" \
     --sshlogin 2/stand-in-host --keep-wav "$work/kept3"
@@ -143,8 +132,4 @@ while read -r audio _; do
 done <"$work/calls"
 [[ -z "$(find "$remote_home" -type f)" ]] || fail "remote run: files left on the host"
 
-if ((failures > 0)); then
-    echo "$failures checks failed" >&2
-    exit 1
-fi
-echo "all checks passed"
+finish_checks

@@ -15,11 +15,10 @@ script="$(cd "$(dirname "$0")/../.." && pwd)/scripts/transcribe_many.sh"
 
 work=$(mktemp -d)
 trap 'chmod -R u+w -- "$work"; rm -rf -- "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+# shellcheck source=../shell_checks.sh
+source "$(dirname "$0")/../shell_checks.sh"
+# shellcheck source=ssh_stand_in.sh
+source "$(dirname "$0")/ssh_stand_in.sh"
 
 # The recordings: about 3 s of speech each, and a file that is no WAV.
 in="$work/in put"
@@ -107,18 +106,7 @@ cmp -s "$out/plain.json" "$work/plain.before" || fail "resume: plain.json change
 # remote home folder. A failure left by an earlier run must go once the recording succeeds.
 remote_home="$work/remote home"
 mkdir "$remote_home"
-cat >"$work/ssh" <<EOF
-#!/usr/bin/env bash
-printf '%s\n' "\$*" >>"$work/ssh.log"
-while [[ \$# -gt 0 && \$1 == -* ]]; do
-    case \$1 in -o | -l | -p | -S | -i | -F) shift 2 ;; *) shift ;; esac
-done
-shift
-[[ \${1-} == -- ]] && shift
-cd "$remote_home"
-exec bash -c "\$*"
-EOF
-chmod +x "$work/ssh"
+write_ssh_stand_in "$work/ssh" "$remote_home" "$work/ssh.log"
 printf '2/stand-in-host\n' >"$work/hosts"
 out2="$work/out 'two'"
 mkdir -p "$out2"
@@ -169,8 +157,4 @@ status=0
     fail "read-only output folder: status $status, $(cat "$work/run.err")"
 cmp -s "$out/plain.json" "$read_only/plain.json" || fail "read-only output folder: a document was lost"
 
-if ((failures > 0)); then
-    echo "$failures checks failed" >&2
-    exit 1
-fi
-echo "all checks passed"
+finish_checks

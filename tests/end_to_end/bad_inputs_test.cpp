@@ -2,6 +2,8 @@
 // garbage turns and extra-words files and command lines from a buggy caller. Every run must end with
 // exactly one JSON text on standard output and status 0 or 1; each case states which text.
 
+#include "engine/kelvo_asr.h"
+#include "formats/formats.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -67,7 +69,7 @@ const std::vector<int32_t> & clip_values() {
     static const std::vector<int32_t> values = [] {
         std::vector<float> samples;
         int32_t            rate = 0;
-        read_wav_pcm16(clip_path(), samples, rate);
+        kelvo_asr::load_audio_file(clip_path(), samples, rate);
         std::vector<int32_t> v;
         for (float s : samples) {
             v.push_back(static_cast<int32_t>(std::lrint(s * 32768.0f)));
@@ -179,7 +181,7 @@ class BadInputs : public ::testing::Test {
         ASSERT_EQ(baseline().status, 0) << baseline().out;
         ASSERT_EQ(baseline().err,
                   loaded + "progress 0.000 transcribing\nprogress 0.600 aligning\nprogress 1.000 done\n");
-        ASSERT_GE(parse_words_document(baseline().out).value_or(std::vector<DocWord>{}).size(), 5u) << baseline().out;
+        ASSERT_GE(document_words(baseline().out).value_or(std::vector<DocumentWord>{}).size(), 5u) << baseline().out;
     }
 };
 
@@ -282,10 +284,10 @@ TEST_F(BadInputs, DegenerateRecordingsGiveAValidDocument) {
     }
     r = run_on(file("claims_2gib.wav", wav_file_bytes(1, 1, 16000, 16, one_second, 0x80000000u)));
     ASSERT_EQ(r.status, 0) << r.out;
-    auto words = parse_words_document(r.out);
+    auto words = document_words(r.out);
     ASSERT_TRUE(words.has_value()) << r.out;
     EXPECT_FALSE(words->empty()) << r.out;
-    for (const DocWord & w : *words) {
+    for (const DocumentWord & w : *words) {
         EXPECT_LE(w.end, 1.0005) << r.out;
     }
 
@@ -313,10 +315,10 @@ TEST_F(BadInputs, DegenerateRecordingsGiveAValidDocument) {
          }) {
         r = run_on(file(name, bytes));
         ASSERT_EQ(r.status, 0) << name << " " << r.out;
-        words = parse_words_document(r.out);
+        words = document_words(r.out);
         ASSERT_TRUE(words.has_value()) << r.out;
         EXPECT_GE(words->size(), 3u) << name << " " << r.out;
-        for (const DocWord & w : *words) {
+        for (const DocumentWord & w : *words) {
             EXPECT_TRUE(std::isfinite(w.start) && std::isfinite(w.end)) << name;
             EXPECT_GE(w.start, 0.0) << name;
             EXPECT_LE(w.end, seconds + 0.0005) << name;
@@ -450,11 +452,11 @@ TEST_F(BadInputs, GarbageTurnsAndExtraWordsFilesGiveAValidDocument) {
         { "a 10 MB word and a 100,000-byte word of 0xff", "0.23 he 0.30 um 0.40 " + std::string(10u << 20, 'z') +
                                                               "\n0.45 " + std::string(100000, '\xff') + " 0.56 not\n" },
     };
-    const std::vector<DocWord> plain = *parse_words_document(baseline().out);
+    const std::vector<DocumentWord> plain = *document_words(baseline().out);
     for (const auto & [name, bytes] : restoring) {
         ProcessResult r = run_on(clip_path(), { "--extra-words", file("extra.txt", bytes) });
         ASSERT_EQ(r.status, 0) << name << " " << r.out;
-        auto words = parse_words_document(r.out);
+        auto words = document_words(r.out);
         ASSERT_TRUE(words.has_value()) << r.out;
         ASSERT_EQ(words->size(), plain.size() + 1) << name << " " << r.out;
         EXPECT_EQ((*words)[1].text, "um") << name;

@@ -1,5 +1,7 @@
 // Fillers heard by another source are put back into the recognised words and aligned where spoken.
 
+#include "engine/kelvo_asr.h"
+#include "formats/formats.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -38,11 +40,11 @@ TEST(RealEngine, SpokenFillersAreRestoredNearWhereTheyWereSaid) {
         if (id == "um") {
             // espeak-ng reads the letters "um" as an open "ah"; "uhm" gives the closed hesitation sound.
             ASSERT_TRUE(synthesize_speech("uhm", "en-us", 130, dir + "/um.wav"));
-            ASSERT_TRUE(read_wav_pcm16(dir + "/um.wav", s, rate));
+            ASSERT_TRUE(kelvo_asr::load_audio_file(dir + "/um.wav", s, rate));
             filler_times.push_back((audio.size() + onset(s)) / 16000.0);
         } else {
-            ASSERT_TRUE(read_wav_pcm16(testdata_dir() + "/librivox/sense_and_sensibility_01_austen_64kb-" + id + ".wav",
-                                       s, rate));
+            ASSERT_TRUE(kelvo_asr::load_audio_file(
+                testdata_dir() + "/librivox/sense_and_sensibility_01_austen_64kb-" + id + ".wav", s, rate));
         }
         audio.insert(audio.end(), s.begin(), s.end());
         audio.insert(audio.end(), 4800, 0.0f);
@@ -53,7 +55,7 @@ TEST(RealEngine, SpokenFillersAreRestoredNearWhereTheyWereSaid) {
                                              model_dir(),  "--audio", dir + "/a.wav" };
     ProcessResult                  plain = run_process(base);
     ASSERT_EQ(plain.status, 0) << plain.out;
-    auto before = parse_words_document(plain.out);
+    auto before = document_words(plain.out);
     ASSERT_TRUE(before.has_value());
     // Another source hears each "um" where it starts, before any word the recogniser heard in its place.
     std::vector<std::pair<double, std::string>> timed;
@@ -76,7 +78,7 @@ TEST(RealEngine, SpokenFillersAreRestoredNearWhereTheyWereSaid) {
     with_extra.push_back(dir + "/extra.txt");
     ProcessResult restored = run_process(with_extra);
     ASSERT_EQ(restored.status, 0) << restored.out;
-    auto after = parse_words_document(restored.out);
+    auto after = document_words(restored.out);
     ASSERT_TRUE(after.has_value());
 
     // The recogniser hears the espeak-ng "uhm" as a short word at times, and the aligner then shares the
@@ -84,7 +86,7 @@ TEST(RealEngine, SpokenFillersAreRestoredNearWhereTheyWereSaid) {
     const auto near_filler = [&](double t) {
         return std::any_of(filler_times.begin(), filler_times.end(), [&](double f) { return std::abs(t - f) < 0.8; });
     };
-    std::vector<DocWord> kept;
+    std::vector<DocumentWord> kept;
     for (const auto & w : *after) {
         if (w.added) {
             EXPECT_EQ(w.text, "um");
@@ -95,7 +97,7 @@ TEST(RealEngine, SpokenFillersAreRestoredNearWhereTheyWereSaid) {
     }
     for (double f : filler_times) {
         EXPECT_TRUE(std::any_of(after->begin(), after->end(),
-                                [&](const DocWord & w) { return w.text == "um" && std::abs(w.start - f) < 0.8; }))
+                                [&](const DocumentWord & w) { return w.text == "um" && std::abs(w.start - f) < 0.8; }))
             << f << "\n"
             << restored.out;
     }

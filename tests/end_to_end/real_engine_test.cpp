@@ -1,6 +1,8 @@
 // The tool with the real engine, on LibriVox recordings and on speech synthesised with espeak-ng.
 
 #include "engine/audio/pause_cutter.h"
+#include "engine/kelvo_asr.h"
+#include "formats/formats.h"
 #include "segments/segments.h"
 #include "test_support.h"
 
@@ -33,7 +35,7 @@ ProcessResult run_tool(const std::string & audio, const std::vector<std::string>
     return run_process(args);
 }
 
-std::string joined_text(const std::vector<DocWord> & words) {
+std::string joined_text(const std::vector<DocumentWord> & words) {
     std::string text;
     for (const auto & w : words) {
         text += (text.empty() ? "" : " ") + w.text;
@@ -51,7 +53,7 @@ size_t count_lines(const std::string & err, const std::string & stage) {
 }
 
 // Words are in time order and inside the recording; times are finite and start <= end unless untimed.
-void expect_ordered(const std::vector<DocWord> & words, double duration) {
+void expect_ordered(const std::vector<DocumentWord> & words, double duration) {
     double last = 0;
     for (const auto & w : words) {
         EXPECT_TRUE(std::isfinite(w.start) && std::isfinite(w.end));
@@ -71,7 +73,8 @@ std::vector<float> silence(double seconds) {
 std::vector<float> sentence_in_silence(const std::string & dir, const std::string & text, double lead, double tail) {
     std::vector<float> speech;
     int32_t            rate = 0;
-    if (!synthesize_speech(text, "en-us", 150, dir + "/s.wav") || !read_wav_pcm16(dir + "/s.wav", speech, rate)) {
+    if (!synthesize_speech(text, "en-us", 150, dir + "/s.wav") ||
+        !kelvo_asr::load_audio_file(dir + "/s.wav", speech, rate)) {
         return {};
     }
     std::vector<float> audio = silence(lead);
@@ -105,12 +108,12 @@ TEST(RealEngine, LibriVoxClipsGiveOrderedPlausibleWords) {
     for (const auto & clip : clips) {
         ProcessResult r = run_tool(clip.path);
         ASSERT_EQ(r.status, 0) << r.out;
-        auto words = parse_words_document(r.out);
+        auto words = document_words(r.out);
         ASSERT_TRUE(words.has_value()) << r.out;
         ASSERT_FALSE(words->empty());
         std::vector<float> samples;
         int32_t            rate = 0;
-        ASSERT_TRUE(read_wav_pcm16(clip.path, samples, rate));
+        ASSERT_TRUE(kelvo_asr::load_audio_file(clip.path, samples, rate));
         expect_ordered(*words, static_cast<double>(samples.size()) / rate);
         EXPECT_EQ(r.err, "progress 0.000 loading\nusing CPU\nprogress 0.000 transcribing\n"
                          "progress 0.600 aligning\nprogress 1.000 done\n");
@@ -127,7 +130,7 @@ TEST(RealEngine, SynthesisedSentenceStartsWhereTheSpeechStarts) {
 
     ProcessResult r = run_tool(dir + "/a.wav");
     ASSERT_EQ(r.status, 0) << r.out;
-    auto words = parse_words_document(r.out);
+    auto words = document_words(r.out);
     ASSERT_TRUE(words.has_value() && !words->empty()) << r.out;
     expect_ordered(*words, audio.size() / 16000.0);
     const double onset = speech_onset(audio, 0) / 16000.0;
@@ -176,7 +179,7 @@ TEST(RealEngine, LongRecordingIsTranscribedInPiecesOnOneTimeLine) {
         for (const auto & clip : clips) {
             std::vector<float> s;
             int32_t            rate = 0;
-            ASSERT_TRUE(read_wav_pcm16(clip.path, s, rate));
+            ASSERT_TRUE(kelvo_asr::load_audio_file(clip.path, s, rate));
             spoken.push_back({ audio.size() / 16000.0, (audio.size() + s.size()) / 16000.0 });
             audio.insert(audio.end(), s.begin(), s.end());
             auto pause = silence(0.8);
@@ -186,14 +189,14 @@ TEST(RealEngine, LongRecordingIsTranscribedInPiecesOnOneTimeLine) {
     ASSERT_TRUE(write_wav_pcm16(dir + "/long.wav", audio, 16000));
     std::vector<float> written;
     int32_t            rate = 0;
-    ASSERT_TRUE(read_wav_pcm16(dir + "/long.wav", written, rate));
+    ASSERT_TRUE(kelvo_asr::load_audio_file(dir + "/long.wav", written, rate));
     const size_t pieces = split_long_audio(written, 16000).size();
     ASSERT_GE(pieces, 3u);
 
     ProcessResult r = run_tool(dir + "/long.wav");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(count_lines(r.err, "transcribing"), pieces);
-    auto words = parse_words_document(r.out);
+    auto words = document_words(r.out);
     ASSERT_TRUE(words.has_value());
     expect_ordered(*words, audio.size() / 16000.0);
     // Every clip of the recording yields words, so no piece was lost and times did not drift.
@@ -218,7 +221,7 @@ TEST(RealEngine, SameDocumentForAnyThreadCount) {
     for (size_t k = 0; audio.size() < 45u * 16000u; k++) {
         std::vector<float> s;
         int32_t            rate = 0;
-        ASSERT_TRUE(read_wav_pcm16(clips[k % clips.size()].path, s, rate));
+        ASSERT_TRUE(kelvo_asr::load_audio_file(clips[k % clips.size()].path, s, rate));
         audio.insert(audio.end(), s.begin(), s.end());
         auto pause = silence(k % 2 == 0 ? 0.9 : 0.4);
         audio.insert(audio.end(), pause.begin(), pause.end());
@@ -226,7 +229,7 @@ TEST(RealEngine, SameDocumentForAnyThreadCount) {
     ASSERT_TRUE(write_wav_pcm16(dir + "/speech.wav", audio, 16000));
     std::vector<float> written;
     int32_t            rate = 0;
-    ASSERT_TRUE(read_wav_pcm16(dir + "/speech.wav", written, rate));
+    ASSERT_TRUE(kelvo_asr::load_audio_file(dir + "/speech.wav", written, rate));
     const std::vector<Segment> segments = plan_segments({}, written, 16000);
     ASSERT_GE(segments.size(), 2u);
     for (const Segment & s : segments) {
@@ -237,7 +240,7 @@ TEST(RealEngine, SameDocumentForAnyThreadCount) {
     const ProcessResult first     = run_tool(dir + "/speech.wav", { "--threads", threads[0] });
     ASSERT_EQ(first.status, 0) << first.out;
     EXPECT_EQ(count_lines(first.err, "transcribing"), segments.size());
-    ASSERT_TRUE(parse_words_document(first.out).has_value());
+    ASSERT_TRUE(document_words(first.out).has_value());
     for (size_t t = 1; t < std::size(threads); t++) {
         const ProcessResult r = run_tool(dir + "/speech.wav", { "--threads", threads[t] });
         EXPECT_EQ(r.status, 0) << threads[t];
@@ -260,7 +263,7 @@ TEST(RealEngine, TurnsLabelEveryWordWithItsSpeaker) {
         std::vector<float> s;
         int32_t            rate = 0;
         ASSERT_TRUE(synthesize_speech(text, who == 'P' ? "en-us" : "en-gb", 150, dir + "/t.wav"));
-        ASSERT_TRUE(read_wav_pcm16(dir + "/t.wav", s, rate));
+        ASSERT_TRUE(kelvo_asr::load_audio_file(dir + "/t.wav", s, rate));
         const size_t       begin = speech_onset(s, 0);
         std::ostringstream rec;
         rec.precision(3);
@@ -277,7 +280,7 @@ TEST(RealEngine, TurnsLabelEveryWordWithItsSpeaker) {
     ProcessResult r = run_tool(dir + "/talk.wav", { "--turns", dir + "/turns.txt" });
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(count_lines(r.err, "transcribing"), lines.size());
-    auto words = parse_words_document(r.out);
+    auto words = document_words(r.out);
     ASSERT_TRUE(words.has_value());
     ASSERT_GE(words->size(), 20u);
     std::istringstream in(turns);
@@ -319,7 +322,7 @@ TEST(RealEngine, TwoSynthesisedVoicesAreFoundAsTwoSpeakers) {
         std::vector<float> s;
         int32_t            rate = 0;
         ASSERT_TRUE(synthesize_speech(text, voice, 160, dir + "/t.wav"));
-        ASSERT_TRUE(read_wav_pcm16(dir + "/t.wav", s, rate));
+        ASSERT_TRUE(kelvo_asr::load_audio_file(dir + "/t.wav", s, rate));
         spans.emplace_back(audio.size() / 16000.0, (audio.size() + s.size()) / 16000.0);
         audio.insert(audio.end(), s.begin(), s.end());
         auto pause = silence(0.7);
@@ -331,7 +334,7 @@ TEST(RealEngine, TwoSynthesisedVoicesAreFoundAsTwoSpeakers) {
     ASSERT_EQ(r.status, 0) << r.out;
     // Each voice's pieces shared among decoders give the same document as one decoder.
     EXPECT_EQ(run_tool(dir + "/talk.wav", { "--speakers", "auto", "--threads", "3" }).out, r.out);
-    auto words = parse_words_document(r.out);
+    auto words = document_words(r.out);
     ASSERT_TRUE(words.has_value());
     ASSERT_GE(words->size(), 60u);
     // The speaker of each turn is the one most of its words carry; every other turn alternates.
@@ -340,7 +343,7 @@ TEST(RealEngine, TwoSynthesisedVoicesAreFoundAsTwoSpeakers) {
         const double mid = (w.start + w.end) / 2;
         for (size_t k = 0; k < spans.size(); k++) {
             if (mid >= spans[k].first && mid <= spans[k].second) {
-                heard[k][w.speaker]++;
+                heard[k][w.who]++;
             }
         }
     }
@@ -371,19 +374,19 @@ TEST(RealEngine, NameIsHeardOnlyWithTheVocabulary) {
     ASSERT_FALSE(audio.empty());
     ASSERT_TRUE(write_file(dir + "/v.txt", "Kelthorpe\nbrisvane\tB R IH QQ\n"));
 
-    const auto name = [](const std::vector<DocWord> & words) {
-        return std::find_if(words.begin(), words.end(), [](const DocWord & w) { return w.text == "kelthorpe"; });
+    const auto name = [](const std::vector<DocumentWord> & words) {
+        return std::find_if(words.begin(), words.end(), [](const DocumentWord & w) { return w.text == "kelthorpe"; });
     };
     ProcessResult without = run_tool(dir + "/a.wav", { "--threads", "1" });
     ASSERT_EQ(without.status, 0) << without.out;
-    auto plain = parse_words_document(without.out);
+    auto plain = document_words(without.out);
     ASSERT_TRUE(plain.has_value());
     EXPECT_EQ(name(*plain), plain->end()) << joined_text(*plain);
 
     ProcessResult with = run_tool(dir + "/a.wav", { "--threads", "1", "--vocabulary", dir + "/v.txt" });
     ASSERT_EQ(with.status, 0) << with.out;
     EXPECT_NE(with.err.find("vocabulary line 2 skipped: unknown phone \"QQ\"\n"), std::string::npos) << with.err;
-    auto words = parse_words_document(with.out);
+    auto words = document_words(with.out);
     ASSERT_TRUE(words.has_value());
     const auto found = name(*words);
     ASSERT_NE(found, words->end()) << joined_text(*words);

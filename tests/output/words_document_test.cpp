@@ -1,3 +1,4 @@
+#include "formats/formats.h"
 #include "output/output.h"
 #include "test_support.h"
 
@@ -72,7 +73,7 @@ TEST(WordsDocument, KeepsBytesAfterAnEmbeddedZeroAndParsesAsJson) {
     std::vector<TimedWord> words = { word(std::string("a\0b", 3), 0, 1), word("\xc3\xa9t\xc3\xa9", 1, 2) };
     const std::string      out   = document(words);
     EXPECT_NE(out.find("a\\u0000b"), std::string::npos);
-    auto parsed = parse_words_document(out);
+    auto parsed = document_words(out);
     ASSERT_TRUE(parsed.has_value());
     ASSERT_EQ(parsed->size(), 2u);
     EXPECT_EQ((*parsed)[1].text, "\xc3\xa9t\xc3\xa9");

@@ -13,11 +13,8 @@ build=$(realpath "$1") version=$2 model=$3 data=$4
 
 work=$(mktemp -d)
 trap 'rm -rf -- "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+# shellcheck source=../shell_checks.sh
+source "$(dirname "$0")/../shell_checks.sh"
 
 if ! cpack --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1; then
     cat "$work/cpack.log" >&2
