@@ -30,11 +30,8 @@ fi
 
 work=$(mktemp -d)
 trap 'umount -l "$work/disk" 2>/dev/null || true; rm -rf -- "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+# shellcheck source=../shell_checks.sh
+source "$(dirname "$0")/../shell_checks.sh"
 
 # The recordings: distinct tones, a few seconds at most; every 8th is broken, every 4th has a turns file.
 in="$work/in"
@@ -98,7 +95,8 @@ done
 disk="$work/disk"
 mkdir "$disk"
 if [[ "$SOAK_NAMESPACE" == private ]]; then
-    mount -t tmpfs -o size=2m tmpfs "$disk"
+    # Room for every document and log (a page each) and more, until a filler takes it all.
+    mount -t tmpfs -o size=$((2048 + count * 16))k tmpfs "$disk"
 else
     echo "the output folder is no filesystem of its own: mount namespaces are refused to this user, so the" \
         "full and read-only disk are not tried" >&2
@@ -125,8 +123,8 @@ finish() {
     done <"$work/run.out"
     return "$status"
 }
-# Waits a random moment of up to `$1` tenths of a second, at least a tenth.
-pause() { sleep "$(awk -v t=$((RANDOM % $1 + 1)) 'BEGIN { print t / 10 }')"; }
+# Waits a random moment of up to `$1` tenths of a second (more for more recordings), at least a tenth.
+pause() { sleep "$(awk -v t=$((RANDOM % ($1 + count / 2) + 1)) 'BEGIN { print t / 10 }')"; }
 # Fails unless every tool run that began is over within a few seconds.
 none_alive() {
     local pid tries
@@ -178,7 +176,7 @@ for ((k = 0; k < kills; k++)); do
     if [[ "$SOAK_NAMESPACE" == private && $((k % 4)) == 1 ]]; then
         start "$tmp"
         pause 10
-        head -c 4M /dev/zero >"$disk/filler" 2>/dev/null || true
+        head -c 1G /dev/zero >"$disk/filler" 2>/dev/null || true
         full=$((full + 1))
         finish || true
         rm -f -- "$disk/filler"
@@ -244,8 +242,4 @@ if ((count > 16 || kills > 4)); then
         sort | uniq -c | sort -rn
 fi
 
-if ((failures > 0)); then
-    echo "$failures checks failed" >&2
-    exit 1
-fi
-echo "all checks passed"
+finish_checks
