@@ -1,27 +1,13 @@
 #include "synthesised_speech.h"
 
+#include "words/words.h"
+
 #include <espeak-ng/speak_lib.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 
 namespace {
-
-// The match key of a token: ASCII letters and digits, bytes >= 0x80, apostrophes inside the word.
-std::string match_key(const std::string & token) {
-    std::string key;
-    for (size_t i = 0; i < token.size(); i++) {
-        unsigned char c = static_cast<unsigned char>(token[i]);
-        if (c >= 0x80 || std::isalnum(c)) {
-            key += static_cast<char>(c);
-        } else if (c == '\'' && !key.empty() && i + 1 < token.size() &&
-                   std::isalnum(static_cast<unsigned char>(token[i + 1]))) {
-            key += '\'';
-        }
-    }
-    return key;
-}
 
 struct synth_capture {
     std::vector<short>               samples;
@@ -131,7 +117,7 @@ bool synthesize(const std::string & passage, const voice_setting & v, int espeak
     out.words.clear();
     for (const auto & t : tokens) {
         true_word w;
-        w.key = match_key(t.second);
+        w.key = make_match_key(t.second);
         if (w.key.empty()) {
             continue;
         }
