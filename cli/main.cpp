@@ -36,10 +36,14 @@ void report_device() {
     }
 }
 
-// The engine says once why adaptation is off; the words are then those of the model's own means.
-void report_adaptation_off(const kelvo_asr::transcribe_result & result) {
+// The engine says once why adaptation (the words are then those of the model's own means) or the hesitation
+// model is off.
+void report_off_notes(const kelvo_asr::transcribe_result & result) {
     if (!result.adaptation_off.empty()) {
         std::fprintf(stderr, "adaptation off: %s\n", result.adaptation_off.c_str());
+    }
+    if (!result.hesitations_off.empty()) {
+        std::fprintf(stderr, "hesitations off: %s\n", result.hesitations_off.c_str());
     }
 }
 
@@ -166,7 +170,7 @@ int run(int argc, const char * const * argv) {
         for (const Segment & segment : segments) {
             const kelvo_asr::transcribe_result learned = asr.transcribe(
                 samples.data() + segment.start, segment.end - segment.start, segment_params(segment, true));
-            report_adaptation_off(learned);
+            report_off_notes(learned);
             if (!learned.success) {
                 return report_error(transcribing + learned.error);
             }
@@ -185,7 +189,7 @@ int run(int argc, const char * const * argv) {
             heard = asr.transcribe(samples.data() + segment.start, segment.end - segment.start,
                                    segment_params(segment, false));
         }
-        report_adaptation_off(heard);
+        report_off_notes(heard);
         if (!heard.success) {
             return report_error(transcribing + heard.error);
         }

@@ -125,19 +125,24 @@ finish() {
 }
 # Waits a random moment of up to `$1` tenths of a second (more for more recordings), at least a tenth.
 pause() { sleep "$(awk -v t=$((RANDOM % ($1 + count / 2) + 1)) 'BEGIN { print t / 10 }')"; }
+# True while the tool run `$1` is alive (its number not yet taken by another process).
+alive() {
+    kill -0 "$1" 2>/dev/null && { [[ ! -r "/proc/$1/cmdline" ]] || grep -qaF "$work/tool" "/proc/$1/cmdline"; }
+}
 # Fails unless every tool run that began is over within a few seconds.
 none_alive() {
     local pid tries
     for ((tries = 0; tries < 50; tries++)); do
         while read -r pid; do
-            if kill -0 "$pid" 2>/dev/null; then
+            if alive "$pid"; then
                 sleep 0.1
                 continue 2
             fi
         done <"$work/pids"
+        : >"$work/pids"
         return 0
     done
-    fail "$1: tool runs still alive: $(while read -r pid; do kill -0 "$pid" 2>/dev/null && echo "$pid"; done <"$work/pids")"
+    fail "$1: tool runs still alive: $(while read -r pid; do alive "$pid" && echo "$pid"; done <"$work/pids")"
 }
 
 # A missing $TMPDIR: the recordings that need converting fail and say why.
@@ -163,7 +168,7 @@ for ((k = 0; k < kills; k++)); do
         # The newest tool run that is alive, once there is one.
         for ((tries = 0; tries < 100; tries++)); do
             pid=$(tail -n 1 "$work/pids")
-            if [[ -n "$pid" && "$pid" != "$last_pid" ]] && kill -KILL "$pid" 2>/dev/null; then
+            if [[ -n "$pid" && "$pid" != "$last_pid" ]] && alive "$pid" && kill -KILL "$pid" 2>/dev/null; then
                 killed_tool=$((killed_tool + 1))
                 break
             fi
