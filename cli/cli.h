@@ -6,7 +6,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
+#include <vector>
+
+namespace kelvo_asr {
+class KelvoASR;
+class ForcedAligner;
+struct transcribe_params;
+struct voice_stretch;
+} // namespace kelvo_asr
+struct Segment;
+struct TranscriptWord;
 
 //
 // Reporting
@@ -46,6 +58,7 @@ struct RunOptions {
     std::string extra_words; // --extra-words: extra-words file; not read when empty
     std::string turns;       // --turns: turns file; not read when empty
     std::string vocabulary;  // --vocabulary: the user's words and phrases; not read when empty
+    std::string transcript;  // --transcript: the words said, to be timed instead of the recognised ones
 
     // --denoise: "off" turns noise suppression off; any other value, or none, leaves it on
     bool denoise = true;
@@ -57,6 +70,8 @@ struct RunOptions {
     // none, leaves words unlabelled
     bool    speakers   = false;
     int32_t n_speakers = 0; // the count given; 0: found
+    // --plain-words (takes no value): the words as recognised, lower case and without marks
+    bool plain_words = false;
 };
 
 // Moves `pos` onto the next argument and returns it; at the last argument returns "" and leaves `pos`.
@@ -77,3 +92,16 @@ void preread_file(const std::string & path);
 // Reads the whole file at `path` into `text`: a regular file, or a pipe until its writer closes it. False
 // for a missing or unreadable file, a folder, and a file past 16 MiB.
 bool read_vocabulary_file(const std::string & path, std::string & text);
+
+//
+// The run with a transcript (part of the driver, cli/transcript_mode.cpp)
+//
+
+// Recognises every segment, lines `transcript` up with the words heard and force-aligns it stretch by
+// stretch; says on standard error how many words it could not place, then prints the words document (or the
+// error object of a failure). Returns the exit status.
+int run_with_transcript(const RunOptions & opts, const std::vector<TranscriptWord> & transcript,
+                        std::span<const float> samples, int32_t rate, kelvo_asr::KelvoASR & asr,
+                        kelvo_asr::ForcedAligner & aligner, const std::vector<Segment> & segments,
+                        const std::vector<kelvo_asr::voice_stretch> &                        voices,
+                        const std::function<kelvo_asr::transcribe_params(const Segment &)> & segment_params);

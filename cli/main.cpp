@@ -4,7 +4,9 @@
 #include "engine/kelvo_asr.h"
 #include "output/output.h"
 #include "segments/segments.h"
+#include "transcript/transcript.h"
 #include "words/words.h"
+#include "written/written.h"
 
 #include "ggml-backend.h"
 
@@ -65,6 +67,17 @@ int run(int argc, const char * const * argv) {
     std::string vocabulary;
     if (!opts.vocabulary.empty() && !read_vocabulary_file(opts.vocabulary, vocabulary)) {
         return report_error("could not read the vocabulary: " + opts.vocabulary);
+    }
+    TranscriptRead transcript;
+    if (!opts.transcript.empty()) {
+        std::string bytes;
+        if (!read_vocabulary_file(opts.transcript, bytes)) {
+            return report_error("could not read the transcript: cannot read " + opts.transcript);
+        }
+        transcript = read_transcript(bytes);
+        if (!transcript.error.empty()) {
+            return report_error("could not read the transcript: " + transcript.error);
+        }
     }
 
     report_progress(0.0, "loading");
@@ -177,6 +190,11 @@ int run(int argc, const char * const * argv) {
         }
     }
 
+    if (!opts.transcript.empty()) {
+        return run_with_transcript(opts, transcript.words, samples, rate, asr, aligner, segments, voices,
+                                   [&](const Segment & segment) { return segment_params(segment, false); });
+    }
+
     std::vector<TimedWord> timed_words;
     const size_t           n = segments.size();
     for (size_t j = 0; j < n; j++) {
@@ -212,6 +230,11 @@ int run(int argc, const char * const * argv) {
 
     if (opts.speakers) {
         label_speakers(timed_words, voices, rate);
+    }
+    // Capitals, sentence marks and names, once every segment's words and times are known; never on a user's
+    // transcript, whose words are written as the user wrote them.
+    if (!opts.plain_words && opts.transcript.empty()) {
+        write_as_people_do(timed_words, segments, samples, rate, read_name_list(vocabulary));
     }
     // A document cut short (a full disk) must not end as a success. A reader that went away is the caller's
     // choice, and the status still tells how the run went.

@@ -36,12 +36,16 @@ RunOptions scan_options(int argc, const char * const * argv) {
             opts.turns = next_arg(argc, argv, i);
         } else if (std::strcmp(arg, "--vocabulary") == 0) {
             opts.vocabulary = next_arg(argc, argv, i);
+        } else if (std::strcmp(arg, "--transcript") == 0) {
+            opts.transcript = next_arg(argc, argv, i);
         } else if (std::strcmp(arg, "--denoise") == 0) {
             opts.denoise = next_arg(argc, argv, i) != "off";
         } else if (std::strcmp(arg, "--adapt") == 0) {
             opts.adapt = next_arg(argc, argv, i) != "off";
         } else if (std::strcmp(arg, "--confidence") == 0) {
             opts.confidence = true;
+        } else if (std::strcmp(arg, "--plain-words") == 0) {
+            opts.plain_words = true;
         } else if (std::strcmp(arg, "--speakers") == 0) {
             const std::string value = next_arg(argc, argv, i);
             const bool        count = !value.empty() && value.size() <= 3 &&

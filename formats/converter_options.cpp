@@ -44,7 +44,7 @@ OptionsRead parse_converter_options(const std::vector<std::string> & args) {
             read.options.embed_audio = true;
             continue;
         }
-        if (arg == "--format" || arg == "--audio") {
+        if (arg == "--format" || arg == "--audio" || arg == "--numbers") {
             if (i + 1 >= args.size()) {
                 read.error = arg + " needs a value";
                 return read;
@@ -52,6 +52,14 @@ OptionsRead parse_converter_options(const std::vector<std::string> & args) {
             const std::string & value = args[++i];
             if (arg == "--audio") {
                 read.options.audio = value;
+                continue;
+            }
+            if (arg == "--numbers") {
+                if (value != "words" && value != "digits") {
+                    read.error = "unknown --numbers \"" + value + "\" (words or digits)";
+                    return read;
+                }
+                read.options.digits = value == "digits";
                 continue;
             }
             const std::optional<WordsFormat> format = format_named(value);
@@ -78,6 +86,10 @@ OptionsRead parse_converter_options(const std::vector<std::string> & args) {
         read.error = "--format is required";
     } else if (read.options.embed_audio && (read.options.format != WordsFormat::html || read.options.audio.empty())) {
         read.error = "--embed-audio needs --format html and --audio";
+    } else if (read.options.digits && read.options.format != WordsFormat::srt &&
+               read.options.format != WordsFormat::vtt) {
+        // The other formats keep one timed word per spoken word.
+        read.error = "--numbers digits needs --format srt or vtt";
     }
     return read;
 }

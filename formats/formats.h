@@ -70,6 +70,12 @@ std::vector<Cue> group_cues(const std::vector<DocumentWord> & words, const CueLi
 // `limits.line_chars` unless it is one longer word; nullopt when they need more lines.
 std::optional<std::vector<std::string>> break_lines(const std::vector<std::string> & texts, const CueLimits & limits);
 
+// Returns the words with each run of spoken number words (one speaker's, up to a mark) that people write in
+// digits joined into one word of digits, timed from the run's first start to its last end: numbers from ten,
+// decimals ("3.5"), ordinals from the tenth ("14th"), years spoken in pairs ("1995") and runs of single
+// digits; a lone number below ten stays a word. Marks after the run's last word stay after the digits.
+std::vector<DocumentWord> numbers_as_digits(const std::vector<DocumentWord> & words);
+
 // Returns "HH:MM:SS" followed by `separator` and milliseconds; hours take more digits past 99; a time below
 // zero is written as zero.
 std::string cue_timestamp(double seconds, char separator);
@@ -139,6 +145,7 @@ struct ConverterOptions {
     std::string audio;               // --audio: the recording, for the TextGrid's length and the page's player
     bool        drop_added  = false; // --drop-added: leave out restored fillers
     bool        embed_audio = false; // --embed-audio: the page carries the recording itself
+    bool        digits      = false; // --numbers digits: subtitle cues show numbers in digits
     bool        help        = false; // --help: print the usage and do nothing else
     bool        version     = false; // --version: print the program's version and do nothing else
 };

@@ -220,7 +220,9 @@ std::string html_page_text(const std::vector<DocumentWord> & words, const PageAu
            "\xC2\xB7 "
            "<kbd>z</kbd> undo</span><span id=\"edits\"></span>"
            "<button id=\"discard\" type=\"button\" hidden>Discard</button>"
-           "<button id=\"save\" type=\"button\">Save corrected words</button></div>\n</header>\n";
+           "<button id=\"save\" type=\"button\" title=\"Saves NAME.corrected.json; to time its words anew: tavrik-asr "
+           "--asr MODEL --aligner MODEL --audio RECORDING.wav --transcript NAME.corrected.json\">Save corrected "
+           "words</button></div>\n</header>\n";
     const SpeakerIndex index = index_of(speakers);
     out += "<main id=\"text\">\n" + transcript(words, index) + "</main>\n";
     out += "<script type=\"application/json\" id=\"data\">" + page_data(words, audio, index) + "</script>\n";

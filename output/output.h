@@ -16,11 +16,12 @@ struct TimedWord {
     std::string text; // the display word, or the aligner's own text when the word counts differ
     double      start;
     double      end;
-    bool        added;        // a filler restored from the extra words
-    char        who;          // the segment's label byte; 0 without turns
-    bool        untimed;      // the aligner gave the word less than a millisecond
-    int32_t     speaker = 0;  // k for the found speaker "Sk"; 0 when not labelled
-    float       conf    = -1; // the probability that the word is right, in [0, 1]; negative: not scored
+    bool        added;          // a filler restored from the extra words
+    char        who;            // the segment's label byte; 0 without turns
+    bool        untimed;        // the aligner gave the word less than a millisecond
+    int32_t     speaker = 0;    // k for the found speaker "Sk"; 0 when not labelled
+    float       conf    = -1;   // the probability that the word is right, in [0, 1]; negative: not scored
+    std::string speaker_name{}; // a speaker named by the user's transcript; printed instead of "Sk" when not empty
 };
 
 // Force-aligns one segment's match keys and appends one TimedWord per aligned word to `timed_words`.

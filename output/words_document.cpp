@@ -66,7 +66,11 @@ void write_words_document(const std::vector<TimedWord> & timed_words) {
             document += word.who;
             document += '"';
         }
-        if (word.speaker > 0) {
+        if (!word.speaker_name.empty()) {
+            document += ",\"speaker\":\"";
+            document += json_escape(word.speaker_name);
+            document += '"';
+        } else if (word.speaker > 0) {
             document += ",\"speaker\":\"S";
             document += std::to_string(word.speaker);
             document += '"';

@@ -6,7 +6,8 @@
 #                              [--sshlogin LOGIN]... [--sshloginfile FILE]
 #
 # Every file of IN_DIR is a recording, except hidden files and those named *.turns, *.extra, *.json or *.txt;
-# NAME.turns and NAME.extra beside NAME.EXT are given to the tool when they exist. A WAV at 16 kHz goes to the
+# NAME.turns, NAME.extra and NAME.transcript.json (else NAME.transcript.txt) beside NAME.EXT are given to the
+# tool when they exist. A WAV at 16 kHz goes to the
 # tool as it is; any other recording is first converted by ffmpeg to 16 kHz mono WAV in a temporary folder on
 # the host that runs it. OUT_DIR gets NAME.json (the words document) or NAME.error.json (the error object),
 # each written under a temporary name and renamed, and logs/NAME.log (the run's standard error). A recording
@@ -221,7 +222,7 @@ if ((${#remote[@]} > 0)); then
     for file in "${todo[@]}"; do
         name=${file%.*}
         mkdir -p -- "$work/send/$name" || die "cannot write in $work"
-        for sent in "$file" "$name.turns" "$name.extra"; do
+        for sent in "$file" "$name.turns" "$name.extra" "$name.transcript.json" "$name.transcript.txt"; do
             if [[ -e "$in_dir/$sent" ]]; then
                 ln -s -- "$in_dir/$sent" "$work/send/$name/$sent" || die "cannot write in $work"
             fi

@@ -243,11 +243,12 @@ job_lock_recording() {
 }
 
 # One recording: runs the tool on IN/FILE (converted first into a scratch folder in TMP, this host's
-# temporary folder when TMP is "", when CONVERT is "yes"), given NAME.turns and NAME.extra when they exist,
-# and renames its standard output to OUT/NAME.json on success, or writes OUT/NAME.error.json naming the step
-# that failed, the path and the system's reason. A converted WAV is kept as KEEP/NAME.wav when KEEP is not
-# "". BATCH, when not "", is the folder the batch holds a lock on: the job does not start once the batch is
-# gone, and stops when it goes. Prints its record (job_outcome) on standard output.
+# temporary folder when TMP is "", when CONVERT is "yes"), given NAME.turns, NAME.extra and
+# NAME.transcript.json (else NAME.transcript.txt) when they exist, and renames its standard output to
+# OUT/NAME.json on success, or writes OUT/NAME.error.json naming the step that failed, the path and the
+# system's reason. A converted WAV is kept as KEEP/NAME.wav when KEEP is not "". BATCH, when not "", is the
+# folder the batch holds a lock on: the job does not start once the batch is gone, and stops when it goes.
+# Prints its record (job_outcome) on standard output.
 transcribe_one() {
     local tool=$1 model=$2 in=$3 out=$4 name=$5 file=$6 convert=$7 keep=$8 batch=$9 tmp=${10}
     local audio="$in/$file" status=0 message fd=""
@@ -331,6 +332,11 @@ transcribe_one() {
     fi
     if [[ -f "$in/$name.extra" ]]; then
         args+=(--extra-words "$in/$name.extra")
+    fi
+    if [[ -f "$in/$name.transcript.json" ]]; then
+        args+=(--transcript "$in/$name.transcript.json")
+    elif [[ -f "$in/$name.transcript.txt" ]]; then
+        args+=(--transcript "$in/$name.transcript.txt")
     fi
     if ! job_partial=$(mktemp -p "$out" --suffix=.partial ".$name.json.XXXXXX" 2>&1); then
         message=$job_partial job_partial=""

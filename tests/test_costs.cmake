@@ -19,3 +19,4 @@ set_tests_properties(BadInputs.ACallerThatStopsReadingAStreamStillGetsTheExitSta
                      RealEngine.NameIsHeardOnlyWithTheVocabulary PROPERTIES COST 7)
 set_tests_properties(BadInputs.CommandLinesFromABuggyCaller Recognizer.FaultInADecoderFailsTheCallAndIsSurvived
                      Recognizer.FindsMostReferenceWordsOfARecording PROPERTIES COST 4)
+set_tests_properties(RealEngine.TranscriptWithAMissingAndAnExtraSentenceKeepsEveryWordInItsPlace PROPERTIES COST 7)

@@ -27,6 +27,9 @@ struct DriverRun {
 class Driver : public ::testing::Test {
   protected:
     std::string dir = make_temp_dir();
+    // The words as recognised: these tests are about the steps before the words are written as people write
+    // them, which has tests of its own.
+    bool plain_words = true;
 
     std::string file(const std::string & name, const std::string & bytes) {
         std::string path = dir + "/" + name;
@@ -43,6 +46,9 @@ class Driver : public ::testing::Test {
         std::remove(log.c_str());
         env.push_back({ "TAVRIK_SCRIPT", file("script.txt", script) });
         env.push_back({ "TAVRIK_SCRIPT_LOG", log });
+        if (plain_words) {
+            args.insert(args.begin(), "--plain-words");
+        }
         args.insert(args.begin(), scripted_binary());
         args.insert(args.begin(), launcher.begin(), launcher.end());
         DriverRun   r{ run_process(args, env), {} };
@@ -425,3 +431,106 @@ TEST_F(Driver, TurnsFileOverridesFoundSpeakers) {
         EXPECT_EQ(call.find("voices"), std::string::npos);
     }
 }
+
+TEST_F(Driver, WordsAreWrittenAsPeopleWriteThemAndPlainWordsKeepsThemAsHeard) {
+    const std::string turns  = file("turns.txt", "0.0 4.0 P\n5.0 9.0 C\n");
+    const std::string vocab  = file("vocab.txt", "Okonjo\n");
+    const std::string script = "audio ok 16000 160000\n" + ok_models +
+                               "transcribe ok en do you know mr smith\ntranscribe ok en i met okonjo\n"
+                               "align echo\nalign echo\npitch 6.0 3.0\n";
+    const std::vector<std::string> args = { "--asr",   "m",   "--aligner",    "a",  "--audio", "x.wav",
+                                            "--turns", turns, "--vocabulary", vocab };
+    plain_words                         = false;
+    const DriverRun written             = run(script, args);
+    plain_words                         = true;
+    const DriverRun plain               = run(script, args);
+    ASSERT_EQ(written.result.status, 0);
+    EXPECT_NE(written.result.out.find("\"text\":\"Do\""), std::string::npos) << written.result.out;
+    EXPECT_NE(written.result.out.find("\"text\":\"Mr\""), std::string::npos);
+    EXPECT_NE(written.result.out.find("\"text\":\"Smith?\""), std::string::npos) << "a question by its words";
+    EXPECT_NE(written.result.out.find("\"text\":\"I\""), std::string::npos);
+    EXPECT_NE(written.result.out.find("\"text\":\"Okonjo?\""), std::string::npos) << "a question by its pitch";
+    EXPECT_NE(plain.result.out.find("\"text\":\"do\""), std::string::npos) << plain.result.out;
+    EXPECT_NE(plain.result.out.find("\"text\":\"okonjo\""), std::string::npos);
+    EXPECT_EQ(plain.result.out.find('?'), std::string::npos);
+
+    // Only case and the glued marks differ; every time and every other key is the same.
+    std::string lowered = written.result.out;
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](char c) { return std::tolower(c); });
+    std::erase(lowered, '?');
+    std::string plain_lowered = plain.result.out;
+    std::transform(plain_lowered.begin(), plain_lowered.end(), plain_lowered.begin(),
+                   [](char c) { return std::tolower(c); });
+    EXPECT_EQ(lowered, plain_lowered);
+    EXPECT_EQ(written.calls, plain.calls);
+}
+
+namespace {
+
+TEST_F(Driver, TranscriptIsTimedStretchByStretchWithUnsaidWordsUntimed) {
+    // Heard: "a b c x y d e f", word k at 0.5 k s. The transcript leaves out "x y" and adds a sentence at the
+    // end; "a b c" and "d e f" are runs of agreement, so the aligner hears them apart, "a b c" only up to
+    // where "x" starts. Its first try leaves "b" unplaced, so it is tried again on a window 1 s wider.
+    const std::string transcript = file("t.txt", "Alice: A b c.\nBob: D e f never said here.\n");
+    DriverRun         r          = run("audio ok 16000 64000\n" + ok_models +
+                                           "transcribe ok en a b c x y d e f\n"
+                                                            "align words a@0@0.25 b@0.5@0.5 c@1@1.25\nalign echo\nalign echo\n",
+                                       { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--transcript", transcript, "--extra-words",
+                                         file("extra.txt", "0.1 um\n") });
+    EXPECT_EQ(r.result.out,
+              "{\"words\":[{\"text\":\"A\",\"start\":0.000,\"end\":0.250,\"speaker\":\"Alice\"},"
+              "{\"text\":\"b\",\"start\":0.500,\"end\":0.750,\"speaker\":\"Alice\"},"
+              "{\"text\":\"c.\",\"start\":1.000,\"end\":1.250,\"speaker\":\"Alice\"},"
+              "{\"text\":\"D\",\"start\":2.480,\"end\":2.730,\"speaker\":\"Bob\"},"
+              "{\"text\":\"e\",\"start\":2.980,\"end\":3.230,\"speaker\":\"Bob\"},"
+              "{\"text\":\"f\",\"start\":3.480,\"end\":3.730,\"speaker\":\"Bob\"},"
+              "{\"text\":\"never\",\"start\":3.730,\"end\":3.730,\"untimed\":true,\"speaker\":\"Bob\"},"
+              "{\"text\":\"said\",\"start\":3.730,\"end\":3.730,\"untimed\":true,\"speaker\":\"Bob\"},"
+              "{\"text\":\"here.\",\"start\":3.730,\"end\":3.730,\"untimed\":true,\"speaker\":\"Bob\"}]}\n");
+    EXPECT_EQ(r.result.err, loaded + "progress 0.000 transcribing\nprogress 0.600 aligning\n"
+                                     "transcript words not placed: 3\nprogress 1.000 done\n");
+    EXPECT_EQ(r.result.status, 0);
+    EXPECT_EQ(std::vector<std::string>(r.calls.begin() + 6, r.calls.end() - 2),
+              (std::vector<std::string>{ "align at 0 n 23680 text [a b c] language [en] denoise",
+                                         "align at 0 n 39680 text [a b c] language [en] denoise",
+                                         "align at 39680 n 24320 text [d e f] language [en] denoise" }));
+}
+
+TEST_F(Driver, CorrectedDocumentFromTheReviewPageIsTimedAnew) {
+    // As the page saves it: a corrected word marked "edited", an inserted one, a restored filler, turn labels.
+    const std::string saved =
+        file("talk.corrected.json",
+             "{\"words\":[{\"text\":\"so\",\"start\":0.1,\"end\":0.3,\"who\":\"P\",\"conf\":0.9},"
+             "{\"text\":\"um\",\"start\":0.3,\"end\":0.3,\"added\":true,\"untimed\":true,\"who\":\"P\"},"
+             "{\"text\":\"Thames\",\"start\":0.4,\"end\":0.9,\"edited\":true,\"who\":\"P\"},"
+             "{\"text\":\"barrier\",\"start\":0.9,\"end\":0.9,\"edited\":true,\"who\":\"P\"}]}\n");
+    DriverRun r = run("audio ok 16000 48000\n" + ok_models + "transcribe ok en so tims barrier\nalign echo\n",
+                      { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--transcript", saved, "--confidence" });
+    EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"so\",\"start\":0.000,\"end\":0.250,\"who\":\"P\"},"
+                            "{\"text\":\"um\",\"start\":0.500,\"end\":0.750,\"added\":true,\"who\":\"P\"},"
+                            "{\"text\":\"Thames\",\"start\":1.000,\"end\":1.250,\"who\":\"P\"},"
+                            "{\"text\":\"barrier\",\"start\":1.500,\"end\":1.750,\"who\":\"P\"}]}\n");
+    EXPECT_EQ(r.result.status, 0);
+    EXPECT_EQ(r.calls[5], "transcribe at 0 n 48000 chunk 1024 language [] threads 4 flags 00");
+    EXPECT_EQ(r.calls[6], "align at 0 n 48000 text [so um thames barrier] language [en] denoise");
+}
+
+TEST_F(Driver, TranscriptThatCannotBeUsedGivesOneErrorBeforeLoading) {
+    const std::pair<std::string, std::string> cases[] = {
+        { dir + "/missing.txt", "cannot read " + dir + "/missing.txt" },
+        { file("empty.txt", " \n"), "it holds no words" },
+        { file("latin1.txt", "caf\xE9"), "it is not UTF-8 text" },
+        { file("error.json", "{\"error\":\"alignment failed: x\"}\n"),
+          "the document is an error object: alignment failed: x" },
+    };
+    for (const auto & [path, error] : cases) {
+        DriverRun r = run("audio ok 16000 16000\n" + ok_models,
+                          { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--transcript", path });
+        EXPECT_EQ(r.result.out, "{\"error\":\"could not read the transcript: " + error + "\"}\n");
+        EXPECT_EQ(r.result.err, "");
+        EXPECT_EQ(r.result.status, 1);
+        EXPECT_EQ(r.calls, std::vector<std::string>{ "load_audio_file x.wav" });
+    }
+}
+
+} // namespace

@@ -273,4 +273,34 @@ TEST(Subtitles, AnEmptyDocumentGivesAnEmptyFile) {
     EXPECT_EQ(vtt_text(group_cues({})), "WEBVTT\n");
 }
 
+TEST(Subtitles, NumberWordsBecomeDigitsTimedFromTheirRunsFirstStartToItsLastEnd) {
+    const auto digits = [](const std::string & text) {
+        std::vector<DocumentWord> words;
+        double                    at = 0;
+        std::istringstream        in(text);
+        for (std::string t; in >> t;) {
+            DocumentWord word;
+            word.text  = t;
+            word.start = at;
+            word.end   = at + 0.2;
+            words.push_back(word);
+            at += 0.25;
+        }
+        std::string out;
+        for (const DocumentWord & w : numbers_as_digits(words)) {
+            out += (out.empty() ? "" : " ") + w.text + "@" + std::to_string(static_cast<int>(w.start * 100)) + "-" +
+                   std::to_string(static_cast<int>(w.end * 100 + 0.5));
+        }
+        return out;
+    };
+    EXPECT_EQ(digits("Twenty two units"), "22@0-45 units@50-70");
+    EXPECT_EQ(digits("about three point five."), "about@0-20 3.5.@25-95");
+    EXPECT_EQ(digits("the fourteenth and the first"), "the@0-20 14th@25-45 and@50-70 the@75-95 first@100-120");
+    EXPECT_EQ(digits("one hundred and five, nineteen ninety five"), "105,@0-95 1995@100-170");
+    EXPECT_EQ(digits("one of two and ten"), "one@0-20 of@25-45 two@50-70 and@75-95 10@100-120");
+    EXPECT_EQ(digits("five five five one two"), "55512@0-120");
+    EXPECT_EQ(digits("two million three thousand four hundred"), "2003400@0-145");
+    EXPECT_EQ(digits("point and"), "point@0-20 and@25-45");
+}
+
 } // namespace

@@ -40,6 +40,9 @@ TEST(TavrikWords, RefusesErrorObjectsBadDocumentsAndBadCommandLinesWithStatusOne
           "tavrik-words: cannot read the audio " + dir + "/ok.json\n" },
         { { "--format", "html", "--embed-audio", dir + "/ok.json" },
           "tavrik-words: --embed-audio needs --format html and --audio\n" },
+        { { "--format", "tsv", "--numbers", "digits", dir + "/ok.json" },
+          "tavrik-words: --numbers digits needs --format srt or vtt\n" },
+        { { "--format", "srt", "--numbers", "roman", dir + "/ok.json" }, "tavrik-words: unknown --numbers \"roman\"" },
         { { "--format", "html", "--audio", dir + "/long.wav", "--embed-audio", dir + "/ok.json" },
           "tavrik-words: the audio " + dir + "/long.wav is 49 MiB, more than the 48 MiB --embed-audio takes" },
     };

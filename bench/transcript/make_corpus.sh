@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Makes the transcript benchmark corpus in OUT_DIR: festival conversations of bench/transcript/texts (P said
+# by one voice, C by another, 0.4 s between turns), each with the exact transcript, a transcript that
+# differs from the audio, and a copy with white noise at 20 dB SNR.
+#
+#   bench/transcript/make_corpus.sh OUT_DIR
+#
+# Per recording NAME: NAME.wav, NAME.truth (`start end word` per spoken word, from festival's Word relation),
+# NAME.txt (the exact transcript: `P: words` per turn, the truth's words with festival's punctuation),
+# NAME.mis.txt (the differing one) and NAME.mis.tags (per word of it: `kept TRUTH_INDEX`, `replaced`,
+# `inserted` or `extra`), NAME-snr20.wav. LONG=1 adds "long", all the texts of this folder and of
+# bench/recognition/texts in one conversation.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+[[ $# -eq 1 ]] || { echo "usage: $0 OUT_DIR" >&2; exit 2; }
+mkdir -p "$1"
+out=$(cd "$1" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+declare -A festival_voice=([slt]=voice_cmu_us_slt_arctic_hts [kal]=voice_kal_diphone [ked]=voice_ked_diphone)
+
+# Synthesises the turns of text file $1 (`P text` / `C text`) with voices $2 (P) and $3 (C) into recording $4.
+conversation() {
+    local text=$1 pv=$2 cv=$3 name=$4
+    local scm=$work/$name.scm n=0
+    : >"$scm.slt"
+    for v in "$pv" "$cv"; do
+        { cat "$root/bench/recognition/festival_words.scm"; echo "(${festival_voice[$v]})"; } >"$scm.$v"
+    done
+    while read -r who line; do
+        n=$((n + 1))
+        local v=$pv
+        [[ $who == C ]] && v=$cv
+        local base=$work/$name-$(printf %03d $n)
+        printf '(set! u (SynthText "%s"))\n(utt.save.wave u "%s.raw.wav" (quote riff))\n(save-words u "%s.words")\n' \
+            "$line" "$base" "$base" >>"$scm.$v"
+        echo "$who" >"$base.who"
+    done <"$text"
+    for v in "$pv" "$cv"; do
+        festival -b "$scm.$v" >"$work/$name-$v.log" 2>&1
+    done
+    sox -n -r 16000 -c 1 -b 16 "$work/gap.wav" trim 0 0.4
+    local offset=0 parts=() i
+    : >"$out/$name.truth"
+    : >"$out/$name.txt"
+    for ((i = 1; i <= n; i++)); do
+        local base=$work/$name-$(printf %03d $i)
+        sox -D "$base.raw.wav" -r 16000 -c 1 -b 16 "$base.wav"
+        awk -v o="$offset" '{ printf "%.3f %.3f %s\n", $2 + o, $3 + o, $1 }' "$base.words" >>"$out/$name.truth"
+        awk -v who="$(cat "$base.who")" '{ w = $1; if ($4 != "0") w = w $4; line = line " " w }
+            END { print who ":" line }' "$base.words" >>"$out/$name.txt"
+        parts+=("$base.wav" "$work/gap.wav")
+        offset=$(awk -v o="$offset" -v d="$(soxi -D "$base.wav")" 'BEGIN { printf "%.6f", o + d + 0.4 }')
+    done
+    sox "${parts[@]}" "$out/$name.wav"
+    # White noise at 20 dB below the recording's RMS level (uniform noise of amplitude a has RMS a / sqrt(3)).
+    local rms
+    rms=$(sox "$out/$name.wav" -n stat 2>&1 | awk '/RMS +amplitude/ { print $3 }')
+    sox "$out/$name.wav" -p synth whitenoise vol "$(awk -v r="$rms" 'BEGIN { print r / 10 * sqrt(3) }')" |
+        sox -m -v 1 "$out/$name.wav" -v 1 - -b 16 "$out/$name-snr20.wav"
+    mismatch "$name"
+}
+
+# The differing transcript, the same on every run: of the words, 10 % replaced, 5 % dropped, 5 % followed by a
+# word never said; the middle turn's first sentence missing; one sentence never said added after turn 3.
+mismatch() {
+    awk -v seed=7 -v name="$1" -v tags="$out/$1.mis.tags" '
+        BEGIN { srand(seed); n_pool = split("window garden purple seven river quietly basket tomorrow lantern " \
+                "orange pencil thunder marble kettle", pool, " ") }
+        { lines[NR] = $0 }
+        END {
+            middle = int((NR + 1) / 2); k = 0
+            for (l = 1; l <= NR; l++) {
+                nw = split(lines[l], w, " "); out = w[1]
+                skip_to = 1
+                if (l == middle) { for (s = 2; s <= nw; s++) if (w[s] ~ /[.?!]$/) break; skip_to = s }
+                for (s = 2; s <= nw; s++) {
+                    if (s <= skip_to && l == middle) { k++; continue }
+                    k++; r = rand()
+                    if (r < 0.10) { out = out " " pool[int(rand() * n_pool) + 1]; print "replaced" >tags }
+                    else if (r < 0.15) { }
+                    else { out = out " " w[s]; print "kept " k >tags }
+                    if (rand() < 0.05) { out = out " " pool[int(rand() * n_pool) + 1]; print "inserted" >tags }
+                }
+                print out
+                if (l == 3) {
+                    print "C: Nobody in this room ever said these words about the yellow painted boat."
+                    for (e = 0; e < 13; e++) print "extra" >tags
+                }
+            }
+        }' "$out/$1.txt" >"$out/$1.mis.txt"
+}
+
+conversation "$here/texts/bees.txt" slt kal bees-slt-kal
+conversation "$here/texts/harbour.txt" kal ked harbour-kal-ked
+conversation "$here/texts/bees.txt" ked slt bees-ked-slt
+if [[ ${LONG:-0} == 1 ]]; then
+    cat "$here"/texts/*.txt "$root"/bench/recognition/texts/*.txt >"$work/long.txt"
+    conversation "$work/long.txt" kal slt long-kal-slt
+fi

@@ -1,0 +1,86 @@
+// Lining a transcript up with the recognised words, cutting stretches, and keeping the times in order.
+
+#include "transcript/transcript.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<TranscriptWord> transcript(const std::vector<std::string> & keys) {
+    std::vector<TranscriptWord> words;
+    for (const std::string & k : keys) {
+        words.push_back({ k, k, 0, "", false });
+    }
+    return words;
+}
+
+// Recognised words, one every 0.3 s from `start`, all in `segment`.
+void hear(std::vector<HeardWord> & heard, const std::vector<std::string> & keys, double start, size_t segment) {
+    for (const std::string & k : keys) {
+        heard.push_back({ k, start, segment });
+        start += 0.3;
+    }
+}
+
+TEST(TranscriptPlan, MismatchesAreAnchoredAroundSharedOutAndLeftUnheardWithoutRoom) {
+    // Segments of 4 s and 16 s. The transcript adds "zebra" where nobody paused, a sentence nobody said between
+    // the segments, replaces "cat" by "dog", and leaves out the recognised "extra words".
+    const std::vector<Segment> segments = { { 0, 64000, 0 }, { 64000, 320000, 0 } };
+    std::vector<HeardWord>     heard;
+    hear(heard, { "a", "b", "c", "d", "e", "f", "cat", "g", "h", "i" }, 1.0, 0);
+    hear(heard, { "j", "k", "l", "extra", "words", "m", "n", "o" }, 4.3, 1);
+    const auto           words = transcript({ "a",     "b",    "c",  "zebra", "d", "e", "f", "dog", "g", "h", "i",
+                                              "never", "said", "at", "all",   "j", "k", "l", "m",   "n", "o" });
+    const TranscriptPlan plan  = plan_transcript(words, heard, segments, 16000);
+
+    const std::vector<size_t> segment = { 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1 };
+    EXPECT_EQ(plan.segment, segment);
+    const std::vector<bool> anchor = { 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1 };
+    EXPECT_EQ(plan.anchor, anchor);
+    // No room for "zebra" between "c" and "d", nor for the sentence between "i" and "j"; "dog" stands for "cat".
+    const std::vector<bool> unheard = { 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0 };
+    EXPECT_EQ(plan.unheard, unheard);
+    EXPECT_EQ(plan.heard[7], -1);
+
+    // Segment 1: a cut before "m" (a run of its own); the run j k l ends where "extra" starts.
+    const std::vector<Stretch> stretches = plan_stretches(plan, heard, segments[1], 1, 16000);
+    ASSERT_EQ(stretches.size(), 2u);
+    EXPECT_EQ(stretches[0].from, 64000);
+    EXPECT_NEAR(stretches[0].to, (5.2 - 0.02) * 16000, 1);
+    EXPECT_EQ(stretches[0].first, 15u);
+    EXPECT_EQ(stretches[0].last, 18u);
+    EXPECT_NEAR(stretches[1].from, (5.8 - 0.02) * 16000, 1);
+    EXPECT_EQ(stretches[1].to, 320000);
+    EXPECT_EQ(stretches[1].first, 18u);
+    EXPECT_EQ(stretches[1].last, 21u);
+
+    // The same sentence said where the recogniser heard nothing, with the time it takes, is aligned.
+    heard.erase(heard.begin() + 10, heard.end());
+    hear(heard, { "j", "k", "l", "extra", "words", "m", "n", "o" }, 6.0, 1);
+    EXPECT_FALSE(plan_transcript(words, heard, segments, 16000).unheard[12]);
+}
+
+TEST(TranscriptPlan, NothingHeardSharesTheWordsOutByLength) {
+    const std::vector<Segment> segments = { { 0, 16000, 0 }, { 16000, 64000, 0 } };
+    const TranscriptPlan       plan     = plan_transcript(transcript({ "a", "b", "c", "d" }), {}, segments, 16000);
+    EXPECT_EQ(plan.segment, (std::vector<size_t>{ 0, 1, 1, 1 }));
+    EXPECT_EQ(plan.unheard, (std::vector<bool>{ 0, 0, 0, 0 }));
+}
+
+TEST(TranscriptTimes, OverlapsAreCutAndUntimedWordsSitBetweenTheirNeighbours) {
+    std::vector<TimedWord> words = {
+        { "lost", 9, 9, false, 0, true },   { "a", 1.0, 1.5, false, 0, false },  { "b", 1.495, 2.0, false, 0, false },
+        { "c", 1.8, 2.4, false, 0, false }, { "d", 1.9, 1.95, false, 0, false }, { "skipped", 0, 0, false, 0, true },
+        { "e", 3.0, 3.5, false, 0, false }, { "tail", 0, 0, false, 0, true },
+    };
+    EXPECT_EQ(settle_transcript_times(words), 4u);
+    const double expected[][2] = { { 1.0, 1.0 }, { 1.0, 1.5 }, { 1.495, 2.0 }, { 2.0, 2.4 },
+                                   { 2.4, 2.4 }, { 2.4, 2.4 }, { 3.0, 3.5 },   { 3.5, 3.5 } };
+    for (size_t k = 0; k < words.size(); k++) {
+        EXPECT_DOUBLE_EQ(words[k].start, expected[k][0]) << k;
+        EXPECT_DOUBLE_EQ(words[k].end, expected[k][1]) << k;
+    }
+    EXPECT_TRUE(words[4].untimed); // wholly inside the word ahead of it
+}
+
+} // namespace

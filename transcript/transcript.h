@@ -1,0 +1,112 @@
+// transcript: a text the user already has, timed against the recording.
+//
+// The transcript is read as words (from plain text or from a words document of this tool), lined up with the
+// recognised words, and force-aligned stretch by stretch between long runs of agreement. Words the audio does
+// not hold are kept, untimed, between their neighbours.
+
+#pragma once
+
+#include "engine/kelvo_asr.h"
+#include "output/output.h"
+#include "segments/segments.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+//
+// Reading
+//
+
+// One word of the transcript.
+struct TranscriptWord {
+    std::string text;          // as written, punctuation included
+    std::string key;           // the match key, lower-cased; empty for a word with nothing to say
+    char        who = 0;       // a one-byte speaker label; 0 when none
+    std::string speaker;       // a longer speaker name; "" when none
+    bool        added = false; // marked "added" in the document it came from
+};
+
+// A transcript read back: its words, or why it cannot be used.
+struct TranscriptRead {
+    std::vector<TranscriptWord> words;
+    std::string                 error; // "" when `words` holds at least one word
+};
+
+// Reads a transcript: a words document when its first byte that is not white space is '{', else UTF-8 text
+// whose lines may open with "LABEL:" (the speaker of that line and the lines after it). Bytes that are not
+// UTF-8, invalid JSON, an error object and a transcript without words give `error`.
+TranscriptRead read_transcript(std::string_view bytes);
+
+//
+// Lining up
+//
+
+// One recognised word, for lining the transcript up with the audio.
+struct HeardWord {
+    std::string key;         // the match key, lower-cased
+    double      start   = 0; // seconds from the start of the recording
+    size_t      segment = 0; // index of the segment it was heard in
+};
+
+// Where each transcript word goes: its segment, the recognised word it agrees with, and whether the audio
+// seems to hold it at all.
+struct TranscriptPlan {
+    std::vector<size_t>  segment; // per transcript word; non-decreasing
+    std::vector<int32_t> heard;   // per transcript word: index of the matching recognised word, or -1
+    std::vector<bool>    anchor;  // per transcript word: part of a run of agreement long enough to trust
+    std::vector<bool>    unheard; // per transcript word: left out of the aligner's text (no key, or no room for it)
+};
+
+// Returns a rough time, in seconds, that a word with match key `key` takes to say, from the key's length.
+double spoken_seconds(const std::string & key);
+
+// Lines `words` up with `heard` (in recording order) over `segments`: matches by longest common subsequence of
+// the keys, anchors runs of `min_run` or more consecutive matches (checked against the aligner's times), marks
+// unmatched words with no room for them as unheard, and gives every word a segment (unmatched ones shared out by the
+// recognised words around them).
+TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
+                               const std::vector<Segment> & segments, int32_t rate, size_t min_run = 3);
+
+//
+// Timing
+//
+
+// One call of the aligner: samples [from, to) of the recording and the transcript words [first, last).
+struct Stretch {
+    int32_t from  = 0;
+    int32_t to    = 0;
+    size_t  first = 0;
+    size_t  last  = 0;
+};
+
+// Cuts segment `index`'s transcript words (those of `plan.segment` equal to it) into stretches: the whole
+// segment, less each hole of two or more recognised words that no transcript word stands for (speech the
+// transcript lacks), so that no word is drawn over one. Empty when the segment has no words.
+std::vector<Stretch> plan_stretches(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
+                                    const Segment & segment, size_t index, int32_t rate);
+
+// Cuts `whole` before each run of anchors (a little ahead of where its first word was heard), for a stretch the
+// aligner cannot place whole; pieces shorter than 0.3 s are not cut off.
+std::vector<Stretch> split_at_anchors(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
+                                      const Stretch & whole, int32_t rate);
+
+// Force-aligns segment `index`'s transcript words stretch by stretch (unheard and soundless words left out of
+// the text), retries a stretch that leaves words unplaced or anchors far from where they were heard on a
+// window 1 s wider (within the segment) and then piece by piece between its anchors, keeping the try that
+// misses fewest, and appends one TimedWord per
+// word. Words that stay unplaced are untimed, between their neighbours. Returns false with `error` when the
+// aligner fails. `labels` gives `who` from the segment instead of the transcript.
+bool align_transcript_segment(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                              const std::vector<HeardWord> & heard, const Segment & segment, size_t index,
+                              std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
+                              bool labels, kelvo_asr::ForcedAligner & aligner, std::vector<TimedWord> & timed_words,
+                              std::string & error);
+
+// Keeps the times in order across the whole list: a timed word that starts more than 10 ms before the timed
+// word ahead of it ends is cut to start there (untimed when nothing is left), and every untimed word is put
+// at the end of the timed word ahead of it. Returns the number of untimed words.
+size_t settle_transcript_times(std::vector<TimedWord> & timed_words);

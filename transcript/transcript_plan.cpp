@@ -1,0 +1,231 @@
+#include "transcript/transcript.h"
+#include "words/words.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Where a cut before a run goes: a little ahead of the recognised start, which can be late by a frame or two.
+constexpr double cut_lead_seconds = 0.02;
+
+// The fewest recognised words in a row, standing for no transcript word, that are kept out of the alignment.
+constexpr size_t min_hole_words = 2;
+
+// Stretches shorter than this are merged: a stretch needs room for the aligner to find its words.
+constexpr double min_stretch_seconds = 0.3;
+
+int32_t to_sample(double seconds, int32_t rate) {
+    return static_cast<int32_t>(std::lround(seconds * static_cast<double>(rate)));
+}
+
+} // namespace
+
+double spoken_seconds(const std::string & key) {
+    return 0.1 + 0.055 * static_cast<double>(key.size());
+}
+
+TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
+                               const std::vector<Segment> & segments, int32_t rate, size_t min_run) {
+    const size_t   n = words.size();
+    TranscriptPlan plan;
+    plan.segment.assign(n, 0);
+    plan.heard.assign(n, -1);
+    plan.anchor.assign(n, false);
+    plan.unheard.assign(n, false);
+
+    std::vector<std::string> a;
+    std::vector<size_t>      a_index;
+    for (size_t i = 0; i < n; i++) {
+        if (!words[i].key.empty()) {
+            a.push_back(words[i].key);
+            a_index.push_back(i);
+        }
+    }
+    std::vector<std::string> b;
+    b.reserve(heard.size());
+    for (const HeardWord & h : heard) {
+        b.push_back(h.key);
+    }
+    const std::vector<int32_t> match = match_sequences(a, b);
+    for (size_t p = 0; p < a.size(); p++) {
+        plan.heard[a_index[p]] = match[p];
+    }
+    for (size_t i = 0; i < n; i++) {
+        plan.unheard[i] = words[i].key.empty(); // nothing to say: placed between its neighbours
+    }
+
+    // Runs of agreement: matched keyed words whose recognised words follow each other in one segment.
+    for (size_t p = 0; p < a.size();) {
+        size_t q = p + 1;
+        if (match[p] >= 0) {
+            while (q < a.size() && match[q] == match[q - 1] + 1 &&
+                   heard[static_cast<size_t>(match[q])].segment == heard[static_cast<size_t>(match[p])].segment) {
+                q++;
+            }
+            if (q - p >= min_run) {
+                for (size_t r = p; r < q; r++) {
+                    plan.anchor[a_index[r]] = true;
+                }
+            }
+        }
+        p = q;
+    }
+
+    // Each stretch of unmatched words between two matched ones (or the ends) is shared out over the segments
+    // of the recognised words between them; with none, it stays with a matched neighbour.
+    const double recording_end =
+        segments.empty() ? 0.0 : static_cast<double>(segments.back().end) / static_cast<double>(rate);
+    int32_t j0 = -1;
+    size_t  i  = 0;
+    while (i < n) {
+        if (plan.heard[i] >= 0) {
+            plan.segment[i] = heard[static_cast<size_t>(plan.heard[i])].segment;
+            j0              = plan.heard[i];
+            i++;
+            continue;
+        }
+        size_t end = i;
+        while (end < n && plan.heard[end] < 0) {
+            end++;
+        }
+        const int32_t j1     = end < n ? plan.heard[end] : static_cast<int32_t>(heard.size());
+        const size_t  gap    = end - i;
+        const size_t  inside = static_cast<size_t>(j1 - j0 - 1);
+        for (size_t k = 0; k < gap; k++) {
+            if (inside > 0) {
+                plan.segment[i + k] = heard[static_cast<size_t>(j0 + 1) + k * inside / gap].segment;
+            } else if (j0 >= 0) {
+                plan.segment[i + k] = heard[static_cast<size_t>(j0)].segment;
+            } else if (j1 < static_cast<int32_t>(heard.size())) {
+                plan.segment[i + k] = heard[static_cast<size_t>(j1)].segment;
+            } else if (!segments.empty()) { // nothing heard at all: shared out by the segments' lengths
+                const double  at     = static_cast<double>(k) / static_cast<double>(gap) * recording_end;
+                const int32_t sample = to_sample(at, rate);
+                size_t        s      = 0;
+                while (s + 1 < segments.size() && segments[s].end <= sample) {
+                    s++;
+                }
+                plan.segment[i + k] = s;
+            }
+        }
+        // No recognised word between the neighbours: the recogniser may have missed the words, but only where
+        // there is time for them between the two recognised starts, after the earlier word itself.
+        if (inside == 0 && !heard.empty()) {
+            double need = 0;
+            for (size_t k = i; k < end; k++) {
+                need += words[k].key.empty() ? 0.0 : spoken_seconds(words[k].key);
+            }
+            const double from =
+                j0 >= 0 ? heard[static_cast<size_t>(j0)].start + spoken_seconds(heard[static_cast<size_t>(j0)].key)
+                        : 0.0;
+            const double to = end < n ? heard[static_cast<size_t>(j1)].start : recording_end;
+            if (to - from < 0.5 * need) {
+                for (size_t k = i; k < end; k++) {
+                    plan.unheard[k] = true;
+                }
+            }
+        }
+        i = end;
+    }
+    return plan;
+}
+
+std::vector<Stretch> plan_stretches(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
+                                    const Segment & segment, size_t index, int32_t rate) {
+    const size_t n     = plan.segment.size();
+    size_t       first = 0;
+    while (first < n && plan.segment[first] < index) {
+        first++;
+    }
+    size_t last = first;
+    while (last < n && plan.segment[last] == index) {
+        last++;
+    }
+    std::vector<Stretch> stretches;
+    if (first == last) {
+        return stretches;
+    }
+    // The segment is aligned whole, but for holes: runs of recognised speech that no transcript word stands for,
+    // between two matched words (or a matched word and the segment's edge) with nothing to align between them.
+    // The aligner would draw the words around a hole over it, so the audio on either side is aligned apart.
+    size_t heard_from = 0; // the segment's recognised words are [heard_from, heard_to)
+    while (heard_from < heard.size() && heard[heard_from].segment < index) {
+        heard_from++;
+    }
+    size_t heard_to = heard_from;
+    while (heard_to < heard.size() && heard[heard_to].segment == index) {
+        heard_to++;
+    }
+    const int32_t min_samples = to_sample(min_stretch_seconds, rate);
+    auto          cut_before  = [&](size_t j) {
+        return j < heard_to ? std::clamp(to_sample(heard[j].start - cut_lead_seconds, rate), segment.start, segment.end)
+                                      : segment.end;
+    };
+    stretches.push_back({ segment.start, segment.end, first, last });
+    size_t j_next = heard_from; // the first recognised word after the last matched one
+    size_t i_next = first;      // the first transcript word after the last matched one
+    for (size_t i = first; i <= last; i++) {
+        if (i < last && plan.heard[i] < 0) {
+            continue;
+        }
+        const size_t j                = i < last ? static_cast<size_t>(plan.heard[i]) : heard_to;
+        bool         nothing_to_align = true;
+        for (size_t k = i_next; k < i; k++) {
+            nothing_to_align = nothing_to_align && plan.unheard[k];
+        }
+        if (nothing_to_align && j >= j_next + min_hole_words) {
+            const int32_t from = cut_before(j_next);
+            const int32_t to   = cut_before(j);
+            Stretch &     open = stretches.back();
+            if (from - open.from >= min_samples) {
+                open.to   = from;
+                open.last = i;
+                stretches.push_back({ to, segment.end, i, last });
+            } else { // too little before the hole to align: the stretch starts after it
+                open.from = to;
+            }
+        }
+        j_next = j + 1;
+        i_next = i + 1;
+    }
+    // A stretch too short to hold its words is given back to the one before it, hole and all.
+    std::vector<Stretch> kept;
+    for (const Stretch & st : stretches) {
+        if (!kept.empty() && st.first == st.last) {
+            continue; // nothing left to align after a hole at the segment's end
+        }
+        if (!kept.empty() && st.to - st.from < min_samples) {
+            kept.back().to   = st.to;
+            kept.back().last = st.last;
+            continue;
+        }
+        kept.push_back(st);
+    }
+    return kept;
+}
+
+std::vector<Stretch> split_at_anchors(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
+                                      const Stretch & whole, int32_t rate) {
+    const int32_t        min_samples = to_sample(min_stretch_seconds, rate);
+    std::vector<Stretch> pieces      = { whole };
+    int32_t              previous    = -1; // recognised index of the last anchored word
+    for (size_t i = whole.first; i < whole.last; i++) {
+        if (!plan.anchor[i]) {
+            continue;
+        }
+        const int32_t h = plan.heard[i];
+        if (previous < 0 || h != previous + 1) { // a run starts here
+            const int32_t cut  = std::clamp(to_sample(heard[static_cast<size_t>(h)].start - cut_lead_seconds, rate),
+                                            whole.from, whole.to);
+            Stretch &     open = pieces.back();
+            if (i > open.first && cut - open.from >= min_samples && whole.to - cut >= min_samples) {
+                open.to   = cut;
+                open.last = i;
+                pieces.push_back({ cut, whole.to, i, whole.last });
+            }
+        }
+        previous = h;
+    }
+    return pieces;
+}

@@ -1,0 +1,211 @@
+#include "cli/cli.h"
+#include "transcript/transcript.h"
+#include "words/words.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// An anchored word the aligner puts further than this from where the recogniser heard it was misplaced.
+constexpr double anchor_drift_seconds = 0.3;
+
+// A word longer than this many times its rough length, plus the slack, was drawn over other speech.
+constexpr double stretched_factor = 2.5;
+constexpr double stretched_slack  = 0.5;
+
+// The shortest run of unmatched words tried without, when a stretch cannot be placed with them.
+constexpr size_t min_left_out_run = 3;
+
+// How far a badly placed stretch is widened on each side for its second try.
+constexpr double wider_seconds = 1.0;
+
+// A timed word may start this much before the word ahead of it ends.
+constexpr double overlap_seconds = 0.01;
+
+struct StretchTimes {
+    std::vector<double> start; // per word of the stretch, seconds from the start of the recording
+    std::vector<double> end;
+    std::vector<bool>   placed;
+    size_t              misses = 0; // words not placed (or left out), and anchored words placed far off
+};
+
+// Aligns the stretch's words that have something to say over samples [from, to); the others stay unplaced.
+bool align_stretch(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                   const std::vector<bool> & left_out, const std::vector<HeardWord> & heard, const Stretch & s,
+                   int32_t from, int32_t to, std::span<const float> samples, int32_t rate, const std::string & language,
+                   bool denoise, kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error) {
+    const size_t count = s.last - s.first;
+    times = StretchTimes{ std::vector<double>(count, 0), std::vector<double>(count, 0), std::vector<bool>(count, false),
+                          0 };
+    std::string         text;
+    std::vector<size_t> sent;
+    for (size_t i = s.first; i < s.last; i++) {
+        if (!left_out[i]) {
+            if (!text.empty()) {
+                text += ' ';
+            }
+            text += words[i].key;
+            sent.push_back(i);
+        }
+    }
+    for (size_t i = s.first; i < s.last; i++) {
+        times.misses += left_out[i] && !plan.unheard[i] ? 1 : 0; // words left out on this try count as missed
+    }
+    if (sent.empty()) {
+        return true;
+    }
+    const kelvo_asr::alignment_result result = aligner.align(samples.data() + from, to - from, text, language, denoise);
+    if (!result.success) {
+        error = "alignment failed: " + result.error;
+        return false;
+    }
+    const double offset = static_cast<double>(from) / static_cast<double>(rate);
+    for (size_t k = 0; k < sent.size(); k++) {
+        const size_t i = sent[k] - s.first;
+        if (k >= result.words.size() || result.words[k].end - result.words[k].start < 0.001f) {
+            times.misses++;
+            continue;
+        }
+        times.start[i] = static_cast<double>(result.words[k].start) + offset;
+        times.end[i]   = static_cast<double>(result.words[k].end) + offset;
+        // A word drawn far beyond its length lies over speech it does not stand for: it is not placed.
+        if (times.end[i] - times.start[i] > stretched_factor * spoken_seconds(words[sent[k]].key) + stretched_slack) {
+            times.misses++;
+            continue;
+        }
+        times.placed[i] = true;
+        if (plan.anchor[sent[k]] &&
+            std::fabs(times.start[i] - heard[static_cast<size_t>(plan.heard[sent[k]])].start) > anchor_drift_seconds) {
+            times.misses++;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool align_transcript_segment(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                              const std::vector<HeardWord> & heard, const Segment & segment, size_t index,
+                              std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
+                              bool labels, kelvo_asr::ForcedAligner & aligner, std::vector<TimedWord> & timed_words,
+                              std::string & error) {
+    const int32_t wider = static_cast<int32_t>(wider_seconds * static_cast<double>(rate));
+    for (const Stretch & s : plan_stretches(plan, heard, segment, index, rate)) {
+        StretchTimes times;
+        if (!align_stretch(words, plan, plan.unheard, heard, s, s.from, s.to, samples, rate, language, denoise, aligner,
+                           times, error)) {
+            return false;
+        }
+        // Audio and text disagree here: the words may lie just outside the stretch, so try once more on a
+        // wider window; and when words are still missed, align the pieces between the anchors apart, so that a
+        // stretch of text the audio lacks costs only its own piece.
+        const int32_t from = std::max(segment.start, s.from - wider);
+        const int32_t to   = std::min(segment.end, s.to + wider);
+        if (times.misses > 0 && (from < s.from || to > s.to)) {
+            StretchTimes retry;
+            if (!align_stretch(words, plan, plan.unheard, heard, s, from, to, samples, rate, language, denoise, aligner,
+                               retry, error)) {
+                return false;
+            }
+            if (retry.misses < times.misses) {
+                times = std::move(retry);
+            }
+        }
+        const std::vector<Stretch> pieces =
+            times.misses > 0 ? split_at_anchors(plan, heard, s, rate) : std::vector<Stretch>{};
+        if (pieces.size() > 1) {
+            StretchTimes apart{ {}, {}, {}, 0 };
+            for (const Stretch & p : pieces) {
+                StretchTimes piece;
+                if (!align_stretch(words, plan, plan.unheard, heard, p, p.from, p.to, samples, rate, language, denoise,
+                                   aligner, piece, error)) {
+                    return false;
+                }
+                apart.start.insert(apart.start.end(), piece.start.begin(), piece.start.end());
+                apart.end.insert(apart.end.end(), piece.end.begin(), piece.end.end());
+                apart.placed.insert(apart.placed.end(), piece.placed.begin(), piece.placed.end());
+                apart.misses += piece.misses;
+            }
+            if (apart.misses < times.misses) {
+                times = std::move(apart);
+            }
+        }
+        // Still missed: the longest run of words that match nothing heard may be text the audio lacks (a line
+        // never said, next to a misheard word); without it the rest may be placed.
+        if (times.misses > 0) {
+            size_t run_first = 0, run_length = 0;
+            for (size_t i = s.first; i < s.last;) {
+                size_t k = i;
+                while (k < s.last && plan.heard[k] < 0 && !plan.unheard[k]) {
+                    k++;
+                }
+                if (k - i > run_length) {
+                    run_first  = i;
+                    run_length = k - i;
+                }
+                i = k + 1;
+            }
+            if (run_length >= min_left_out_run) {
+                std::vector<bool> left_out = plan.unheard;
+                std::fill_n(left_out.begin() + static_cast<std::ptrdiff_t>(run_first), run_length, true);
+                StretchTimes without;
+                if (!align_stretch(words, plan, left_out, heard, s, s.from, s.to, samples, rate, language, denoise,
+                                   aligner, without, error)) {
+                    return false;
+                }
+                if (without.misses < times.misses) {
+                    times = std::move(without);
+                }
+            }
+        }
+        for (size_t i = s.first; i < s.last; i++) {
+            const TranscriptWord & w = words[i];
+            TimedWord              word;
+            word.text         = w.text;
+            word.start        = times.start[i - s.first];
+            word.end          = times.end[i - s.first];
+            word.added        = w.added;
+            word.who          = labels ? segment.label : w.who;
+            word.untimed      = !times.placed[i - s.first];
+            word.speaker_name = w.speaker;
+            timed_words.push_back(std::move(word));
+        }
+    }
+    return true;
+}
+
+size_t settle_transcript_times(std::vector<TimedWord> & timed_words) {
+    double previous_end = -1; // no timed word yet
+    for (TimedWord & word : timed_words) {
+        if (word.untimed) {
+            continue;
+        }
+        if (previous_end >= 0 && word.start < previous_end - overlap_seconds) {
+            word.start = previous_end;
+            if (word.end - word.start < 0.001) {
+                word.untimed = true;
+                continue;
+            }
+        }
+        previous_end = word.end;
+    }
+    // Untimed words sit at the end of the timed word ahead of them, never past the start of the one after
+    // them; ahead of the first timed word, at its start.
+    std::vector<double> next_start(timed_words.size() + 1, -1);
+    for (size_t k = timed_words.size(); k-- > 0;) {
+        next_start[k] = timed_words[k].untimed ? next_start[k + 1] : timed_words[k].start;
+    }
+    size_t untimed = 0;
+    double at      = std::max(next_start[0], 0.0);
+    for (size_t k = 0; k < timed_words.size(); k++) {
+        TimedWord & word = timed_words[k];
+        if (!word.untimed) {
+            at = word.end;
+            continue;
+        }
+        word.start = word.end = next_start[k] >= 0 ? std::min(at, next_start[k]) : at;
+        untimed++;
+    }
+    return untimed;
+}
