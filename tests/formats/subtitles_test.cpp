@@ -268,6 +268,36 @@ TEST(Subtitles, CuesBreakAtSpeakersAndPausesAndBalanceTheirLines) {
     EXPECT_TRUE(alone) << "the long word shares a line or was cut";
 }
 
+TEST(Subtitles, WebVttMarksOnlyScoredWordsBelowTheLimitAndBreaksLinesOnTheTextAlone) {
+    // Seven words of five letters fill one 41-character line: the markup must not push any onto a second.
+    std::vector<DocumentWord> words;
+    const double              conf[] = { 0.2, 0.95, -1, 0.49, 0.5, 0.0, 0.3 };
+    for (int i = 0; i < 7; i++) {
+        words.push_back(doc_word(i == 5 ? "a<b>&" : "word" + std::to_string(i), 0.3 * i, 0.3 * i + 0.25, "P"));
+        words.back().conf = conf[i];
+    }
+    const std::string cue = "00:00:00.000 --> 00:00:02.050\n<v P>";
+    EXPECT_EQ(vtt_text(group_cues(words), 0.5),
+              "WEBVTT\n\n" + cue +
+                  "<c.doubt>word0</c> word1 word2 <c.doubt>word3</c> word4 <c.doubt>a&lt;b&gt;&amp;</c> "
+                  "<c.doubt>word6</c></v>\n");
+    EXPECT_EQ(vtt_text(group_cues(words)),
+              "WEBVTT\n\n" + cue + "word0 word1 word2 word3 word4 a&lt;b&gt;&amp; word6</v>\n");
+
+    // Over two lines, each word keeps its own mark; a document without confidences gets none.
+    words.push_back(doc_word("lastword", 2.1, 2.3, "P"));
+    words.back().conf     = 0.1;
+    const std::string two = vtt_text(group_cues(words), 0.25);
+    EXPECT_NE(two.find("<c.doubt>word0</c> word1 word2 word3\nword4 <c.doubt>a&lt;b&gt;&amp;</c> word6 "
+                       "<c.doubt>lastword</c></v>"),
+              std::string::npos)
+        << two;
+    for (DocumentWord & word : words) {
+        word.conf = -1;
+    }
+    EXPECT_EQ(vtt_text(group_cues(words), 0.99).find("<c."), std::string::npos);
+}
+
 TEST(Subtitles, AnEmptyDocumentGivesAnEmptyFile) {
     EXPECT_EQ(srt_text(group_cues({})), "");
     EXPECT_EQ(vtt_text(group_cues({})), "WEBVTT\n");
