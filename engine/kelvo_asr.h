@@ -150,6 +150,9 @@ struct transcribe_result {
     // model's features cannot be computed again, or a transform cannot be handed to the decoder library);
     // empty on every other call. Calls after it decode every voice with the model's own means.
     std::string adaptation_off;
+    // Why the hesitation model is left out of the loaded model (it cannot be handed to the decoder library),
+    // on the first call after it was; empty on every other call. Hesitations are then heard less well.
+    std::string hesitations_off;
     // With `params.word_confidence`, one per word of `text` (else empty): the probability, in [0, 1], that
     // the word is right, and the decoder's own lattice posterior of the word it is calibrated from.
     std::vector<float> word_confidence;
