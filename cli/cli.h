@@ -94,6 +94,24 @@ void preread_file(const std::string & path);
 bool read_vocabulary_file(const std::string & path, std::string & text);
 
 //
+// Adaptation to the found voices
+//
+
+namespace voice_plan_rule {
+constexpr int64_t min_voice_samples = 16000 * 30; // speech of every found voice before the voices are trusted
+} // namespace voice_plan_rule
+
+enum class VoicePlan {
+    as_one,     // one transform for the whole recording
+    each_voice, // a transform per found voice
+    none,       // the model's own means throughout
+};
+
+// How a recording whose found voices are `voices` is adapted to: as one voice when fewer than two are
+// found; a transform each when every one has voice_plan_rule::min_voice_samples of speech; else not at all.
+VoicePlan plan_voice_adaptation(const std::vector<kelvo_asr::voice_stretch> & voices);
+
+//
 // The run with a transcript (part of the driver, cli/transcript_mode.cpp)
 //
 

@@ -156,9 +156,11 @@ int run(int argc, const char * const * argv) {
         }
         voices = found.stretches;
     }
-    const bool adapt_per_voice = opts.adapt && std::any_of(voices.begin(), voices.end(), [&](const auto & v) {
-                                     return v.voice != voices.front().voice;
-                                 });
+    // Doubtful voices (one reader cut into many, a voice of a few seconds) are not adapted to: transforms
+    // learned from them lost to the model's own means.
+    const VoicePlan plan            = opts.adapt ? plan_voice_adaptation(voices) : VoicePlan::none;
+    const bool      adapting        = plan != VoicePlan::none;
+    const bool      adapt_per_voice = plan == VoicePlan::each_voice;
 
     // Each voice (a turn label, a found voice, or the whole recording) is learned from the start of its
     // first segments before any of its words are decoded for the text; the engine skips voices it knows.
@@ -170,7 +172,7 @@ int run(int argc, const char * const * argv) {
         params.keep_noise_words = false;
         params.print_log        = false;
         params.denoise          = opts.denoise;
-        params.adapt            = opts.adapt;
+        params.adapt            = adapting;
         params.speaker          = segment.label == 0 ? std::string() : std::string(1, segment.label);
         params.listen_only      = listen_only;
         params.word_confidence  = opts.confidence && !listen_only;
@@ -181,7 +183,7 @@ int run(int argc, const char * const * argv) {
     };
     const std::string transcribing = "transcription failed: ";
     const std::string aligning     = "alignment failed: ";
-    if (opts.adapt) {
+    if (adapting) {
         const StopReportScope scope(transcribing + stopped_run, transcribing + ran_out);
         for (const Segment & segment : segments) {
             const kelvo_asr::transcribe_result learned = asr.transcribe(
