@@ -1,0 +1,33 @@
+// How a recording is adapted to, from the voices found in it.
+
+#include "cli/cli.h"
+#include "engine/kelvo_asr.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using kelvo_asr::voice_stretch;
+
+constexpr int32_t min_speech = static_cast<int32_t>(voice_plan_rule::min_voice_samples);
+
+TEST(PlanVoiceAdaptation, TrustsOnlyVoicesWithEnoughSpeechSummedOverTheirStretches) {
+    EXPECT_EQ(plan_voice_adaptation({}), VoicePlan::as_one);
+    EXPECT_EQ(plan_voice_adaptation({ { 0, 100, 1 }, { 200, 300, 1 } }), VoicePlan::as_one);
+    // The second voice reaches the minimum only with both of its stretches.
+    const std::vector<voice_stretch> two = { { 0, min_speech, 1 },
+                                             { min_speech, min_speech + min_speech / 2, 2 },
+                                             { 2 * min_speech, 2 * min_speech + min_speech / 2, 2 } };
+    EXPECT_EQ(plan_voice_adaptation(two), VoicePlan::each_voice);
+    std::vector<voice_stretch> short_of_it = two;
+    short_of_it.back().end--;
+    EXPECT_EQ(plan_voice_adaptation(short_of_it), VoicePlan::none);
+    // One long voice and a scatter of short ones, as when one reader is cut into many.
+    std::vector<voice_stretch> scattered = { { 0, 4 * min_speech, 1 } };
+    for (int32_t v = 2; v <= 12; v++) {
+        scattered.push_back({ v * min_speech, v * min_speech + 16000, v });
+    }
+    EXPECT_EQ(plan_voice_adaptation(scattered), VoicePlan::none);
+}
+
+} // namespace
