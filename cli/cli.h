@@ -98,7 +98,8 @@ bool read_vocabulary_file(const std::string & path, std::string & text);
 //
 
 namespace voice_plan_rule {
-constexpr int64_t min_voice_samples = 16000 * 30; // speech of every found voice before the voices are trusted
+constexpr int64_t min_voice_samples =
+    int64_t{ 16000 } * 30; // speech of every found voice before the voices are trusted
 } // namespace voice_plan_rule
 
 enum class VoicePlan {
