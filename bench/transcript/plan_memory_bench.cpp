@@ -43,12 +43,15 @@ int main(int argc, char ** argv) {
     const TranscriptPlan plan    = plan_transcript(words, heard, segments, rate);
     const auto           t1      = std::chrono::steady_clock::now();
     size_t               matched = 0;
-    for (int32_t h : plan.heard) {
-        matched += h >= 0 ? 1 : 0;
+    uint64_t             digest  = 0; // compares plans between builds
+    for (size_t i = 0; i < n; i++) {
+        matched += plan.heard[i] >= 0 ? 1 : 0;
+        digest = digest * 1000003 + static_cast<uint64_t>(plan.heard[i] + 1) * 2 + (plan.anchor[i] ? 1 : 0);
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("words %zu heard %zu matched %zu seconds %.2f peak_rss_mb %.1f\n", n, heard.size(), matched,
-                std::chrono::duration<double>(t1 - t0).count(), static_cast<double>(usage.ru_maxrss) / 1024.0);
+    std::printf("words %zu heard %zu matched %zu digest %016llx seconds %.2f peak_rss_mb %.1f\n", n, heard.size(),
+                matched, static_cast<unsigned long long>(digest), std::chrono::duration<double>(t1 - t0).count(),
+                static_cast<double>(usage.ru_maxrss) / 1024.0);
     return 0;
 }
