@@ -70,6 +70,8 @@ struct RunOptions {
     // none, leaves words unlabelled
     bool    speakers   = false;
     int32_t n_speakers = 0; // the count given; 0: found
+    // --plain-words (takes no value): the words as recognised, lower case and without marks
+    bool plain_words = false;
 };
 
 // Moves `pos` onto the next argument and returns it; at the last argument returns "" and leaves `pos`.

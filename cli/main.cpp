@@ -6,6 +6,7 @@
 #include "segments/segments.h"
 #include "transcript/transcript.h"
 #include "words/words.h"
+#include "written/written.h"
 
 #include "ggml-backend.h"
 
@@ -223,6 +224,11 @@ int run(int argc, const char * const * argv) {
 
     if (opts.speakers) {
         label_speakers(timed_words, voices, rate);
+    }
+    // Capitals, sentence marks and names, once every segment's words and times are known; never on a user's
+    // transcript, whose words are written as the user wrote them.
+    if (!opts.plain_words && opts.transcript.empty()) {
+        write_as_people_do(timed_words, segments, samples, rate, read_name_list(vocabulary));
     }
     write_words_document(timed_words);
     return 0;

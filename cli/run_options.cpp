@@ -44,6 +44,8 @@ RunOptions scan_options(int argc, const char * const * argv) {
             opts.adapt = next_arg(argc, argv, i) != "off";
         } else if (std::strcmp(arg, "--confidence") == 0) {
             opts.confidence = true;
+        } else if (std::strcmp(arg, "--plain-words") == 0) {
+            opts.plain_words = true;
         } else if (std::strcmp(arg, "--speakers") == 0) {
             const std::string value = next_arg(argc, argv, i);
             const bool        count = !value.empty() && value.size() <= 3 &&

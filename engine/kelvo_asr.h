@@ -89,6 +89,23 @@ struct speaker_result {
 speaker_result find_speakers(const float * samples, int32_t n_samples, const speaker_params & params);
 
 //
+// Pitch
+//
+
+// The voice's pitch over a stretch of speech, and how far it rises at the stretch's end.
+struct pitch_result {
+    std::vector<float> hz;       // one per 10 ms frame from the first sample; 0 where the frame is not voiced
+    float              rise = 0; // semitones from the stretch's voiced middle to its last voiced frames; 0 when
+                                 // too little of it is voiced to tell
+    bool voiced = false;         // enough voiced frames, at the end and before it, for `rise` to mean anything
+};
+
+// Measures the pitch (60 to 400 Hz) of `n_samples` samples at 16 kHz, frame by frame, from the samples' own
+// periodicity. Runs on the calling thread; the result depends only on the samples. Nothing voiced for no
+// samples, silence or noise; never fails.
+pitch_result measure_pitch(const float * samples, int32_t n_samples);
+
+//
 // Recognition
 //
 

@@ -58,7 +58,11 @@ job_outcome decode_piece(ps_decoder_t * ps, const piece_audio & audio, bool keep
     if (!ok) {
         return { false, false, "the decoder failed on the audio" };
     }
-    for (ps_seg_t * seg = ps_seg_iter(ps); seg != nullptr; seg = ps_seg_next(seg)) {
+    // The lattice is read once for all the piece's words (the best path's segments compute its posteriors).
+    ps_seg_t *                      first = ps_seg_iter(ps);
+    const std::vector<lattice_link> links =
+        posteriors && first != nullptr ? lattice_links(ps) : std::vector<lattice_link>{};
+    for (ps_seg_t * seg = first; seg != nullptr; seg = ps_seg_next(seg)) {
         const char * raw = ps_seg_word(seg);
         if (raw == nullptr) {
             continue;
@@ -72,7 +76,7 @@ job_outcome decode_piece(ps_decoder_t * ps, const piece_audio & audio, bool keep
         int sf = 0;
         int ef = 0;
         ps_seg_frames(seg, &sf, &ef);
-        words.push_back({ word, sf, ef, raw, posteriors ? word_posterior(ps, seg) : 1.0f });
+        words.push_back({ word, sf, ef, raw, posteriors ? word_evidence_of(ps, seg, links) : word_evidence{} });
     }
     return {};
 }

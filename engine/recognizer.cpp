@@ -61,6 +61,28 @@ ps_decoder_t * make_recognizer(const model_files & files, const std::string & fo
     return ps;
 }
 
+// Gives every heard word of a segment what the segment says of all of them: its speech level over its noise
+// floor, and the mean frame-based posterior of its words. A segment where the recogniser is lost holds many
+// more wrong words than their own posteriors say.
+void add_segment_evidence(const float * samples, int32_t n_samples, std::vector<std::vector<heard_word>> & heard) {
+    const sound_levels levels =
+        measure_levels(samples, n_samples, suppression_rule::floor_percentile, pause_rule::loud_percentile);
+    double sum   = 0;
+    size_t count = 0;
+    for (const std::vector<heard_word> & piece : heard) {
+        for (const heard_word & w : piece) {
+            sum += static_cast<double>(w.evidence.word_posterior);
+            count++;
+        }
+    }
+    for (std::vector<heard_word> & piece : heard) {
+        for (heard_word & w : piece) {
+            w.evidence.snr          = static_cast<float>(levels.speech_db - levels.floor_db);
+            w.evidence.segment_mean = static_cast<float>(sum / static_cast<double>(std::max<size_t>(1, count)));
+        }
+    }
+}
+
 } // namespace
 
 struct KelvoASR::impl {
@@ -225,14 +247,17 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
         result.error = outcome.error;
         return result;
     }
+    if (params.word_confidence) {
+        add_segment_evidence(samples, n_samples, heard);
+    }
     for (size_t k = 0; k < pieces.size(); k++) {
         const int32_t first_frame = pieces[k].start / pause_rule::frame_samples;
         for (const heard_word & w : heard[k]) {
             result.text += (result.text.empty() ? "" : " ") + w.text;
             result.word_frames.push_back(first_frame + w.frame);
             if (params.word_confidence) {
-                result.word_posterior.push_back(w.posterior);
-                result.word_confidence.push_back(calibrated_confidence(w.posterior));
+                result.word_posterior.push_back(w.evidence.node_posterior);
+                result.word_confidence.push_back(word_confidence(w.evidence));
             }
         }
     }

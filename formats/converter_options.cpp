@@ -1,5 +1,7 @@
 #include "formats/formats.h"
 
+#include <charconv>
+
 namespace {
 
 // The format named by a --format value; nullopt for any other name.
@@ -20,6 +22,17 @@ std::optional<WordsFormat> format_named(const std::string & name) {
         return WordsFormat::html;
     }
     return std::nullopt;
+}
+
+// The whole of `text` as a number from 0 to 1; nullopt for anything else.
+std::optional<double> unit_number(const std::string & text) {
+    double       value     = 0;
+    const char * end       = text.data() + text.size();
+    const auto [at, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || at != end || !(value >= 0 && value <= 1)) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 } // namespace
@@ -44,7 +57,7 @@ OptionsRead parse_converter_options(const std::vector<std::string> & args) {
             read.options.embed_audio = true;
             continue;
         }
-        if (arg == "--format" || arg == "--audio") {
+        if (arg == "--format" || arg == "--audio" || arg == "--min-conf" || arg == "--numbers") {
             if (i + 1 >= args.size()) {
                 read.error = arg + " needs a value";
                 return read;
@@ -52,6 +65,23 @@ OptionsRead parse_converter_options(const std::vector<std::string> & args) {
             const std::string & value = args[++i];
             if (arg == "--audio") {
                 read.options.audio = value;
+                continue;
+            }
+            if (arg == "--min-conf") {
+                const std::optional<double> limit = unit_number(value);
+                if (!limit) {
+                    read.error = "--min-conf takes a number from 0 to 1, not \"" + value + "\"";
+                    return read;
+                }
+                read.options.min_conf = *limit;
+                continue;
+            }
+            if (arg == "--numbers") {
+                if (value != "words" && value != "digits") {
+                    read.error = "unknown --numbers \"" + value + "\" (words or digits)";
+                    return read;
+                }
+                read.options.digits = value == "digits";
                 continue;
             }
             const std::optional<WordsFormat> format = format_named(value);
@@ -78,6 +108,12 @@ OptionsRead parse_converter_options(const std::vector<std::string> & args) {
         read.error = "--format is required";
     } else if (read.options.embed_audio && (read.options.format != WordsFormat::html || read.options.audio.empty())) {
         read.error = "--embed-audio needs --format html and --audio";
+    } else if (read.options.min_conf >= 0 && read.options.format != WordsFormat::vtt) {
+        read.error = "--min-conf needs --format vtt";
+    } else if (read.options.digits && read.options.format != WordsFormat::srt &&
+               read.options.format != WordsFormat::vtt) {
+        // The other formats keep one timed word per spoken word.
+        read.error = "--numbers digits needs --format srt or vtt";
     }
     return read;
 }

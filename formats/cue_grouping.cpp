@@ -44,6 +44,7 @@ std::vector<Cue> group_cues(const std::vector<DocumentWord> & words, const CueLi
         }
         // Each word was only added when the lines still fit, so breaking them always succeeds.
         cue.lines = break_lines(texts, limits).value_or(texts);
+        cue.words = texts;
         cues.push_back(cue);
         texts.clear();
     };
@@ -57,6 +58,7 @@ std::vector<Cue> group_cues(const std::vector<DocumentWord> & words, const CueLi
             cue.start = std::min(cue.start, word.start);
             cue.end   = std::max(cue.end, last_time(word));
             texts.push_back(text);
+            cue.conf.push_back(word.conf);
             continue;
         }
         close();
@@ -64,6 +66,7 @@ std::vector<Cue> group_cues(const std::vector<DocumentWord> & words, const CueLi
         cue.start = word.start;
         cue.end   = last_time(word);
         cue.who   = word.who;
+        cue.conf  = { word.conf };
         texts.push_back(text);
     }
     close();

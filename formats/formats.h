@@ -59,6 +59,8 @@ struct Cue {
     double                   end   = 0; // equals `start` when the cue holds only untimed words
     std::string              who;
     std::vector<std::string> lines; // the words joined by single spaces, broken into lines
+    std::vector<std::string> words; // the words the lines hold, in order
+    std::vector<double>      conf;  // each of `words`' confidence; negative: none
 };
 
 // Groups the words into cues, in order of their start times: a new cue at each change of speaker, after a
@@ -69,6 +71,12 @@ std::vector<Cue> group_cues(const std::vector<DocumentWord> & words, const CueLi
 // Returns `lines` (at most `limits.lines`) holding `texts` joined by spaces, each line within
 // `limits.line_chars` unless it is one longer word; nullopt when they need more lines.
 std::optional<std::vector<std::string>> break_lines(const std::vector<std::string> & texts, const CueLimits & limits);
+
+// Returns the words with each run of spoken number words (one speaker's, up to a mark) that people write in
+// digits joined into one word of digits, timed from the run's first start to its last end: numbers from ten,
+// decimals ("3.5"), ordinals from the tenth ("14th"), years spoken in pairs ("1995") and runs of single
+// digits; a lone number below ten stays a word. Marks after the run's last word stay after the digits.
+std::vector<DocumentWord> numbers_as_digits(const std::vector<DocumentWord> & words);
 
 // Returns "HH:MM:SS" followed by `separator` and milliseconds; hours take more digits past 99; a time below
 // zero is written as zero.
@@ -81,8 +89,9 @@ std::string cue_timestamp(double seconds, char separator);
 // SubRip: numbered cues, "HH:MM:SS,mmm --> HH:MM:SS,mmm", the lines, a blank line. Empty for no cues.
 std::string srt_text(const std::vector<Cue> & cues);
 
-// WebVTT: the header, then each cue with its speaker as the cue's voice; the text escaped for WebVTT.
-std::string vtt_text(const std::vector<Cue> & cues);
+// WebVTT: the header, then each cue with its speaker as the cue's voice; the text escaped for WebVTT. With
+// `min_conf` at 0 or above, each word whose confidence is below it is marked `<c.doubt>word</c>`.
+std::string vtt_text(const std::vector<Cue> & cues, double min_conf = -1);
 
 // A Praat TextGrid (long text form) from 0 to `length` seconds (or the last word's time when later): one
 // interval tier per speaker ("words" for words without one), gaps filled with empty intervals, and a point
@@ -139,6 +148,8 @@ struct ConverterOptions {
     std::string audio;               // --audio: the recording, for the TextGrid's length and the page's player
     bool        drop_added  = false; // --drop-added: leave out restored fillers
     bool        embed_audio = false; // --embed-audio: the page carries the recording itself
+    double      min_conf    = -1;    // --min-conf: WebVTT marks words less sure than this; negative: no marks
+    bool        digits      = false; // --numbers digits: subtitle cues show numbers in digits
     bool        help        = false; // --help: print the usage and do nothing else
     bool        version     = false; // --version: print the program's version and do nothing else
 };

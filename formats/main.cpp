@@ -14,7 +14,7 @@ namespace {
 
 const char * const usage_text =
     "usage: tavrik-words --format srt|vtt|textgrid|tsv|html [--drop-added] [--audio <wav> [--embed-audio]]\n"
-    "                    [<words document>]";
+    "                    [--min-conf <0 to 1> (vtt)] [--numbers words|digits] [<words document>]";
 
 // The waveform on the review page is drawn from this many peaks: finer than any screen, a few tens of KB.
 constexpr size_t page_peaks = 4000;
@@ -93,9 +93,9 @@ std::string convert(const std::vector<DocumentWord> & words, const ConverterOpti
                     const PageAudio & audio) {
     switch (opts.format) {
     case WordsFormat::srt:
-        return srt_text(group_cues(words));
+        return srt_text(group_cues(opts.digits ? numbers_as_digits(words) : words));
     case WordsFormat::vtt:
-        return vtt_text(group_cues(words));
+        return vtt_text(group_cues(opts.digits ? numbers_as_digits(words) : words), opts.min_conf);
     case WordsFormat::textgrid:
         return textgrid_text(words, length);
     case WordsFormat::tsv:

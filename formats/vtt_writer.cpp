@@ -20,9 +20,27 @@ std::string vtt_escape(const std::string & text) {
     return out;
 }
 
+// The cue's lines with each word less sure than `min_conf` in a `doubt` class. Each line is its words joined
+// by single spaces, so the words are taken from the cue's list in order until the line is full.
+std::vector<std::string> marked_lines(const Cue & cue, double min_conf) {
+    std::vector<std::string> lines;
+    size_t                   w = 0;
+    for (const std::string & line : cue.lines) {
+        std::string marked;
+        for (size_t used = 0; used < line.size() && w < cue.words.size(); w++) {
+            const bool doubt = w < cue.conf.size() && cue.conf[w] >= 0 && cue.conf[w] < min_conf;
+            marked += (used > 0 ? " " : "") +
+                      (doubt ? "<c.doubt>" + vtt_escape(cue.words[w]) + "</c>" : vtt_escape(cue.words[w]));
+            used += (used > 0 ? 1 : 0) + cue.words[w].size();
+        }
+        lines.push_back(marked);
+    }
+    return lines;
+}
+
 } // namespace
 
-std::string vtt_text(const std::vector<Cue> & cues) {
+std::string vtt_text(const std::vector<Cue> & cues, double min_conf) {
     std::string out = "WEBVTT\n";
     for (const Cue & cue : cues) {
         out += '\n';
@@ -31,11 +49,13 @@ std::string vtt_text(const std::vector<Cue> & cues) {
         if (voice) {
             out += "<v " + vtt_escape(one_line(cue.who)) + '>';
         }
-        for (size_t k = 0; k < cue.lines.size(); k++) {
+        const bool                     mark  = min_conf >= 0 && cue.words.size() == cue.conf.size();
+        const std::vector<std::string> lines = mark ? marked_lines(cue, min_conf) : cue.lines;
+        for (size_t k = 0; k < lines.size(); k++) {
             if (k > 0) {
                 out += '\n';
             }
-            out += vtt_escape(cue.lines[k]);
+            out += mark ? lines[k] : vtt_escape(lines[k]);
         }
         out += voice ? "</v>\n" : "\n";
     }

@@ -65,7 +65,9 @@ std::string read_word(const json & item, DocumentWord & word) {
         if (!conf->is_number()) {
             return "\"conf\" is not a number";
         }
-        word.conf = std::clamp(conf->get<double>(), 0.0, 1.0);
+        // A negative value (which the tool never writes) means no confidence, not the least of all.
+        const double value = conf->get<double>();
+        word.conf          = value >= 0 ? std::min(value, 1.0) : -1;
     }
     // A speaker found in the audio names the word's speaker where no turn label does.
     const auto speaker = item.find("speaker");

@@ -13,7 +13,7 @@ packages=(
     pocketsphinx-testdata espeak-ng sox
     clang libclang-rt-14-dev
     parallel rsync nlohmann-json3-dev
-    ffmpeg dpkg-dev file man-db
+    ffmpeg dpkg-dev file man-db wamerican
     chromium
 )
 missing=()

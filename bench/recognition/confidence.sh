@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Word confidence on the recognition corpus: per source, the area under the ROC curve of right against wrong
-# words, the expected calibration error and the share of the wrong words among the 20 % least confident, for
-# the raw lattice posterior and for the calibrated confidence the tool prints.
+# Word confidence on the noisy corpus made by noisy_corpus.sh: per source, the area under the ROC curve of
+# right against wrong words (auc), the expected calibration error (ece) and the share of the wrong words
+# among the 20 % least confident (low20), for the shipped confidence and for the engine's confidence model
+# fitted on every fold but one and scored on that one (held out), over growing sets of the model's inputs.
 #
 #   CORPUS_DIR=DIR bench/recognition/confidence.sh [ROWS_DIR]
 #
-# ROWS_DIR keeps one rows file per recording (reused when there: delete it to measure again). The festival
-# conversations are also scored held out: the map is fitted on the conversations of two texts and scored on
-# the third, for each text in turn (the fit printed last is the one on all of them, as shipped).
-# SOURCES limits the sources (default: festival festival-snr20 espeak librivox).
+# ROWS_DIR keeps one rows file per recording (reused when there: delete it to measure again); two
+# recordings are decoded at a time (JOBS). INPUTS lists the input sets to try, separated by spaces
+# (default: growing from the best-path posterior to all ten, in the order of docs/benchmarks.md).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -17,36 +17,19 @@ model=${MODEL_DIR:-/usr/share/pocketsphinx/model/en-us}
 source "$root/bench/build_targets.sh"
 build_bench_targets confidence_bench
 bench=$bench_build/bench/recognition/confidence_bench
-corpus=${CORPUS_DIR:?name the corpus made by make_corpus.sh}
+corpus=${CORPUS_DIR:?name the corpus made by noisy_corpus.sh}
 rows=${1:-$(mktemp -d)}
 mkdir -p "$rows"
-sources=${SOURCES:-festival festival-snr20 espeak librivox}
 
-while IFS=$'\t' read -r name source; do
-    [[ " $sources " == *" $source "* ]] || continue
-    [[ -s $rows/$name.rows ]] || "$bench" words "$model" "$corpus/$name.wav" "$corpus/$name.txt" >"$rows/$name.rows"
-done <"$corpus/sources.tsv"
+export bench model corpus rows
+cut -f1 "$corpus/sources.tsv" | xargs -P"${JOBS:-2}" -I{} sh -c \
+    '[ -s "$rows/{}.rows" ] || { "$bench" words "$model" "$corpus/{}.wav" "$corpus/{}.txt" >"$rows/{}.tmp" &&
+      mv "$rows/{}.tmp" "$rows/{}.rows"; }'
 
-printf '%-24s %6s %6s   %-17s   %-17s\n' "" "" "" "raw posterior" "calibrated"
-printf '%-24s %6s %6s   %5s %5s %5s   %5s %5s %5s\n' source words wrong% auc ece low20 auc ece low20
-for source in $sources; do
-    files=$(awk -F'\t' -v s="$source" -v d="$rows" '$2 == s { printf "%s/%s.rows ", d, $1 }' "$corpus/sources.tsv")
-    [[ -n $files ]] && "$bench" score "$source" $files
+args=$(awk -F'\t' -v d="$rows" '{ printf "%s:%s:%s/%s.rows ", $3, $2, d, $1 }' "$corpus/sources.tsv")
+for inputs in ${INPUTS:-0 0,1 0,1,3 0,1,3,4 0,1,3,4,5 0,1,3,4,5,6 0,1,3,4,5,6,7 0,1,3,4,5,6,7,9 0,1,2,3,4,5,6,7,8,9}; do
+    echo "inputs $inputs"
+    # shellcheck disable=SC2086
+    "$bench" cv "$inputs" $args
+    echo
 done
-echo
-echo "held out: fitted on the festival conversations of the other two texts (quiet and 20 dB together);"
-echo "the raw columns are then the held-out calibrated confidences"
-held=$(mktemp -d)
-texts=$(awk -F'\t' '$2 == "festival" { split($1, p, "-"); print p[2] }' "$corpus/sources.tsv" | sort -u)
-for text in $texts; do
-    train=$(ls "$rows"/festival-*.rows | grep -v -- "-$text-" || true)
-    for test in "$rows"/festival-"$text"-*.rows; do
-        "$bench" apply "$test" --fit-on $train >"$held/$(basename "$test")"
-    done
-done
-"$bench" score "festival held out" $(ls "$held"/*.rows | grep -v snr20)
-"$bench" score "festival-snr20 held out" "$held"/*-snr20.rows
-rm -rf "$held"
-echo
-echo "the map fitted on all festival conversations (the engine's knots):"
-"$bench" fit "$rows"/festival-*.rows

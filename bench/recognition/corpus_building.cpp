@@ -184,7 +184,8 @@ int join_turns(const std::string & list, const std::string & prefix, bool timed,
     return (ref && extra && turn_file && txt) ? 0 : 1;
 }
 
-int add_white_noise(const std::string & in, const std::string & turns, double snr_db, const std::string & out) {
+int add_white_noise(const std::string & in, const std::string & turns, double snr_db, const std::string & out,
+                    const std::string & noise_wav) {
     Pcm16       audio;
     std::string error;
     if (!read_pcm16(in, audio, error)) {
@@ -214,12 +215,30 @@ int add_white_noise(const std::string & in, const std::string & turns, double sn
     }
     const double speech_rms = std::sqrt(sum / static_cast<double>(n));
     const double noise_rms  = speech_rms * std::pow(10.0, -snr_db / 20);
+    // A recorded noise (babble) is looped and brought to unit level.
+    Pcm16  recorded;
+    double recorded_rms = 0;
+    if (!noise_wav.empty()) {
+        if (!read_pcm16(noise_wav, recorded, error) || recorded.samples.empty()) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+        for (const int16_t v : recorded.samples) {
+            recorded_rms += static_cast<double>(v) * v;
+        }
+        recorded_rms = std::sqrt(recorded_rms / static_cast<double>(recorded.samples.size()));
+    }
     // Sum of 12 uniform draws less 6: unit variance, near-Gaussian, and bit-exact everywhere (no libm calls).
     Generator noise{ 0x5eed2024ULL };
-    for (auto & s : audio.samples) {
-        double g = -6;
-        for (int k = 0; k < 12; k++) {
-            g += noise.uniform();
+    for (size_t i = 0; i < audio.samples.size(); i++) {
+        int16_t & s = audio.samples[i];
+        double    g = -6;
+        if (recorded_rms > 0) {
+            g = recorded.samples[i % recorded.samples.size()] / recorded_rms;
+        } else {
+            for (int k = 0; k < 12; k++) {
+                g += noise.uniform();
+            }
         }
         const long v = std::lround(static_cast<double>(s) + noise_rms * g);
         s            = static_cast<int16_t>(std::clamp(v, -32768L, 32767L));

@@ -14,4 +14,6 @@ int join_turns(const std::string & list, const std::string & prefix, bool timed,
 
 // Writes OUT: the recording IN with white noise mixed in, its level SNR_DB under the level of the speech
 // (the samples that TURNS marks as turns). The noise is the same on every run. Returns a process exit status.
-int add_white_noise(const std::string & in, const std::string & turns, double snr_db, const std::string & out);
+// With `noise_wav`, that recording (looped) is the noise instead, brought to the same level.
+int add_white_noise(const std::string & in, const std::string & turns, double snr_db, const std::string & out,
+                    const std::string & noise_wav = "");

@@ -2,8 +2,9 @@
 //
 //   recognition_bench join LIST PREFIX [--untimed | --gaps MIN MAX]
 //       joins synthesised turns into PREFIX.wav, .txt and (timed) .ref, .turns, .extra.
-//   recognition_bench noise IN TURNS SNR_DB OUT
-//       mixes white noise into IN at SNR_DB under the speech level; the same noise on every run.
+//   recognition_bench noise IN TURNS SNR_DB OUT [NOISE]
+//       mixes white noise (or the recording NOISE, looped) into IN at SNR_DB under the speech level; the same
+//       noise on every run.
 //   recognition_bench run OUTPUT CMD [ARGS...]
 //       runs CMD with its standard output into OUTPUT and its standard error discarded; prints wall
 //       seconds, peak RSS in MiB and the exit status.
@@ -90,8 +91,8 @@ int main(int argc, char ** argv) {
     if (mode == "join" && argc == 7 && std::string(argv[4]) == "--gaps") {
         return join_turns(argv[2], argv[3], true, std::atof(argv[5]), std::atof(argv[6]));
     }
-    if (mode == "noise" && argc == 6) {
-        return add_white_noise(argv[2], argv[3], std::atof(argv[4]), argv[5]);
+    if (mode == "noise" && (argc == 6 || argc == 7)) {
+        return add_white_noise(argv[2], argv[3], std::atof(argv[4]), argv[5], argc == 7 ? argv[6] : "");
     }
     if (mode == "run" && argc >= 4) {
         return run_timed(argv[2], argv + 3);
@@ -102,8 +103,9 @@ int main(int argc, char ** argv) {
     if (mode == "fillers" && argc == 4) {
         return fillers(argv[2], argv[3]);
     }
-    std::fprintf(stderr,
-                 "usage: recognition_bench join LIST PREFIX [--untimed | --gaps MIN MAX] | noise IN TURNS SNR_DB OUT | "
-                 "run OUTPUT CMD... | score REFERENCE HYPOTHESIS | fillers REFERENCE.ref HYPOTHESIS\n");
+    std::fprintf(
+        stderr,
+        "usage: recognition_bench join LIST PREFIX [--untimed | --gaps MIN MAX] | noise IN TURNS SNR_DB OUT [NOISE] | "
+        "run OUTPUT CMD... | score REFERENCE HYPOTHESIS | fillers REFERENCE.ref HYPOTHESIS\n");
     return 2;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 
 size_t word_errors(const std::vector<std::string> & reference, const std::vector<std::string> & hypothesis) {
     std::vector<size_t> prev(hypothesis.size() + 1), cur(hypothesis.size() + 1);
@@ -22,18 +23,23 @@ size_t word_errors(const std::vector<std::string> & reference, const std::vector
 std::vector<std::string> lower_case_words(const std::string & text) {
     std::vector<std::string> words;
     std::string              word;
+    // A sentence's mark is no part of its word: "morning." is the word "morning".
+    const auto keep = [&] {
+        while (!word.empty() && std::string_view(".,?!;:").find(word.back()) != std::string_view::npos) {
+            word.pop_back();
+        }
+        if (!word.empty()) {
+            words.push_back(word);
+        }
+        word.clear();
+    };
     for (const char c : text) {
         if (std::isspace(static_cast<unsigned char>(c)) != 0) {
-            if (!word.empty()) {
-                words.push_back(word);
-                word.clear();
-            }
+            keep();
             continue;
         }
         word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
     }
-    if (!word.empty()) {
-        words.push_back(word);
-    }
+    keep();
     return words;
 }

@@ -4,9 +4,12 @@
 
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <span>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace kelvo_asr {
 
@@ -29,6 +32,43 @@ template <typename Real> Real interpolate_knots(std::span<const std::pair<Real, 
     }
     return knots.back().second;
 }
+
+// What the decoder's lattice says about one recognised word (word_confidence.h gathers it). Posteriors are
+// in [0, 1], scores natural logs.
+struct word_evidence {
+    float node_posterior   = 0; // of the best path's link through the word
+    float word_posterior   = 0; // the most, over the word's frames, of the summed posterior of its links
+    float mean_posterior   = 0; // the same summed posterior, averaged over the word's frames
+    float competitor       = 0; // the most, over the word's frames, of any other word's summed posterior
+    float filler           = 0; // the most, over the word's frames, of silence's and noise's summed posterior
+    float acoustic         = 0; // acoustic score per frame
+    float language         = 0; // language score
+    float frames_per_phone = 0; // the word's frames over its phones
+    float snr              = 0; // the segment's speech level over its noise floor, in dB
+    float segment_mean     = 0; // the mean `word_posterior` of the segment's words
+};
+
+// Inputs of the confidence model, in its order: the logits of the three posteriors, the competitors' and
+// silence's posteriors, the scores in tens of nats, the log of the frames per phone, and the segment's
+// speech level over its noise floor in tens of dB (0 to 4), and the logit of the segment's mean posterior.
+constexpr size_t evidence_inputs = 10;
+
+// Returns the model's inputs for the evidence `e`.
+std::array<double, evidence_inputs> confidence_inputs(const word_evidence & e);
+
+// Returns the probability, in [0, 1], that a recognised word with evidence `e` is right: a logistic model of
+// the evidence fitted once on the benchmark corpus, never 0 or 1.
+float word_confidence(const word_evidence & e);
+
+// One word's evidence with the word, as the confidence benchmark collects it.
+struct recorded_evidence {
+    std::string   word;
+    word_evidence evidence;
+};
+
+// For the confidence benchmark: while `sink` is set (nullptr stops it), every word whose posterior is taken
+// also has its evidence appended to it, from whichever thread decodes.
+void record_word_evidence(std::vector<recorded_evidence> * sink);
 
 // Returns the probability, in [0, 1], that a recognised word with lattice posterior `posterior` is right;
 // monotone non-decreasing in `posterior`. A value outside [0, 1] (or NaN) is taken as the nearest end (0).

@@ -74,7 +74,8 @@ says "done      4" && says "failed    1" || fail "local run: counts: $(cat "$wor
 says "  broken.m4a: could not convert the recording: ffmpeg could not read it: moov atom not found" ||
     fail "local run: the failure of broken.m4a: $(cat "$work/run.out")"
 for name in talk song clip; do
-    heard=$(grep -o '"text":"[a-z]*"' "$out/$name.json" 2>/dev/null | sed 's/"text":"\(.*\)"/\1/' | sort -u || true)
+    heard=$(grep -o '"text":"[A-Za-z]*[.?]*"' "$out/$name.json" 2>/dev/null | sed 's/"text":"\([A-Za-z]*\).*"/\1/' |
+        tr 'A-Z' 'a-z' | sort -u || true)
     found=0
     for word in $sentence; do
         grep -qx "$word" <<<"$heard" && found=$((found + 1))
@@ -86,7 +87,7 @@ done
 words=$(grep -o '"text":' "$out/song.json" 2>/dev/null | wc -l || true)
 who=$(grep -o '"who":"P"' "$out/song.json" 2>/dev/null | wc -l || true)
 ((words > 1 && who == words)) || fail "local run: song.turns was not used ($who of $words words)"
-[[ "$(cat "$out/plain.json" 2>&1)" == '{"words":[{"text":"hello","start":0.000,"end":0.250}]}' ]] ||
+[[ "$(cat "$out/plain.json" 2>&1)" == '{"words":[{"text":"Hello.","start":0.000,"end":0.250}]}' ]] ||
     fail "local run: plain.json holds $(cat "$out/plain.json" 2>&1)"
 grep -qx "$in/plain.wav 16000" "$work/calls" || fail "local run: plain.wav did not go to the tool as it is"
 [[ ! -e "$work/kept/plain.wav" && -z "$(find "$work/kept" -name '.*')" ]] || fail "local run: kept more than the converted"

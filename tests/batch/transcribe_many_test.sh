@@ -86,7 +86,7 @@ out="$work/out"
 run "$in" "$out" --jobs 2 --model "$model"
 [[ "$(status)" == 1 ]] || fail "local run: status $(status), expected 1"
 check_documents "$out"
-grep -qs '^{"words":\[{"text":"he","start":0\.2' "$out/plain.json" || fail "local run: plain.json is not the clip's"
+grep -qs '^{"words":\[{"text":"He","start":0\.2' "$out/plain.json" || fail "local run: plain.json is not the clip's"
 [[ "$(calls)" == 3 ]] || fail "local run: $(calls) tool runs, expected 3"
 says "done      2" && says "failed    1" && says "skipped   0" || fail "local run: counts"
 says "  broken.wav: could not read the audio (it must be 16 kHz mono WAV)" || fail "local run: failure message"
@@ -115,7 +115,7 @@ PARALLEL_SSH="$work/ssh" SHELL=/bin/bash TAVRIK_ASR="$work/scripted" run "$in" "
     --sshloginfile "$work/hosts"
 [[ "$(status)" == 1 ]] || fail "remote run: status $(status), expected 1"
 check_documents "$out2"
-[[ "$(cat "$out2/plain.json")" == '{"words":[{"text":"plain","start":0.000,"end":0.250}]}' ]] ||
+[[ "$(cat "$out2/plain.json")" == '{"words":[{"text":"Plain.","start":0.000,"end":0.250}]}' ]] ||
     fail "remote run: plain.json holds $(cat "$out2/plain.json")"
 [[ "$(tail -n 3 "$work/calls" | sort | tr '\n' '|')" == "broken/broken.wav|$quoted/$quoted.wav|plain/plain.wav|" ]] ||
     fail "remote run: the tool did not run on sent copies: $(tail -n 3 "$work/calls" | tr '\n' '|')"

@@ -27,6 +27,9 @@ struct DriverRun {
 class Driver : public ::testing::Test {
   protected:
     std::string dir = make_temp_dir();
+    // The words as recognised: these tests are about the steps before the words are written as people write
+    // them, which has tests of its own.
+    bool plain_words = true;
 
     std::string file(const std::string & name, const std::string & bytes) {
         std::string path = dir + "/" + name;
@@ -43,6 +46,9 @@ class Driver : public ::testing::Test {
         std::remove(log.c_str());
         env.push_back({ "TAVRIK_SCRIPT", file("script.txt", script) });
         env.push_back({ "TAVRIK_SCRIPT_LOG", log });
+        if (plain_words) {
+            args.insert(args.begin(), "--plain-words");
+        }
         args.insert(args.begin(), scripted_binary());
         args.insert(args.begin(), launcher.begin(), launcher.end());
         DriverRun   r{ run_process(args, env), {} };
@@ -413,6 +419,39 @@ TEST_F(Driver, TurnsFileOverridesFoundSpeakers) {
         EXPECT_EQ(call.find("find_speakers"), std::string::npos);
         EXPECT_EQ(call.find("voices"), std::string::npos);
     }
+}
+
+TEST_F(Driver, WordsAreWrittenAsPeopleWriteThemAndPlainWordsKeepsThemAsHeard) {
+    const std::string turns  = file("turns.txt", "0.0 4.0 P\n5.0 9.0 C\n");
+    const std::string vocab  = file("vocab.txt", "Okonjo\n");
+    const std::string script = "audio ok 16000 160000\n" + ok_models +
+                               "transcribe ok en do you know mr smith\ntranscribe ok en i met okonjo\n"
+                               "align echo\nalign echo\npitch 6.0 3.0\n";
+    const std::vector<std::string> args = { "--asr",   "m",   "--aligner",    "a",  "--audio", "x.wav",
+                                            "--turns", turns, "--vocabulary", vocab };
+    plain_words                         = false;
+    const DriverRun written             = run(script, args);
+    plain_words                         = true;
+    const DriverRun plain               = run(script, args);
+    ASSERT_EQ(written.result.status, 0);
+    EXPECT_NE(written.result.out.find("\"text\":\"Do\""), std::string::npos) << written.result.out;
+    EXPECT_NE(written.result.out.find("\"text\":\"Mr\""), std::string::npos);
+    EXPECT_NE(written.result.out.find("\"text\":\"Smith?\""), std::string::npos) << "a question by its words";
+    EXPECT_NE(written.result.out.find("\"text\":\"I\""), std::string::npos);
+    EXPECT_NE(written.result.out.find("\"text\":\"Okonjo?\""), std::string::npos) << "a question by its pitch";
+    EXPECT_NE(plain.result.out.find("\"text\":\"do\""), std::string::npos) << plain.result.out;
+    EXPECT_NE(plain.result.out.find("\"text\":\"okonjo\""), std::string::npos);
+    EXPECT_EQ(plain.result.out.find('?'), std::string::npos);
+
+    // Only case and the glued marks differ; every time and every other key is the same.
+    std::string lowered = written.result.out;
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](char c) { return std::tolower(c); });
+    std::erase(lowered, '?');
+    std::string plain_lowered = plain.result.out;
+    std::transform(plain_lowered.begin(), plain_lowered.end(), plain_lowered.begin(),
+                   [](char c) { return std::tolower(c); });
+    EXPECT_EQ(lowered, plain_lowered);
+    EXPECT_EQ(written.calls, plain.calls);
 }
 
 namespace {

@@ -52,7 +52,7 @@ TEST(RealEngine, SpokenFillersAreRestoredNearWhereTheyWereSaid) {
     ASSERT_TRUE(write_wav_pcm16(dir + "/a.wav", audio, 16000));
 
     const std::vector<std::string> base  = { asr_binary(), "--asr",   model_dir(),   "--aligner",
-                                             model_dir(),  "--audio", dir + "/a.wav" };
+                                             model_dir(),  "--audio", dir + "/a.wav", "--plain-words" };
     ProcessResult                  plain = run_process(base);
     ASSERT_EQ(plain.status, 0) << plain.out;
     auto before = document_words(plain.out);

@@ -268,9 +268,69 @@ TEST(Subtitles, CuesBreakAtSpeakersAndPausesAndBalanceTheirLines) {
     EXPECT_TRUE(alone) << "the long word shares a line or was cut";
 }
 
+TEST(Subtitles, WebVttMarksOnlyScoredWordsBelowTheLimitAndBreaksLinesOnTheTextAlone) {
+    // Seven words of five letters fill one 41-character line: the markup must not push any onto a second.
+    std::vector<DocumentWord> words;
+    const double              conf[] = { 0.2, 0.95, -1, 0.49, 0.5, 0.0, 0.3 };
+    for (int i = 0; i < 7; i++) {
+        words.push_back(doc_word(i == 5 ? "a<b>&" : "word" + std::to_string(i), 0.3 * i, 0.3 * i + 0.25, "P"));
+        words.back().conf = conf[i];
+    }
+    const std::string cue = "00:00:00.000 --> 00:00:02.050\n<v P>";
+    EXPECT_EQ(vtt_text(group_cues(words), 0.5),
+              "WEBVTT\n\n" + cue +
+                  "<c.doubt>word0</c> word1 word2 <c.doubt>word3</c> word4 <c.doubt>a&lt;b&gt;&amp;</c> "
+                  "<c.doubt>word6</c></v>\n");
+    EXPECT_EQ(vtt_text(group_cues(words)),
+              "WEBVTT\n\n" + cue + "word0 word1 word2 word3 word4 a&lt;b&gt;&amp; word6</v>\n");
+
+    // Over two lines, each word keeps its own mark; a document without confidences gets none.
+    words.push_back(doc_word("lastword", 2.1, 2.3, "P"));
+    words.back().conf     = 0.1;
+    const std::string two = vtt_text(group_cues(words), 0.25);
+    EXPECT_NE(two.find("<c.doubt>word0</c> word1 word2 word3\nword4 <c.doubt>a&lt;b&gt;&amp;</c> word6 "
+                       "<c.doubt>lastword</c></v>"),
+              std::string::npos)
+        << two;
+    for (DocumentWord & word : words) {
+        word.conf = -1;
+    }
+    EXPECT_EQ(vtt_text(group_cues(words), 0.99).find("<c."), std::string::npos);
+}
+
 TEST(Subtitles, AnEmptyDocumentGivesAnEmptyFile) {
     EXPECT_EQ(srt_text(group_cues({})), "");
     EXPECT_EQ(vtt_text(group_cues({})), "WEBVTT\n");
+}
+
+TEST(Subtitles, NumberWordsBecomeDigitsTimedFromTheirRunsFirstStartToItsLastEnd) {
+    const auto digits = [](const std::string & text) {
+        std::vector<DocumentWord> words;
+        double                    at = 0;
+        std::istringstream        in(text);
+        for (std::string t; in >> t;) {
+            DocumentWord word;
+            word.text  = t;
+            word.start = at;
+            word.end   = at + 0.2;
+            words.push_back(word);
+            at += 0.25;
+        }
+        std::string out;
+        for (const DocumentWord & w : numbers_as_digits(words)) {
+            out += (out.empty() ? "" : " ") + w.text + "@" + std::to_string(static_cast<int>(w.start * 100)) + "-" +
+                   std::to_string(static_cast<int>(w.end * 100 + 0.5));
+        }
+        return out;
+    };
+    EXPECT_EQ(digits("Twenty two units"), "22@0-45 units@50-70");
+    EXPECT_EQ(digits("about three point five."), "about@0-20 3.5.@25-95");
+    EXPECT_EQ(digits("the fourteenth and the first"), "the@0-20 14th@25-45 and@50-70 the@75-95 first@100-120");
+    EXPECT_EQ(digits("one hundred and five, nineteen ninety five"), "105,@0-95 1995@100-170");
+    EXPECT_EQ(digits("one of two and ten"), "one@0-20 of@25-45 two@50-70 and@75-95 10@100-120");
+    EXPECT_EQ(digits("five five five one two"), "55512@0-120");
+    EXPECT_EQ(digits("two million three thousand four hundred"), "2003400@0-145");
+    EXPECT_EQ(digits("point and"), "point@0-20 and@25-45");
 }
 
 } // namespace

@@ -54,6 +54,26 @@ TEST(WordsDocumentReader, ReadsBackWhatTheToolWrites) {
     EXPECT_EQ(read_words_document("{\"words\":[]}\n").error, "");
 }
 
+TEST(WordsDocumentReader, AConfidenceBelowZeroOrMissingReadsBackAsNone) {
+    const DocumentRead read =
+        read_words_document(R"({"words":[{"text":"a","start":0,"end":1,"conf":-0.3},{"text":"b","start":1,"end":2},)"
+                            R"({"text":"c","start":2,"end":3,"conf":1.7},{"text":"d","start":3,"end":4,"conf":0.42},)"
+                            R"({"text":"e","start":4,"end":5,"conf":-0.0}]})");
+    ASSERT_EQ(read.error, "");
+    ASSERT_EQ(read.words.size(), 5u);
+    EXPECT_EQ(read.words[0].conf, -1);
+    EXPECT_EQ(read.words[1].conf, -1);
+    EXPECT_EQ(read.words[2].conf, 1);
+    EXPECT_EQ(read.words[3].conf, 0.42);
+    EXPECT_EQ(read.words[4].conf, 0);
+    // The review page shades none of the unscored words and gives the script no confidence for them.
+    const std::string page = html_page_text(read.words, {}, "t");
+    EXPECT_NE(page.find("<span>a</span> <span>b</span> <span>c</span> <span class=\"c2\">d</span> "
+                        "<span class=\"c3\">e</span>"),
+              std::string::npos);
+    EXPECT_NE(page.find("\"conf\":[-1,-1,1"), std::string::npos);
+}
+
 TEST(WordsDocumentReader, RefusesAnythingElseWithAClearMessage) {
     const std::pair<std::string, std::string> cases[] = {
         { "{\"error\":\"could not read the audio (it must be 16 kHz mono WAV)\"}\n",

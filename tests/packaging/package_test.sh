@@ -46,7 +46,7 @@ cp "$data/librivox/sense_and_sensibility_01_austen_64kb-0880.wav" "$work/in/clip
 status=0
 env -u TAVRIK_ASR "$bin/transcribe-many" "$work/in" "$work/out" --jobs 1 --model "$model" >"$work/run.out" \
     2>"$work/run.err" || status=$?
-((status == 0)) && grep -qs '^{"words":\[{"text":"he","start":0\.2' "$work/out/clip.json" ||
+((status == 0)) && grep -qs '^{"words":\[{"text":"He","start":0\.2' "$work/out/clip.json" ||
     fail "transcribe-many: status $status, $(cat "$work/run.out" "$work/run.err" "$work/out/clip.error.json" 2>&1)"
 
 # Depends names the package of every library a binary links, and of the commands the batch script runs;

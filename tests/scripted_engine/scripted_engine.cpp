@@ -11,6 +11,7 @@
 //   align echo                       align fail TEXT               (one line per call, used in order)
 //   align words WORD@START@END ...   (the aligner's answer as given)
 //   speakers START:END:VOICE ...     (find_speakers' stretches, in samples; logged only when given)
+//   pitch SECONDS RISE               (a pitch measured over a stretch holding that time rises so; not logged)
 // "align echo" returns every input word, word k from 0.5 k to 0.5 k + 0.25 seconds; recognised word k starts
 // at frame 50 k (0.5 k seconds), so that the two agree. A call that only learns
 // a voice (`listen_only`) succeeds with no words, takes no line and is not logged. A transcribe call given
@@ -228,6 +229,25 @@ speaker_result find_speakers(const float * samples, int32_t n_samples, const spe
     }
     result.success = true;
     return result;
+}
+
+pitch_result measure_pitch(const float * samples, int32_t n_samples) {
+    pitch_result result;
+    const double first = static_cast<double>(samples - script().base) / 16000.0;
+    const double last  = first + static_cast<double>(n_samples) / 16000.0;
+    for (size_t k = 0;; k++) {
+        const std::string line = find_line("pitch", k);
+        if (line.empty()) {
+            return result;
+        }
+        double at   = 0;
+        float  rise = 0;
+        if (std::sscanf(line.c_str(), "pitch %lf %f", &at, &rise) == 2 && at >= first && at <= last) {
+            result.rise   = rise;
+            result.voiced = true;
+            return result;
+        }
+    }
 }
 
 vocabulary_result KelvoASR::set_vocabulary(const std::string & text) {

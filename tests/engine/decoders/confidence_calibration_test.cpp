@@ -30,3 +30,40 @@ TEST(ConfidenceCalibration, IsAProbabilityThatNeverFallsAsThePosteriorRises) {
 }
 
 } // namespace
+
+namespace {
+
+kelvo_asr::word_evidence evidence(float posterior, float competitor) {
+    kelvo_asr::word_evidence e;
+    e.node_posterior = e.word_posterior = e.mean_posterior = posterior;
+    e.competitor                                           = competitor;
+    e.acoustic                                             = -2;
+    e.language                                             = -1;
+    e.frames_per_phone                                     = 8;
+    e.snr                                                  = 40;
+    e.segment_mean                                         = 0.9f;
+    return e;
+}
+
+TEST(WordConfidence, RanksContestedWordsBelowSureOnesAndStaysAProbability) {
+    const float sure      = kelvo_asr::word_confidence(evidence(0.99f, 0.0f));
+    const float contested = kelvo_asr::word_confidence(evidence(0.4f, 0.55f));
+    EXPECT_GT(sure, 0.8f);
+    EXPECT_LT(contested, 0.7f);
+    EXPECT_LT(contested, sure);
+    // Noisier segments, where more words are wrong, leave the same word less sure.
+    kelvo_asr::word_evidence noisy = evidence(0.99f, 0.0f);
+    noisy.segment_mean             = 0.5f;
+    EXPECT_LT(kelvo_asr::word_confidence(noisy), sure);
+    // Evidence the lattice cannot give (NaN, infinities, out of range) still gives a probability.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    for (const float v : { nan, inf, -inf, -5.0f, 7.0f }) {
+        kelvo_asr::word_evidence e = evidence(v, v);
+        e.acoustic = e.language = e.frames_per_phone = e.snr = e.segment_mean = v;
+        const float c                                                         = kelvo_asr::word_confidence(e);
+        EXPECT_TRUE(c > 0.0f && c < 1.0f) << v << " gives " << c;
+    }
+}
+
+} // namespace
