@@ -11,10 +11,13 @@
 #include "ggml-backend.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <limits>
 #include <new>
 #include <string>
 #include <vector>
@@ -36,10 +39,14 @@ void report_device() {
     }
 }
 
-// The engine says once why adaptation is off; the words are then those of the model's own means.
-void report_adaptation_off(const kelvo_asr::transcribe_result & result) {
+// The engine says once why adaptation (the words are then those of the model's own means) or the hesitation
+// model is off.
+void report_off_notes(const kelvo_asr::transcribe_result & result) {
     if (!result.adaptation_off.empty()) {
         std::fprintf(stderr, "adaptation off: %s\n", result.adaptation_off.c_str());
+    }
+    if (!result.hesitations_off.empty()) {
+        std::fprintf(stderr, "hesitations off: %s\n", result.hesitations_off.c_str());
     }
 }
 
@@ -140,8 +147,10 @@ int run(int argc, const char * const * argv) {
     if (opts.turns.empty() && (opts.adapt || opts.speakers)) {
         kelvo_asr::speaker_params found_params;
         found_params.n_speakers = opts.n_speakers;
-        const kelvo_asr::speaker_result found =
-            kelvo_asr::find_speakers(samples.data(), static_cast<int32_t>(samples.size()), found_params);
+        // Clamped as the segment planner clamps it: no segment reaches past the first 2^31 - 1 samples.
+        const auto n_samples =
+            static_cast<int32_t>(std::min(samples.size(), static_cast<size_t>(std::numeric_limits<int32_t>::max())));
+        const kelvo_asr::speaker_result found = kelvo_asr::find_speakers(samples.data(), n_samples, found_params);
         if (!found.success) {
             return report_error("speaker finding failed: " + found.error);
         }
@@ -177,7 +186,7 @@ int run(int argc, const char * const * argv) {
         for (const Segment & segment : segments) {
             const kelvo_asr::transcribe_result learned = asr.transcribe(
                 samples.data() + segment.start, segment.end - segment.start, segment_params(segment, true));
-            report_adaptation_off(learned);
+            report_off_notes(learned);
             if (!learned.success) {
                 return report_error(transcribing + learned.error);
             }
@@ -201,7 +210,7 @@ int run(int argc, const char * const * argv) {
             heard = asr.transcribe(samples.data() + segment.start, segment.end - segment.start,
                                    segment_params(segment, false));
         }
-        report_adaptation_off(heard);
+        report_off_notes(heard);
         if (!heard.success) {
             return report_error(transcribing + heard.error);
         }
@@ -230,7 +239,18 @@ int run(int argc, const char * const * argv) {
     if (!opts.plain_words && opts.transcript.empty()) {
         write_as_people_do(timed_words, segments, samples, rate, read_name_list(vocabulary));
     }
+    // A document cut short (a full disk) must not end as a success. A reader that went away is the caller's
+    // choice, and the status still tells how the run went.
+    errno = 0;
     write_words_document(timed_words);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        const int error = errno;
+        if (error != EPIPE) {
+            std::fprintf(stderr, "could not write the words document: %s\n",
+                         error != 0 ? std::strerror(error) : "write error");
+            return 1;
+        }
+    }
     return 0;
 }
 

@@ -88,6 +88,21 @@ struct speaker_result {
 // is true for every input.
 speaker_result find_speakers(const float * samples, int32_t n_samples, const speaker_params & params);
 
+// Voices matched to times. Every rule takes `stretches` in order and not overlapping, as `find_speakers`
+// gives them, and finds them by binary search; where no stretch meets the time asked about, the nearest
+// one's voice is taken (of two as near, the earlier).
+
+// The voice speaking at `sample` (a position in samples, fractional allowed); 0 when there are no stretches.
+int32_t voice_at(const std::vector<voice_stretch> & stretches, double sample);
+
+// The voice sharing the most samples with [start, end) (of two sharing as many, the earlier); 0 when there
+// are no stretches.
+int32_t main_voice(const std::vector<voice_stretch> & stretches, int32_t start, int32_t end);
+
+// The stretches that meet [start, end), clipped to it, in samples from `start`; the nearest one, over the
+// whole span, when none does; none when there are no stretches.
+std::vector<voice_stretch> voices_within(const std::vector<voice_stretch> & stretches, int32_t start, int32_t end);
+
 //
 // Pitch
 //
@@ -135,6 +150,9 @@ struct transcribe_result {
     // model's features cannot be computed again, or a transform cannot be handed to the decoder library);
     // empty on every other call. Calls after it decode every voice with the model's own means.
     std::string adaptation_off;
+    // Why the hesitation model is left out of the loaded model (it cannot be handed to the decoder library),
+    // on the first call after it was; empty on every other call. Hesitations are then heard less well.
+    std::string hesitations_off;
     // With `params.word_confidence`, one per word of `text` (else empty): the probability, in [0, 1], that
     // the word is right, and the decoder's own lattice posterior of the word it is calibrated from.
     std::vector<float> word_confidence;

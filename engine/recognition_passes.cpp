@@ -77,18 +77,7 @@ std::vector<voice_group> group_by_voice(const std::vector<speech_piece> & pieces
     for (size_t k = 0; k < pieces.size(); k++) {
         std::string name = speaker;
         if (!voices.empty()) {
-            // The most shared samples; when none are shared, the least apart (a negative overlap).
-            const speech_piece & p      = pieces[k];
-            int32_t              voice  = 0;
-            int64_t              shared = INT64_MIN;
-            for (const voice_stretch & v : voices) {
-                const int64_t s = static_cast<int64_t>(std::min(p.end, v.end)) - std::max(p.start, v.start);
-                if (s > shared) {
-                    shared = s;
-                    voice  = v.voice;
-                }
-            }
-            name = speaker + "#" + std::to_string(voice);
+            name = speaker + "#" + std::to_string(main_voice(voices, pieces[k].start, pieces[k].end));
         }
         auto g = std::find_if(groups.begin(), groups.end(), [&](const voice_group & x) { return x.name == name; });
         if (g == groups.end()) {

@@ -25,9 +25,10 @@ namespace kelvo_asr {
 namespace {
 
 // Makes a recognition decoder with its language model and the vocabulary `v` (none when null); nullptr
-// with `error` set when the library refuses.
+// with `error` set when the library refuses. `hesitations_off` says why the hesitation model was left out,
+// where it was.
 ps_decoder_t * make_recognizer(const model_files & files, const std::string & folder, const prepared_vocabulary * v,
-                               std::string & error) {
+                               std::string & error, std::string & hesitations_off) {
     ps_decoder_t * ps = load_decoder(make_recognition_config(files), folder, error);
     if (ps == nullptr) {
         return nullptr;
@@ -35,14 +36,17 @@ ps_decoder_t * make_recognizer(const model_files & files, const std::string & fo
     // The in-memory models are made first: the guarded call holds only calls into the library.
     const model_text_file hesitations(hesitation_model_text());
     const model_text_file vocabulary(v == nullptr ? std::string() : v->model_text);
-    bool                  ready     = false;
-    const bool            completed = run_guarded([&] {
+    if (hesitations.path.empty()) {
+        hesitations_off = "the hesitation model cannot be handed to the decoder library: " + hesitations.failure;
+    }
+    bool       ready     = false;
+    const bool completed = run_guarded([&] {
         // The vocabulary's words join the dictionary before the search is made from it.
         ngram_model_t * lm = v == nullptr || add_vocabulary_words(ps, *v)
-                                            ? read_language_model(ps, files.language_model, hesitations, vocabulary,
+                                 ? read_language_model(ps, files.language_model, hesitations, vocabulary,
                                                        v == nullptr ? 0.0 : vocabulary_weight)
-                                            : nullptr;
-        ready = lm != nullptr && ps_set_lm(ps, "words", lm) >= 0 && ps_set_search(ps, "words") >= 0;
+                                 : nullptr;
+        ready              = lm != nullptr && ps_set_lm(ps, "words", lm) >= 0 && ps_set_search(ps, "words") >= 0;
         if (lm != nullptr) {
             ngram_model_free(lm); // the search holds its own reference
         }
@@ -93,12 +97,14 @@ struct KelvoASR::impl {
     model_files                                files;  // of the loaded model
     std::string                                folder; // of the loaded model; empty when none is loaded
     std::shared_ptr<const prepared_vocabulary> vocabulary;
+    std::string hesitations_off; // why the first decoder has no hesitation model; cleared once reported
 
     // Makes the first decoder of a fresh pool, and how to make more, for the loaded model and vocabulary;
     // false with `why` set when the first cannot be made.
     // The pool in use stays when the first decoder cannot be made.
     bool start_pool(std::string & why) {
-        ps_decoder_t * first = make_recognizer(files, folder, vocabulary.get(), why);
+        hesitations_off.clear();
+        ps_decoder_t * first = make_recognizer(files, folder, vocabulary.get(), why, hesitations_off);
         if (first == nullptr) {
             return false;
         }
@@ -108,7 +114,8 @@ struct KelvoASR::impl {
         // Later decoders are made from the same files when a call asks for more threads.
         pool.make = [files = files, folder = folder, vocabulary = vocabulary] {
             std::string ignored;
-            return make_recognizer(files, folder, vocabulary.get(), ignored);
+            std::string also_ignored; // said for the first decoder
+            return make_recognizer(files, folder, vocabulary.get(), ignored, also_ignored);
         };
         return true;
     }
@@ -211,6 +218,8 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
         }
     };
     report_off();
+    result.hesitations_off = std::move(pimpl->hesitations_off);
+    pimpl->hesitations_off.clear();
     // The cut is made on the samples as given: on cleaned ones it came out no better.
     const std::vector<speech_piece> pieces = cut_at_pauses(samples, n_samples);
     const std::vector<voice_group>  groups = group_by_voice(pieces, params.speaker, params.voices);

@@ -22,7 +22,8 @@ struct DocumentWord {
     bool        added   = false; // a filler restored from the extra words
     bool        untimed = false; // the aligner gave the word no duration of its own
     std::string who;             // the speaker label ("who", else "speaker"); "" when the word has none
-    double      conf = -1;       // the probability that the word is right, in [0, 1]; negative: none given
+    bool        found = false;   // `who` came from "speaker" (a voice found in the audio), not from a turn
+    double      conf  = -1;      // the probability that the word is right, in [0, 1]; negative: none given
 };
 
 // A words document read back: its words, or why the bytes are not a words document.

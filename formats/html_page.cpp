@@ -149,7 +149,8 @@ std::string transcript(const std::vector<DocumentWord> & words, const SpeakerInd
     return words.empty() ? "<p class=\"none\">This document holds no words.</p>" : out + "</p></section>\n";
 }
 
-// The numbers the script needs: per word its times, speaker (-1 for none), flags (1 restored, 2 untimed) and,
+// The numbers the script needs: per word its times, speaker (-1 for none), flags (1 restored, 2 untimed,
+// 4 speaker found in the audio) and,
 // when the document has them, confidences (-1 for none). Only numbers: no text of the document goes into a
 // script element, where escaping rules differ.
 std::string page_data(const std::vector<DocumentWord> & words, const PageAudio & audio, const SpeakerIndex & speakers) {
@@ -160,7 +161,7 @@ std::string page_data(const std::vector<DocumentWord> & words, const PageAudio &
         start += comma + seconds_text(word.start);
         end += comma + seconds_text(word.end);
         who += comma + (word.who.empty() ? std::string("-1") : std::to_string(speaker_index(speakers, word.who)));
-        flags += comma + std::to_string((word.added ? 1 : 0) | (word.untimed ? 2 : 0));
+        flags += comma + std::to_string((word.added ? 1 : 0) | (word.untimed ? 2 : 0) | (word.found ? 4 : 0));
         if (scored) {
             conf += comma + (word.conf < 0 ? std::string("-1") : seconds_text(word.conf));
         }

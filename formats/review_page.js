@@ -379,7 +379,9 @@
                     `"end":${time(t1)}` +
                     (flags & 1 ? ',"added":true' : '') +
                     (flags & 2 || t1 - t0 < 0.001 ? ',"untimed":true' : '') +
-                    (data.who[i] >= 0 ? `,"who":${JSON.stringify(speakerNames[data.who[i]] || '')}` : '') +
+                    (data.who[i] >= 0
+                        ? `,"${data.flags[i] & 4 ? 'speaker' : 'who'}":${JSON.stringify(speakerNames[data.who[i]] || '')}`
+                        : '') +
                     (edited === null && conf && conf[i] >= 0 ? `,"conf":${conf[i].toFixed(2)}` : '') +
                     (edited === null ? '' : ',"edited":true') +
                     '}'
@@ -394,7 +396,7 @@
             added.forEach((word, k) => {
                 const from = gap ? end[i] + ((gapEnd - end[i]) * k) / added.length : start[i];
                 const to = gap ? end[i] + ((gapEnd - end[i]) * (k + 1)) / added.length : end[i];
-                item(items, i, from, to, word, 0);
+                item(items, i, from, to, word, data.flags[i] & 4);
             });
         }
         return `{"words":[${items.join(',')}]}\n`;

@@ -76,7 +76,8 @@ std::string read_word(const json & item, DocumentWord & word) {
             return "\"speaker\" is not a string";
         }
         if (who == item.end()) {
-            word.who = speaker->get<std::string>();
+            word.who   = speaker->get<std::string>();
+            word.found = true;
         }
     }
     return "";

@@ -36,8 +36,9 @@ else
     version=$(sed -n 's/^project(tavrik_asr VERSION \([^ )]*\).*/\1/p' "$here/../CMakeLists.txt" 2>/dev/null || true)
 fi
 
+usage_line="usage: $me IN_DIR OUT_DIR [--jobs N] [--model DIR] [--keep-wav DIR] [--sshlogin LOGIN]... [--sshloginfile FILE]"
 usage() {
-    echo "usage: $me IN_DIR OUT_DIR [--jobs N] [--model DIR] [--keep-wav DIR] [--sshlogin LOGIN]... [--sshloginfile FILE]" >&2
+    echo "$usage_line" >&2
     exit 2
 }
 
@@ -57,7 +58,9 @@ absolute() {
 
 # shellcheck source=scripts/transcribe_many_job.sh
 source "$helpers/transcribe_many_job.sh" || die "cannot read $helpers/transcribe_many_job.sh"
-export -f json_text convert_recording transcribe_one transcribe_job
+job_functions=(json_text command_reason open_reason make_locked_folder sweep_folders job_child convert_recording
+    job_outcome job_fail job_cleanup job_stopped job_lock_recording transcribe_one transcribe_job)
+export -f "${job_functions[@]}"
 
 in_dir="" out_dir="" jobs="" keep_dir="" model=/usr/share/pocketsphinx/model/en-us
 remote=()
@@ -73,7 +76,10 @@ while (($#)); do
         esac
         shift 2
         ;;
-    -h | --help) usage ;;
+    -h | --help)
+        echo "$usage_line"
+        exit 0
+        ;;
     --version)
         echo "transcribe-many ${version:-(version unknown)}"
         exit 0
@@ -95,7 +101,7 @@ done
 if [[ -n "$jobs" && ! "$jobs" =~ ^[1-9][0-9]*$ ]]; then
     die "--jobs needs a whole number above 0, not \"$jobs\""
 fi
-for needed in parallel:parallel soxi:sox; do
+for needed in parallel:parallel soxi:sox flock:util-linux; do
     command -v "${needed%:*}" >/dev/null || die "${needed%:*} is missing: install the Debian package ${needed#*:}"
 done
 
@@ -111,8 +117,13 @@ fi
 in_dir=$(absolute "$in_dir")
 mkdir -p -- "$out_dir" 2>/dev/null || die "cannot create the output folder $out_dir"
 out_dir=$(absolute "$out_dir")
-probe=$(mktemp -p "$out_dir" .write-test.XXXXXX 2>/dev/null) || die "cannot write to the output folder $out_dir"
-rm -f -- "$probe"
+# The batch's own folder in OUT_DIR, locked while the batch lives: its jobs stop when the lock goes, and a
+# later run removes the folders of batches that are gone, and the scratch folders in $TMPDIR of their jobs.
+sweep_folders "$out_dir" .transcribe-many
+others=("$out_dir"/.transcribe-many.*)
+make_locked_folder "$out_dir" .transcribe-many || die "cannot write to the output folder $out_dir: $job_reason"
+work=$locked_folder work_fd=$locked_folder_fd
+trap 'rm -rf -- "$work"' EXIT
 mkdir -p -- "$out_dir/logs" 2>/dev/null || die "cannot create $out_dir/logs"
 if [[ -n "$keep_dir" ]]; then
     mkdir -p -- "$keep_dir" 2>/dev/null || die "cannot create the folder $keep_dir"
@@ -159,14 +170,22 @@ if ((skipped > 0)); then
     echo "$me: skipping $skipped of ${#files[@]} recordings: their documents are already in $out_dir" >&2
 fi
 
+# Documents that a killed transfer from a host left half-returned go, unless another batch is writing here.
+sweep_folders "${TMPDIR:-/tmp}" transcribe-many-job
+if [[ ! -e "${others[0]}" ]]; then
+    for file in "${todo[@]}"; do
+        name=${file%.*}
+        for left in "$out_dir/.$name".{json,error.json}.?????? "$out_dir/logs/.$name.log".?????? \
+            ${keep_dir:+"$keep_dir/.$name.wav".??????}; do
+            [[ ! -f "$left" ]] || rm -f -- "$left"
+        done
+    done
+fi
+
 # A WAV at 16 kHz goes to the tool as it is, and so does one sox cannot read (the tool gives its own error);
 # everything else is converted.
-work=$(mktemp -d)
-trap 'rm -rf -- "$work"' EXIT
-touch "$work/started"
 converted=0
-: >"$work/files"
-: >"$work/convert"
+{ : >"$work/files" && : >"$work/convert"; } || die "cannot write in $work"
 for file in "${todo[@]}"; do
     convert=yes
     if [[ "${file,,}" == *.wav ]]; then
@@ -176,15 +195,17 @@ for file in "${todo[@]}"; do
         fi
     fi
     [[ "$convert" == no ]] || converted=$((converted + 1))
-    printf '%s\0' "$file" >>"$work/files"
-    printf '%s\0' "$convert" >>"$work/convert"
+    { printf '%s\0' "$file" >>"$work/files" && printf '%s\0' "$convert" >>"$work/convert"; } ||
+        die "cannot write the list of recordings in $work"
 done
 if ((converted > 0 && ${#remote[@]} == 0)) && ! command -v ffmpeg >/dev/null; then
     echo "$me: $converted recordings need converting to 16 kHz mono WAV, and ffmpeg is missing: install the" \
         "Debian package ffmpeg" >&2
 fi
 
-options=(--null --env json_text --env convert_recording --env transcribe_one --env transcribe_job)
+# Each job prints one record of how its recording went (job_outcome), read below: --ungroup passes them on
+# as they come, with no files of parallel's own, whose folder is this batch's.
+options=(--null --ungroup --tmpdir "$work")
 if [[ -n "$jobs" ]]; then
     options+=(--jobs "$jobs")
 else
@@ -194,35 +215,79 @@ fi
 if [[ -t 2 ]]; then
     options+=(--bar)
 fi
+batch=$work scratch=${TMPDIR:-/tmp}
 if ((${#remote[@]} > 0)); then
     # Each recording travels as a folder of links to its files, so that optional files need no options of
     # their own; rsync follows the links (-L) and skips documents that a run did not write.
     for file in "${todo[@]}"; do
         name=${file%.*}
-        mkdir -p -- "$work/send/$name"
+        mkdir -p -- "$work/send/$name" || die "cannot write in $work"
         for sent in "$file" "$name.turns" "$name.extra" "$name.transcript.json" "$name.transcript.txt"; do
             if [[ -e "$in_dir/$sent" ]]; then
-                ln -s -- "$in_dir/$sent" "$work/send/$name/$sent"
+                ln -s -- "$in_dir/$sent" "$work/send/$name/$sent" || die "cannot write in $work"
             fi
         done
     done
     export PARALLEL_RSYNC_OPTS="-rLDzR --ignore-missing-args"
     # rsync 3.2.4 and later quote remote names themselves; parallel already does.
     export RSYNC_OLD_ARGS=1
+    # The functions travel in parallel's environment (here they are exported, which is much faster).
+    for function in "${job_functions[@]}"; do
+        options+=(--env "$function")
+    done
     options+=("${remote[@]}" --workdir ... --cleanup --transferfile "$work/send/./{1.}"
         --return "$out_dir/./{1.}.json" --return "$out_dir/./{1.}.error.json" --return "$out_dir/./logs/{1.}.log")
     if [[ -n "$keep_dir" ]]; then
         options+=(--return "$keep_dir/./{1.}.wav")
     fi
+    # Jobs on other hosts are stopped by parallel when their connection goes, and use the host's $TMPDIR.
+    batch="" scratch=""
 fi
 
+# A signal to the batch stops it and its jobs: the lock goes first, so that every job stops and leaves its
+# recording's error; parallel, told to start no more, ends once they have.
+parallel_pid=""
+stop_batch() {
+    trap '' INT TERM HUP
+    exec {work_fd}<&-
+    if [[ -n "$parallel_pid" ]]; then
+        kill -TERM "$parallel_pid" 2>/dev/null || true
+        wait "$parallel_pid" 2>/dev/null || true
+    fi
+    echo "$me: stopped by SIG$1; run it again to go on" >&2
+    exit 1
+}
+trap 'stop_batch INT' INT
+trap 'stop_batch TERM' TERM
+trap 'stop_batch HUP' HUP
+
 started=$(date +%s.%N)
+declare -A outcome_state=() outcome_reason=()
 if ((${#todo[@]} > 0)); then
     # parallel's status counts the failed jobs up to 101; 255 is a failure of its own (a bad login file).
+    mkfifo "$work/records" || die "cannot make a pipe in $work"
+    # parallel ends with the batch, however the batch ends, where setpriv can ask for that.
+    with_batch=()
+    if setpriv --pdeathsig TERM true >/dev/null 2>&1; then
+        with_batch=(setpriv --pdeathsig TERM --)
+    fi
+    # Opened for reading and writing first, so that neither side waits for the other to open the pipe.
+    exec {records_rw}<>"$work/records"
+    "${with_batch[@]}" parallel "${options[@]}" transcribe_job "$(printf '%q' "$tool")" "$(printf '%q' "$model")" \
+        "$(printf '%q' "$in_dir")" "$(printf '%q' "$out_dir")" "$(printf '%q' "$keep_dir")" \
+        "$(printf '%q' "$batch")" "$(printf '%q' "$scratch")" '{1}' '{2}' :::: "$work/files" ::::+ "$work/convert" \
+        >"$work/records" {work_fd}<&- {records_rw}<&- &
+    parallel_pid=$!
+    exec {records}<"$work/records" {records_rw}<&-
+    while IFS= read -r -d '' record_file <&"$records" && IFS= read -r -d '' record_state <&"$records" &&
+        IFS= read -r -d '' record_reason <&"$records"; do
+        outcome_state["$record_file"]=$record_state
+        outcome_reason["$record_file"]=$record_reason
+    done
+    exec {records}<&-
     status=0
-    parallel "${options[@]}" transcribe_job "$(printf '%q' "$tool")" "$(printf '%q' "$model")" \
-        "$(printf '%q' "$in_dir")" "$(printf '%q' "$out_dir")" "$(printf '%q' "$keep_dir")" '{1}' '{2}' \
-        :::: "$work/files" ::::+ "$work/convert" || status=$?
+    wait "$parallel_pid" || status=$?
+    parallel_pid=""
     if ((status > 101)); then
         echo "$me: parallel stopped with status $status" >&2
     fi
@@ -241,18 +306,21 @@ duration_of() {
 done_count=0 audio=0
 for file in "${todo[@]}"; do
     name=${file%.*}
+    state=${outcome_state["$file"]:-} reason=${outcome_reason["$file"]:-}
     if [[ -f "$out_dir/$name.json" ]]; then
         done_count=$((done_count + 1))
         rm -f -- "$out_dir/$name.error.json" # left by an earlier failed run of this recording
         audio=$(awk -v a="$audio" -v b="$(duration_of "$in_dir/$file")" 'BEGIN { print a + b }')
-    elif [[ "$out_dir/$name.error.json" -nt "$work/started" ]]; then
-        message=$(sed -n 's/^{"error":"\(.*\)"}$/\1/p' "$out_dir/$name.error.json")
-        failures+=("$file: ${message:-$(head -c 200 "$out_dir/$name.error.json")}")
+    elif [[ "$state" == failed || ("$state" == skipped && -n "$reason") ]]; then
+        failures+=("$file: $reason")
+    elif [[ "$state" == "done" ]]; then
+        failures+=("$file: its document did not come back from the host that made it")
+    elif ((${#remote[@]} > 0)); then
+        failures+=("$file: no document came back (its run was stopped, or its host or a transfer failed)")
     else
-        failures+=("$file: no document came back (the run was stopped, or a transfer failed)")
+        failures+=("$file: no document came back (its run was stopped)")
     fi
 done
-
 echo "done      $done_count"
 echo "failed    ${#failures[@]}"
 for failure in "${failures[@]}"; do

@@ -38,13 +38,13 @@ bool set_value(kelvo_asr::voice_finding_settings & s, const std::string & item) 
     if (eq == std::string::npos) {
         return false;
     }
-    const std::string                key = item.substr(0, eq);
-    const double                     v   = std::atof(item.c_str() + eq + 1);
-    std::map<std::string, double *>  doubles{ { "speech_margin_db", &s.speech_margin_db },
-                                             { "ridge", &s.ridge },
-                                             { "change_penalty", &s.change_penalty },
-                                             { "merge_penalty", &s.merge_penalty },
-                                             { "switch_penalty", &s.switch_penalty } };
+    const std::string               key = item.substr(0, eq);
+    const double                    v   = std::atof(item.c_str() + eq + 1);
+    std::map<std::string, double *> doubles{
+        { "speech_margin_db", &s.speech_margin_db }, { "ridge", &s.ridge },
+        { "change_penalty", &s.change_penalty },     { "merge_penalty", &s.merge_penalty },
+        { "switch_penalty", &s.switch_penalty },     { "voice_distance", &s.voice_distance }
+    };
     std::map<std::string, int32_t *> ints{
         { "change_window", &s.change_window },       { "change_step", &s.change_step },
         { "min_stretch", &s.min_stretch },           { "smooth_frames", &s.smooth_frames },
@@ -59,20 +59,6 @@ bool set_value(kelvo_asr::voice_finding_settings & s, const std::string & item) 
         return true;
     }
     return false;
-}
-
-// The found voice at `t` seconds: the stretch holding it, else the nearest; 0 when there is none.
-int voice_at(const std::vector<kelvo_asr::voice_stretch> & found, double t) {
-    int    voice = 0;
-    double best  = INFINITY;
-    for (const auto & v : found) {
-        const double apart = std::max({ 0.0, v.start / 16000.0 - t, t - v.end / 16000.0 });
-        if (apart < best) {
-            best  = apart;
-            voice = v.voice;
-        }
-    }
-    return voice;
 }
 
 } // namespace
@@ -190,7 +176,7 @@ int main(int argc, char ** argv) {
     }
     int wrong = 0;
     for (const ref_word & w : words) {
-        wrong += mapped(voice_at(found, 0.5 * (w.start + w.end))) != w.speaker ? 1 : 0;
+        wrong += mapped(kelvo_asr::voice_at(found, 0.5 * (w.start + w.end) * 16000.0)) != w.speaker ? 1 : 0;
     }
     std::printf("found=%d true=%d words=%d/%zu der=%.4f scored_s=%.1f cpu_s=%.3f audio_s=%.1f added_mib=%.1f\n",
                 n_found, n_true, wrong, words.size(), scored > 0 ? error / scored : 0.0, scored / 100, cpu,

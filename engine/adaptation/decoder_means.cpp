@@ -22,12 +22,11 @@ job_outcome install_voice(std::vector<ps_decoder_t *> & decoders, speaker_adapta
     bool                       own   = voice == nullptr || voice->transform.empty() || !adaptation.available;
     std::shared_ptr<ps_mllr_t> mllr  = adaptation.identity;
     if (!own) {
-        ps_mllr_t * made = make_mllr(voice->transform);
+        ps_mllr_t * made = make_mllr(voice->transform, adaptation.off_reason);
         if (made == nullptr) {
             // Given up for every decoder at once: all of them go back to the model's own means.
-            adaptation.available  = false;
-            adaptation.off_reason = "the decoder library refuses a transform";
-            own                   = true;
+            adaptation.available = false;
+            own                  = true;
         } else {
             mllr = std::shared_ptr<ps_mllr_t>(made, ps_mllr_free);
         }

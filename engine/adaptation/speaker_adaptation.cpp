@@ -4,6 +4,7 @@
 #include "engine/adaptation/speaker_adaptation.h"
 
 #include "engine/decoders/decoder_guard.h"
+#include "engine/decoders/model_text_file.h"
 #include "engine/lexicon/dictionary_lookup.h"
 
 #include <sphinxbase/cmd_ln.h>
@@ -11,8 +12,6 @@
 #include <sphinxbase/feat.h>
 
 #include <locale.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -86,35 +85,25 @@ std::string mllr_text(const std::vector<mllr_stream_transform> & transforms) {
 
 } // namespace
 
-ps_mllr_t * make_mllr(const std::vector<mllr_stream_transform> & transforms) {
-    const std::string body = mllr_text(transforms);
-    // The library reads only from a path: an anonymous in-memory file, so that no folder must be writable.
-    const int fd = memfd_create("mllr", MFD_CLOEXEC);
-    if (fd < 0) {
+ps_mllr_t * make_mllr(const std::vector<mllr_stream_transform> & transforms, std::string & why_not) {
+    // The library reads only from a path.
+    const model_text_file file(mllr_text(transforms));
+    if (file.path.empty()) {
+        why_not = "the transform cannot be handed to the decoder library: " + file.failure;
         return nullptr;
-    }
-    bool written = true;
-    for (size_t done = 0; done < body.size();) {
-        const ssize_t n = write(fd, body.data() + done, body.size() - done);
-        if (n <= 0) {
-            written = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
     }
     ps_mllr_t * mllr = nullptr;
     // The library reads numbers with the C library's locale: the classic one on this thread while it reads.
     const locale_t classic = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    if (written && classic != static_cast<locale_t>(nullptr)) {
-        const std::string path     = "/proc/self/fd/" + std::to_string(fd);
-        const locale_t    previous = uselocale(classic);
-        mllr                       = ps_mllr_read(path.c_str());
-        uselocale(previous);
-    }
     if (classic != static_cast<locale_t>(nullptr)) {
+        const locale_t previous = uselocale(classic);
+        mllr                    = ps_mllr_read(file.path.c_str());
+        uselocale(previous);
         freelocale(classic);
     }
-    close(fd);
+    if (mllr == nullptr) {
+        why_not = "the decoder library refuses a transform";
+    }
     return mllr;
 }
 
@@ -156,9 +145,8 @@ void prepare_adaptation(speaker_adaptation & adaptation, const std::string & fol
     for (const size_t len : adaptation.model.stream_len) {
         identity.push_back(identity_transform(len));
     }
-    ps_mllr_t * own = make_mllr(identity);
+    ps_mllr_t * own = make_mllr(identity, adaptation.off_reason);
     if (own == nullptr) {
-        adaptation.off_reason = "the decoder library refuses a transform";
         return;
     }
     adaptation.identity  = std::shared_ptr<ps_mllr_t>(own, ps_mllr_free);

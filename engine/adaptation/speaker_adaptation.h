@@ -89,9 +89,10 @@ evidence_outcome piece_evidence_of(ps_decoder_t * ps, const gaussian_model & mod
                                    size_t n_samples, const int16_t * warm_up, size_t n_warm_up,
                                    const std::vector<word_frames> & words, piece_evidence & evidence);
 
-// The library's transform holding `transforms` (one class, every stream), handed over in memory and read
-// in the classic locale; nullptr when the system or the library refuses.
-ps_mllr_t * make_mllr(const std::vector<mllr_stream_transform> & transforms);
+// The library's transform holding `transforms` (one class, every stream), handed over as a model text
+// (model_text_file.h) and read in the classic locale; nullptr with `why_not` set when it cannot be handed
+// over or the library refuses it.
+ps_mllr_t * make_mllr(const std::vector<mllr_stream_transform> & transforms, std::string & why_not);
 
 // Solves the voice's transform again from its statistics: those of its returned words once they cover as
 // much as those it listened to, else the latter; no transform below adaptation_rule::min_frames. Solves

@@ -1,11 +1,8 @@
 // A language model with hesitations: a unigram model of them, given to the decoder library as text
-// through an anonymous in-memory file, interpolated with the model folder's word model (and with a
-// user's vocabulary, given the same way).
+// (model_text_file.h), interpolated with the model folder's word model (and with a user's vocabulary,
+// given the same way).
 
 #include "engine/decoders/language_model.h"
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -46,25 +43,6 @@ std::string hesitation_model_text() {
         text += line;
     }
     return text + "\n\\end\\\n";
-}
-
-model_text_file::model_text_file(const std::string & text) : wanted(!text.empty()) {
-    if (text.empty()) {
-        return;
-    }
-    fd = memfd_create("language-model", MFD_CLOEXEC);
-    if (fd < 0) {
-        return;
-    }
-    if (write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) {
-        path = "/proc/self/fd/" + std::to_string(fd);
-    }
-}
-
-model_text_file::~model_text_file() {
-    if (fd >= 0) {
-        close(fd);
-    }
 }
 
 bool is_hesitation(const std::string & word) {

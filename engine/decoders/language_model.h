@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "engine/decoders/model_text_file.h"
+
 #include <pocketsphinx.h>
 
 #include <string>
@@ -14,20 +16,6 @@ bool is_hesitation(const std::string & word);
 
 // The hesitation model in the text format of n-gram models.
 std::string hesitation_model_text();
-
-// A model text in an anonymous in-memory file that the library reads at `path`, so that nothing is written
-// to a folder; closed when destroyed. `path` is empty when the system refuses, and for an empty text.
-struct model_text_file {
-    model_text_file() = default;
-    explicit model_text_file(const std::string & text);
-    ~model_text_file();
-    model_text_file(const model_text_file &)             = delete;
-    model_text_file & operator=(const model_text_file &) = delete;
-
-    int         fd     = -1;
-    bool        wanted = false; // a text was given
-    std::string path;
-};
 
 // Reads the word model at `path` with `ps`'s settings and interpolates it with the hesitation model and,
 // when `vocabulary` was given a text, with that model at `vocabulary_weight`; the vocabulary's words must be

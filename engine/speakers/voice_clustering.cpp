@@ -13,9 +13,6 @@ namespace kelvo_asr {
 
 namespace {
 
-// Parameters of one full-covariance Gaussian.
-constexpr double n_parameters = n_voice_cepstra + n_voice_pairs;
-
 struct cluster {
     frame_sums sums;
     double     log_det = 0.0;
@@ -27,8 +24,7 @@ struct cluster {
 double pair_cost(const cluster & a, const cluster & b, const voice_vector & ridge, double penalty) {
     frame_sums both = a.sums;
     add_sums(both, b.sums);
-    const double gain = 0.5 * (both.n * log_det_covariance(both, ridge) - a.sums.n * a.log_det - b.sums.n * b.log_det);
-    return gain - penalty * 0.5 * n_parameters * std::log(both.n);
+    return bic_score(a.sums.n, a.log_det, b.sums.n, b.log_det, log_det_covariance(both, ridge), penalty);
 }
 
 void find_best(std::vector<cluster> & clusters, size_t i, const voice_vector & ridge, double penalty) {
@@ -60,8 +56,9 @@ namespace {
 // cost grows with its length rather than with its square.
 constexpr size_t block_stretches = 300;
 
+// Clusters `stretches` by `rule`, never to fewer than `keep` clusters.
 std::vector<int32_t> cluster_all(std::vector<frame_sums> stretches, const voice_vector & ridge,
-                                 const clustering_rule & rule) {
+                                 const clustering_rule & rule, size_t keep) {
     const size_t         n = stretches.size();
     std::vector<cluster> clusters(n);
     std::vector<size_t>  owner(n); // the cluster each stretch now belongs to
@@ -81,7 +78,8 @@ std::vector<int32_t> cluster_all(std::vector<frame_sums> stretches, const voice_
                 a = i;
             }
         }
-        const bool wanted = rule.n_fixed > 0 ? alive > static_cast<size_t>(rule.n_fixed) : clusters[a].cost < 0.0;
+        const bool wanted =
+            alive > keep && (rule.n_fixed > 0 ? alive > static_cast<size_t>(rule.n_fixed) : clusters[a].cost < 0.0);
         if (!wanted) {
             break;
         }
@@ -131,17 +129,19 @@ std::vector<int32_t> cluster_all(std::vector<frame_sums> stretches, const voice_
 std::vector<int32_t> cluster_stretches(std::vector<frame_sums> stretches, const voice_vector & ridge,
                                        const clustering_rule & rule) {
     if (stretches.size() <= block_stretches) {
-        return cluster_all(std::move(stretches), ridge, rule);
+        return cluster_all(std::move(stretches), ridge, rule, 0);
     }
-    // Each block's voices by the stop rule, then those voices clustered by the rule asked for.
+    // Each block's voices by the stop rule, then those voices clustered by the rule asked for; a block keeps
+    // at least the count asked for, so that the blocks' voices are never fewer than it.
     std::vector<frame_sums> block_voices;
     std::vector<size_t>     voice_of(stretches.size());
     for (size_t from = 0; from < stretches.size(); from += block_stretches) {
         const size_t                  to = std::min(stretches.size(), from + block_stretches);
         const std::vector<frame_sums> block(stretches.begin() + static_cast<std::ptrdiff_t>(from),
                                             stretches.begin() + static_cast<std::ptrdiff_t>(to));
-        const std::vector<int32_t>    labels = cluster_all(block, ridge, { rule.penalty, 0 });
-        const size_t                  first  = block_voices.size();
+        const std::vector<int32_t>    labels =
+            cluster_all(block, ridge, { rule.penalty, 0 }, static_cast<size_t>(std::max(0, rule.n_fixed)));
+        const size_t first = block_voices.size();
         for (size_t k = 0; k < labels.size(); k++) {
             const size_t v = first + static_cast<size_t>(labels[k]);
             if (v >= block_voices.size()) {
@@ -151,7 +151,7 @@ std::vector<int32_t> cluster_stretches(std::vector<frame_sums> stretches, const 
             voice_of[from + k] = v;
         }
     }
-    const std::vector<int32_t> merged = cluster_all(std::move(block_voices), ridge, rule);
+    const std::vector<int32_t> merged = cluster_all(std::move(block_voices), ridge, rule, 0);
     std::vector<int32_t>       labels(stretches.size());
     for (size_t k = 0; k < stretches.size(); k++) {
         labels[k] = merged[voice_of[k]];

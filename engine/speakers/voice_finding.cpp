@@ -1,14 +1,15 @@
-// Speech frames inside the recogniser's pieces; changes of voice where a BIC test between the frames
-// before and after a point says two Gaussians fit better than one; the stretches between changes clustered
-// bottom-up; then every speech frame relabelled by a Viterbi pass over smoothed per-voice likelihoods,
-// which also moves the changes to where the voices' models place them.
+// Four steps: speech frames inside the recogniser's pieces; changes of voice inside each piece; the
+// stretches between changes clustered bottom-up, then every speech frame relabelled and the runs of one
+// voice clustered again, for a few rounds; the voices' runs as numbered stretches.
 
 #include "engine/speakers/voice_finding.h"
 
 #include "engine/audio/pause_cutter.h"
 #include "engine/speakers/cepstra.h"
+#include "engine/speakers/voice_changes.h"
 #include "engine/speakers/voice_clustering.h"
 #include "engine/speakers/voice_gaussian.h"
+#include "engine/speakers/voice_resegmentation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,14 +20,6 @@
 namespace kelvo_asr {
 
 namespace {
-
-constexpr double n_parameters = n_voice_cepstra + n_voice_pairs;
-
-// The speech frames of one piece, in order, and the voice of each.
-struct piece_frames {
-    std::vector<int32_t> frames;
-    std::vector<int32_t> voice;
-};
 
 double percentile(std::vector<float> values, double share) {
     const auto k = static_cast<size_t>(share * static_cast<double>(values.size() - 1));
@@ -69,112 +62,6 @@ frame_sums sums_of(const voice_cepstra & c, const std::vector<int32_t> & frames,
     return s;
 }
 
-frame_sums difference(const frame_sums & a, const frame_sums & b) {
-    frame_sums d = a;
-    d.n -= b.n;
-    for (size_t i = 0; i < d.sum.size(); i++) {
-        d.sum[i] -= b.sum[i];
-    }
-    for (size_t i = 0; i < d.outer.size(); i++) {
-        d.outer[i] -= b.outer[i];
-    }
-    return d;
-}
-
-// Points of a piece where the voice changes: the best-scoring candidates, none closer than the minimum
-// stretch to another or to an end.
-std::vector<size_t> change_points(const voice_cepstra & c, const std::vector<int32_t> & frames,
-                                  const voice_vector & ridge, const voice_finding_settings & s) {
-    const size_t m    = frames.size();
-    const auto   edge = static_cast<size_t>(s.min_stretch);
-    if (m < 2 * edge) {
-        return {};
-    }
-    std::vector<frame_sums> prefix(m + 1);
-    float                   x[n_voice_cepstra];
-    for (size_t i = 0; i < m; i++) {
-        prefix[i + 1] = prefix[i];
-        frame_cepstra(c, frames[i], x);
-        add_frame(prefix[i + 1], x);
-    }
-    std::vector<std::pair<double, size_t>> found;
-    const auto                             w = static_cast<size_t>(s.change_window);
-    for (size_t t = edge; t + edge <= m; t += static_cast<size_t>(s.change_step)) {
-        const size_t     from  = t > w ? t - w : 0;
-        const size_t     to    = std::min(m, t + w);
-        const frame_sums left  = difference(prefix[t], prefix[from]);
-        const frame_sums right = difference(prefix[to], prefix[t]);
-        const frame_sums both  = difference(prefix[to], prefix[from]);
-        const double gain = 0.5 * (both.n * log_det_covariance(both, ridge) - left.n * log_det_covariance(left, ridge) -
-                                   right.n * log_det_covariance(right, ridge));
-        const double score = gain - s.change_penalty * 0.5 * n_parameters * std::log(both.n);
-        if (score > 0.0) {
-            found.emplace_back(-score, t);
-        }
-    }
-    std::sort(found.begin(), found.end());
-    std::vector<size_t> chosen;
-    for (const auto & candidate : found) {
-        const size_t t = candidate.second;
-        const bool   near =
-            std::any_of(chosen.begin(), chosen.end(), [&](size_t u) { return (t > u ? t - u : u - t) < edge; });
-        if (!near) {
-            chosen.push_back(t);
-        }
-    }
-    std::sort(chosen.begin(), chosen.end());
-    return chosen;
-}
-
-// Relabels every speech frame with the voices `active` (others take no frames), by a Viterbi pass over
-// each piece's smoothed likelihoods with a cost for each change of voice.
-void resegment(const voice_cepstra & c, std::vector<piece_frames> & pieces, const std::vector<int32_t> & active,
-               const std::vector<voice_gaussian> & models, const voice_finding_settings & s) {
-    const size_t k_n = active.size();
-    float        x[n_voice_cepstra];
-    for (piece_frames & p : pieces) {
-        const size_t        m = p.frames.size();
-        std::vector<double> cumulative((m + 1) * k_n, 0.0);
-        for (size_t i = 0; i < m; i++) {
-            frame_cepstra(c, p.frames[i], x);
-            for (size_t k = 0; k < k_n; k++) {
-                cumulative[(i + 1) * k_n + k] =
-                    cumulative[i * k_n + k] + frame_log_likelihood(models[static_cast<size_t>(active[k])], x);
-            }
-        }
-        const auto          half = static_cast<size_t>(s.smooth_frames);
-        std::vector<double> score(k_n);
-        std::vector<double> next(k_n);
-        std::vector<size_t> back(m * k_n);
-        for (size_t i = 0; i < m; i++) {
-            const size_t from = i > half ? i - half : 0;
-            const size_t to   = std::min(m, i + half + 1);
-            size_t       best = 0;
-            for (size_t k = 1; k < k_n; k++) {
-                if (score[k] > score[best]) {
-                    best = k;
-                }
-            }
-            for (size_t k = 0; k < k_n; k++) {
-                const double here =
-                    (cumulative[to * k_n + k] - cumulative[from * k_n + k]) / static_cast<double>(to - from);
-                size_t prev = k;
-                if (i > 0 && score[best] - s.switch_penalty > score[k]) {
-                    prev = best;
-                }
-                next[k]           = (i > 0 ? score[prev] : 0.0) + here;
-                back[i * k_n + k] = prev;
-            }
-            score.swap(next);
-        }
-        size_t k = static_cast<size_t>(std::max_element(score.begin(), score.end()) - score.begin());
-        for (size_t i = m; i-- > 0;) {
-            p.voice[i] = active[k];
-            k          = back[i * k_n + k];
-        }
-    }
-}
-
 // The frame sums of every voice 0 .. n_voices - 1.
 std::vector<frame_sums> voice_sums(const voice_cepstra & c, const std::vector<piece_frames> & pieces,
                                    int32_t n_voices) {
@@ -189,16 +76,124 @@ std::vector<frame_sums> voice_sums(const voice_cepstra & c, const std::vector<pi
     return sums;
 }
 
-} // namespace
-
-std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n_samples, int32_t n_fixed,
-                                                const voice_finding_settings & s) {
-    const voice_cepstra       c      = compute_voice_cepstra(samples, n_samples);
-    std::vector<piece_frames> pieces = speech_frames(samples, n_samples, c, s.speech_margin_db);
-    if (pieces.empty()) {
-        return {};
+// How many of voices 0 .. n_voices - 1 speak at least one frame.
+int32_t voices_used(const std::vector<piece_frames> & pieces, int32_t n_voices) {
+    std::vector<bool> used(static_cast<size_t>(n_voices), false);
+    for (const piece_frames & p : pieces) {
+        for (const int32_t v : p.voice) {
+            used[static_cast<size_t>(v)] = true;
+        }
     }
-    // The ridge: a share of each cepstrum's variance over all speech.
+    return static_cast<int32_t>(std::count(used.begin(), used.end(), true));
+}
+
+// Every run of frames of a voice with less speech than `min_frames` goes to the voice, among those with
+// enough, that explains the run best; when no voice has enough, the one with the most speech takes all.
+void give_away_small_voices(const voice_cepstra & c, std::vector<piece_frames> & pieces, int32_t n_voices,
+                            const voice_vector & ridge, int32_t min_frames) {
+    const std::vector<frame_sums> sums = voice_sums(c, pieces, n_voices);
+    std::vector<size_t>           kept;
+    size_t                        largest = 0;
+    for (size_t v = 0; v < sums.size(); v++) {
+        if (sums[v].n >= static_cast<double>(min_frames)) {
+            kept.push_back(v);
+        }
+        if (sums[v].n > sums[largest].n) {
+            largest = v;
+        }
+    }
+    if (kept.empty()) {
+        kept.push_back(largest);
+    }
+    if (std::count_if(sums.begin(), sums.end(), [](const frame_sums & x) { return x.n > 0.0; }) ==
+        static_cast<std::ptrdiff_t>(kept.size())) {
+        return;
+    }
+    std::vector<voice_gaussian> models(kept.size());
+    for (size_t k = 0; k < kept.size(); k++) {
+        models[k] = gaussian_of(sums[kept[k]], ridge);
+    }
+    std::vector<bool> small(sums.size(), true);
+    for (const size_t v : kept) {
+        small[v] = false;
+    }
+    float x[n_voice_cepstra];
+    for (piece_frames & p : pieces) {
+        for (size_t i = 0; i < p.voice.size();) {
+            size_t end = i + 1;
+            while (end < p.voice.size() && p.voice[end] == p.voice[i]) {
+                end++;
+            }
+            if (small[static_cast<size_t>(p.voice[i])]) {
+                std::vector<double> total(kept.size(), 0.0);
+                for (size_t f = i; f < end; f++) {
+                    frame_cepstra(c, p.frames[f], x);
+                    for (size_t k = 0; k < kept.size(); k++) {
+                        total[k] += frame_log_likelihood(models[k], x);
+                    }
+                }
+                const auto best = static_cast<size_t>(std::max_element(total.begin(), total.end()) - total.begin());
+                std::fill(p.voice.begin() + static_cast<std::ptrdiff_t>(i),
+                          p.voice.begin() + static_cast<std::ptrdiff_t>(end), static_cast<int32_t>(kept[best]));
+            }
+            i = end;
+        }
+    }
+}
+
+// The likelihood two Gaussians gain over one per frame of `a` and `b`: a distance between two voices that
+// does not grow with the amount of their speech, as the BIC score does.
+double voice_distance(const frame_sums & a, const frame_sums & b, const voice_vector & ridge) {
+    frame_sums both = a;
+    add_sums(both, b);
+    return 0.5 *
+           (both.n * log_det_covariance(both, ridge) - a.n * log_det_covariance(a, ridge) -
+            b.n * log_det_covariance(b, ridge)) /
+           both.n;
+}
+
+// Merges the closest two voices while they are closer than `threshold`.
+void merge_close_voices(const voice_cepstra & c, std::vector<piece_frames> & pieces, int32_t n_voices,
+                        const voice_vector & ridge, double threshold) {
+    std::vector<frame_sums> sums = voice_sums(c, pieces, n_voices);
+    std::vector<int32_t>    into(sums.size());
+    std::iota(into.begin(), into.end(), 0);
+    for (;;) {
+        double best = threshold;
+        size_t a    = 0;
+        size_t b    = 0;
+        for (size_t i = 0; i < sums.size(); i++) {
+            for (size_t j = i + 1; j < sums.size(); j++) {
+                if (sums[i].n > 0.0 && sums[j].n > 0.0) {
+                    const double d = voice_distance(sums[i], sums[j], ridge);
+                    if (d < best) {
+                        best = d;
+                        a    = i;
+                        b    = j;
+                    }
+                }
+            }
+        }
+        if (a == b) {
+            break;
+        }
+        add_sums(sums[a], sums[b]);
+        sums[b] = frame_sums{};
+        for (int32_t & v : into) {
+            if (v == static_cast<int32_t>(b)) {
+                v = static_cast<int32_t>(a);
+            }
+        }
+    }
+    for (piece_frames & p : pieces) {
+        for (int32_t & v : p.voice) {
+            v = into[static_cast<size_t>(v)];
+        }
+    }
+}
+
+// The ridge: a share of each cepstrum's variance over all speech.
+voice_vector ridge_of(const voice_cepstra & c, const std::vector<piece_frames> & pieces, double share) {
     frame_sums all;
     for (const piece_frames & p : pieces) {
         add_sums(all, sums_of(c, p.frames, 0, p.frames.size()));
@@ -206,16 +201,28 @@ std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n
     voice_vector ridge{};
     for (size_t i = 0; i < ridge.size(); i++) {
         const double mean = all.sum[i] / all.n;
-        ridge[i]          = s.ridge * std::max(1e-6, all.outer[i * (i + 1) / 2 + i] / all.n - mean * mean);
+        ridge[i]          = share * std::max(1e-6, all.outer[i * (i + 1) / 2 + i] / all.n - mean * mean);
     }
+    return ridge;
+}
 
-    // Stretches between changes, clustered; then, for each round, every frame relabelled and the runs of
-    // one voice clustered again, which mends stretches that held two voices.
+// The changes of voice in every piece; every frame's voice set to 0.
+std::vector<std::vector<size_t>> find_changes(const voice_cepstra & c, std::vector<piece_frames> & pieces,
+                                              const voice_vector & ridge, const voice_finding_settings & s) {
     std::vector<std::vector<size_t>> cuts(pieces.size());
     for (size_t q = 0; q < pieces.size(); q++) {
         cuts[q] = change_points(c, pieces[q].frames, ridge, s);
         pieces[q].voice.assign(pieces[q].frames.size(), 0);
     }
+    return cuts;
+}
+
+// Stretches between changes, clustered; then, for each round, every frame relabelled and the runs of one
+// voice clustered again, which mends stretches that held two voices. Sets every frame's voice; returns the
+// number of voices.
+int32_t cluster_voices(const voice_cepstra & c, std::vector<piece_frames> & pieces,
+                       std::vector<std::vector<size_t>> cuts, const voice_vector & ridge, int32_t n_fixed,
+                       const voice_finding_settings & s) {
     int32_t n_voices = 1;
     for (int32_t round = 0;; round++) {
         std::vector<frame_sums>                stretch_sums;
@@ -256,7 +263,20 @@ std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n
         if (active.empty()) {
             break;
         }
+        std::vector<std::vector<int32_t>> before;
+        if (n_fixed > 0) {
+            for (const piece_frames & p : pieces) {
+                before.push_back(p.voice);
+            }
+        }
         resegment(c, pieces, active, models, s);
+        if (n_fixed > 0 && voices_used(pieces, n_voices) < n_voices) {
+            // A count asked for is kept: the relabelling that lost a voice is undone.
+            for (size_t q = 0; q < pieces.size(); q++) {
+                pieces[q].voice = std::move(before[q]);
+            }
+            break;
+        }
         // The next round's stretches: the runs of one voice.
         for (size_t q = 0; q < pieces.size(); q++) {
             cuts[q].clear();
@@ -267,8 +287,16 @@ std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n
             }
         }
     }
+    if (n_fixed == 0) {
+        merge_close_voices(c, pieces, n_voices, ridge, s.voice_distance);
+        give_away_small_voices(c, pieces, n_voices, ridge, s.min_voice_frames);
+    }
+    return n_voices;
+}
 
-    // Voices numbered from 1 in the order of first speech; stretches are the runs of one voice in a piece.
+// Voices numbered from 1 in the order of first speech; stretches are the runs of one voice in a piece.
+std::vector<voice_stretch> numbered_stretches(const std::vector<piece_frames> & pieces, int32_t n_voices,
+                                              int32_t n_samples) {
     std::vector<int32_t>       number(static_cast<size_t>(n_voices), 0);
     int32_t                    next = 0;
     std::vector<voice_stretch> out;
@@ -288,6 +316,21 @@ std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n
         }
     }
     return out;
+}
+
+} // namespace
+
+std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n_samples, int32_t n_fixed,
+                                                const voice_finding_settings & s) {
+    const voice_cepstra       c      = compute_voice_cepstra(samples, n_samples);
+    std::vector<piece_frames> pieces = speech_frames(samples, n_samples, c, s.speech_margin_db);
+    if (pieces.empty()) {
+        return {};
+    }
+    const voice_vector               ridge    = ridge_of(c, pieces, s.ridge);
+    std::vector<std::vector<size_t>> cuts     = find_changes(c, pieces, ridge, s);
+    const int32_t                    n_voices = cluster_voices(c, pieces, std::move(cuts), ridge, n_fixed, s);
+    return numbered_stretches(pieces, n_voices, n_samples);
 }
 
 speaker_result find_speakers(const float * samples, int32_t n_samples, const speaker_params & params) {

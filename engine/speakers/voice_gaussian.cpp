@@ -86,6 +86,12 @@ double log_det_covariance(const frame_sums & sums, const voice_vector & ridge) {
     return log_det;
 }
 
+double bic_score(double n_a, double log_det_a, double n_b, double log_det_b, double log_det_both, double penalty) {
+    const double n_both = n_a + n_b;
+    const double gain   = 0.5 * (n_both * log_det_both - n_a * log_det_a - n_b * log_det_b);
+    return gain - penalty * 0.5 * n_voice_parameters * std::log(n_both);
+}
+
 voice_gaussian gaussian_of(const frame_sums & sums, const voice_vector & ridge) {
     voice_gaussian g;
     packed         l = covariance(sums, ridge);

@@ -14,6 +14,9 @@ constexpr int32_t n_voice_pairs = n_voice_cepstra * (n_voice_cepstra + 1) / 2;
 
 using voice_vector = std::array<double, n_voice_cepstra>;
 
+// Parameters of one full-covariance Gaussian of voice cepstra.
+constexpr double n_voice_parameters = n_voice_cepstra + n_voice_pairs;
+
 // The count, sum and sum of outer products (lower triangle, row by row) of a set of frames.
 struct frame_sums {
     double                            n = 0.0;
@@ -30,6 +33,11 @@ void add_sums(frame_sums & into, const frame_sums & from);
 // The log-determinant of the covariance of `sums` with `ridge` added to its diagonal, which keeps the
 // covariance of a few frames from being singular; 0 for no frames.
 double log_det_covariance(const frame_sums & sums, const voice_vector & ridge);
+
+// The BIC score of two Gaussians against one for `n_a` + `n_b` frames, from the log-determinants of the
+// covariances of each part and of both: above 0 when two fit better by more than `penalty` times the BIC
+// penalty for the parameters of the second.
+double bic_score(double n_a, double log_det_a, double n_b, double log_det_b, double log_det_both, double penalty);
 
 // A Gaussian ready to score frames: its mean, the inverse of its covariance's Cholesky factor (lower
 // triangle, row by row) and the log of its normalisation.

@@ -123,7 +123,11 @@ grep -q 'rsync --server' "$work/ssh.log" || fail "remote run: nothing went throu
 [[ -z "$(find "$remote_home" -type f)" ]] || fail "remote run: files left on the host"
 says "done      2" && says "failed    1" || fail "remote run: counts"
 
-# Bad inputs: each a clear message, status 2 (0 for nothing to do), and nothing written lost.
+# The usage on standard output when asked for; bad inputs: each a clear message, status 2 (0 for nothing to
+# do), and nothing written lost.
+run --help
+[[ "$(status)" == 0 && "$(cat "$work/run.out")" == "usage: transcribe_many IN_DIR OUT_DIR "* && ! -s "$work/run.err" ]] ||
+    fail "--help: status $(status), $(cat "$work/run.out" "$work/run.err")"
 run "$work/missing" "$work/out3"
 [[ "$(status)" == 2 ]] && says "no such folder: $work/missing" || fail "missing folder"
 mkdir "$work/empty"

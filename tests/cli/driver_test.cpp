@@ -133,6 +133,17 @@ TEST_F(Driver, OneSegmentRunPrintsTheDocumentWithDisplayWords) {
                            "asr destroy" }));
 }
 
+TEST_F(Driver, DocumentThatCannotBeWrittenEndsTheRunAsAFailure) {
+    // Standard output on a full disk: the words are lost, and the run must say so.
+    DriverRun r = run("audio ok 16000 160000\n" + ok_models + "transcribe ok en-us Hello\nalign echo\n",
+                      { "--asr", "m", "--aligner", "a", "--audio", "x.wav" }, {},
+                      { "/bin/sh", "-c", "exec \"$@\" >/dev/full", "sh" });
+    EXPECT_EQ(r.result.out, "");
+    EXPECT_EQ(r.result.err, loaded + "progress 0.000 transcribing\nprogress 0.600 aligning\nprogress 1.000 done\n"
+                                     "could not write the words document: No space left on device\n");
+    EXPECT_EQ(r.result.status, 1);
+}
+
 TEST_F(Driver, AnotherWordCountFromTheAlignerPrintsItsOwnTexts) {
     DriverRun r = run("audio ok 16000 16000\n" + ok_models +
                       "transcribe ok en x , y\nalign words p@0.1@0.1 q@0.2@0.2004 r@0.3@0.2\n");

@@ -87,7 +87,9 @@ function longDocument() {
         const word = { text: texts[i % texts.length], start: +start.toFixed(3), end: +(start + 0.3).toFixed(3) };
         if (i % 97 === 5) word.added = true;
         if (i % 211 === 7) Object.assign(word, { end: word.start, untimed: true });
-        word.who = Math.floor(i / 40) % 2 ? 'C' : 'P';
+        // Every third block's speaker was found in the audio rather than given by a turn.
+        if (Math.floor(i / 40) % 3 === 2) word.speaker = 'S1';
+        else word.who = Math.floor(i / 40) % 2 ? 'C' : 'P';
         if (!word.added) word.conf = (i % 10) / 10;
         words.push(word);
     }
@@ -381,6 +383,9 @@ async function largePageChecks(browser, errors, baseline) {
     const length = words[words.length - 1].end;
     const t = ((Math.round(box.x + box.width * 0.75) - box.x) / box.width) * length;
     check(lit >= 0 && words[lit].start <= t + 1 && t - 1 < words[lit].end, `a click on the strip lights word ${lit}`);
+    const saved = JSON.parse(await page.evaluate(() => window.reviewPage.savedDocument())).words;
+    const labels = (list) => JSON.stringify(list.map((w) => [w.who, w.speaker]));
+    check(labels(saved) === labels(words), 'a found speaker is saved as "speaker", a turn label as "who"');
     await page.close();
 }
 

@@ -97,6 +97,13 @@ TEST(VoiceClustering, AGivenCountIsKeptEvenAgainstTheStopRule) {
         const std::vector<int32_t> labels = kelvo_asr::cluster_stretches(sums, ridge(), { 1.3, n });
         EXPECT_EQ(*std::max_element(labels.begin(), labels.end()) + 1, n) << n;
     }
+    // Past one block of stretches (clustered a block at a time first), a count is still kept exactly, even
+    // one voice's stretches split into more clusters than the stop rule would leave.
+    const auto many = conversation({ voice(7, 1.0) }, std::vector<int>(330, 0));
+    for (const int32_t n : { 2, 5 }) {
+        const std::vector<int32_t> labels = kelvo_asr::cluster_stretches(many, ridge(), { 1.3, n });
+        EXPECT_EQ(*std::max_element(labels.begin(), labels.end()) + 1, n) << n << " of 330 stretches";
+    }
     // More clusters asked for than stretches: each stretch is its own.
     EXPECT_EQ(kelvo_asr::cluster_stretches({ sums[0], sums[1] }, ridge(), { 1.3, 4 }), (std::vector<int32_t>{ 0, 1 }));
     EXPECT_TRUE(kelvo_asr::cluster_stretches({}, ridge(), { 1.3, 0 }).empty());
