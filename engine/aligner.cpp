@@ -118,11 +118,18 @@ alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, 
 
     // Too short for the words' phones, or digital silence: every word is left to interpolation.
     std::vector<placement> where(words.size());
+    std::vector<double>    energy;
+    std::vector<double>    onset_energy;
     const bool             decodable = !spoken.empty() && n_samples / 160 >= frames_per_phone * total_phones &&
                            rms_energy(samples, n_samples) >= silence_energy_floor;
     if (decodable) {
         const std::vector<int16_t> pcm = clean_segment(samples, n_samples, denoise);
-        std::vector<placement>     spoken_where;
+        // A word's first sound is looked for in the signal the decoder heard: in noise its pauses are
+        // quieter than the recording's. Ends are judged on the recording, whose pauses the cleaning leaves
+        // uneven just after speech.
+        energy       = hop_energies(samples, n_samples);
+        onset_energy = hop_energies(pcm);
+        std::vector<placement> spoken_where;
         for (const alignment_pass & pass : passes) {
             bool                complete = false;
             const decode_status status   = decode_alignment(pimpl->decoder, pcm, spoken, pass, spoken_where, complete);
@@ -146,8 +153,8 @@ alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, 
     }
 
     const double                  length = n_samples / static_cast<double>(sample_rate);
-    const std::vector<double>     energy = decodable ? hop_energies(samples, n_samples) : std::vector<double>{};
-    const std::vector<word_times> times  = frames_to_times(where, silent, 1.0 / pimpl->frame_rate, length, energy);
+    const std::vector<word_times> times =
+        frames_to_times(where, silent, 1.0 / pimpl->frame_rate, length, energy, onset_energy);
     result.words.reserve(words.size());
     for (size_t k = 0; k < words.size(); k++) {
         result.words.push_back({ tokens[k], times[k].start, times[k].end });

@@ -44,6 +44,8 @@ RunOptions expected_options(const std::vector<std::string> & args) {
             field = &opts.turns;
         } else if (a == "--vocabulary") {
             field = &opts.vocabulary;
+        } else if (a == "--transcript") {
+            field = &opts.transcript;
         } else if (a == "--threads") {
             opts.threads = expected_threads(value);
         } else if (a == "--denoise") {
@@ -53,6 +55,9 @@ RunOptions expected_options(const std::vector<std::string> & args) {
         } else if (a == "--confidence") {
             opts.confidence = true;
             continue; // a flag: the next argument is read on its own
+        } else if (a == "--plain-words") {
+            opts.plain_words = true;
+            continue;
         } else if (a == "--speakers") {
             // "auto", or a count of 1 to 999 written with digits only
             const bool count = !value.empty() && value.size() <= 3 &&
@@ -107,9 +112,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t * data, size_t size) {
     FUZZ_CHECK(got.extra_words == want.extra_words);
     FUZZ_CHECK(got.turns == want.turns);
     FUZZ_CHECK(got.vocabulary == want.vocabulary);
+    FUZZ_CHECK(got.transcript == want.transcript);
     FUZZ_CHECK(got.denoise == want.denoise);
     FUZZ_CHECK(got.adapt == want.adapt);
     FUZZ_CHECK(got.confidence == want.confidence);
+    FUZZ_CHECK(got.plain_words == want.plain_words);
     FUZZ_CHECK(got.speakers == want.speakers);
     FUZZ_CHECK(got.n_speakers == want.n_speakers);
 

@@ -14,7 +14,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift $(( $# > 0 ? 1 : 0 ))
 all_targets=(input_files_fuzz json_escape_fuzz command_line_fuzz transcript_words_fuzz filler_restore_fuzz
-             segment_plan_fuzz audio_file_fuzz model_files_fuzz words_document_fuzz)
+             segment_plan_fuzz audio_file_fuzz model_files_fuzz words_document_fuzz
+             transcript_reader_fuzz)
 targets=("$@")
 if ((${#targets[@]} == 0)); then
     targets=("${all_targets[@]}")

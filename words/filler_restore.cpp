@@ -3,6 +3,8 @@
 
 #include "words/words.h"
 
+#include <algorithm>
+#include <cmath>
 #include <unordered_map>
 
 std::vector<int32_t> match_sequences(const std::vector<std::string> & a, const std::vector<std::string> & b) {
@@ -37,39 +39,66 @@ std::vector<int32_t> match_sequences(const std::vector<std::string> & a, const s
     }
 
     // Lengths in two rolling rows; per cell only the one decision the trace-back needs where the entries
-    // differ: whether the length below (i+1, j) is smaller than the length to the right (i, j+1).
+    // differ: whether the length below (i+1, j) is smaller than the length to the right (i, j+1). Those
+    // decisions are kept for one block of rows at a time: the first pass keeps the first block's and a copy
+    // of the length row under every other block, and the trace-back recomputes each later block from its
+    // copy when it gets there. Memory grows with sqrt(n) * m instead of n * m, at most twice the work.
+    const size_t block  = std::min(n, std::max<size_t>(64, static_cast<size_t>(std::ceil(std::sqrt(32.0 * n)))));
+    const size_t blocks = (n + block - 1) / block;
+    std::vector<std::vector<int32_t>> under(blocks); // under[k]: the length row below block k's last row
+    under[blocks - 1].assign(m + 1, 0);
     std::vector<int32_t>  below(m + 1, 0);
     std::vector<int32_t>  row(m + 1, 0);
-    std::vector<uint64_t> step_in_b((n * m + 63) / 64, 0);
-    for (size_t i = n; i-- > 0;) {
-        row[m] = 0;
-        for (size_t j = m; j-- > 0;) {
-            if (a_ids[i] == b_ids[j]) {
-                row[j] = below[j + 1] + 1;
-            } else if (below[j] < row[j + 1]) {
-                row[j]     = row[j + 1];
-                size_t bit = i * m + j;
-                step_in_b[bit / 64] |= uint64_t(1) << (bit % 64);
-            } else {
-                row[j] = below[j];
+    std::vector<uint64_t> step_in_b((block * m + 63) / 64, 0);
+    // Fills rows [i0, i1) from `below` (the row under i1 - 1), keeping the decisions when `keep`.
+    auto fill = [&](size_t i0, size_t i1, bool keep) {
+        for (size_t i = i1; i-- > i0;) {
+            row[m] = 0;
+            for (size_t j = m; j-- > 0;) {
+                if (a_ids[i] == b_ids[j]) {
+                    row[j] = below[j + 1] + 1;
+                } else if (below[j] < row[j + 1]) {
+                    row[j] = row[j + 1];
+                    if (keep) {
+                        size_t bit = (i - i0) * m + j;
+                        step_in_b[bit / 64] |= uint64_t(1) << (bit % 64);
+                    }
+                } else {
+                    row[j] = below[j];
+                }
             }
+            below.swap(row);
         }
-        below.swap(row);
+    };
+    for (size_t k = blocks; k-- > 0;) {
+        fill(k * block, std::min(n, (k + 1) * block), k == 0);
+        if (k > 0) {
+            under[k - 1] = below;
+        }
     }
 
     size_t i = 0;
     size_t j = 0;
-    while (i < n && j < m) {
-        if (a_ids[i] == b_ids[j]) {
-            result[a_rows[i]] = static_cast<int32_t>(j);
-            i++;
-            j++;
-        } else {
-            size_t bit = i * m + j;
-            if ((step_in_b[bit / 64] >> (bit % 64)) & 1) {
+    for (size_t k = 0; k < blocks && j < m; k++) {
+        const size_t i0 = k * block;
+        const size_t i1 = std::min(n, i0 + block);
+        if (k > 0) {
+            std::fill(step_in_b.begin(), step_in_b.end(), 0);
+            below = std::move(under[k]);
+            fill(i0, i1, true);
+        }
+        while (i < i1 && j < m) {
+            if (a_ids[i] == b_ids[j]) {
+                result[a_rows[i]] = static_cast<int32_t>(j);
+                i++;
                 j++;
             } else {
-                i++; // ties give up the entry of a
+                size_t bit = (i - i0) * m + j;
+                if ((step_in_b[bit / 64] >> (bit % 64)) & 1) {
+                    j++;
+                } else {
+                    i++; // ties give up the entry of a
+                }
             }
         }
     }

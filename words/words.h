@@ -56,8 +56,8 @@ SegmentWords build_segment_words(const std::string & text, const std::vector<flo
 //
 
 // Returns, for each entry of `a`, the index of the entry of `b` it is paired with in a longest common
-// subsequence under byte equality, or -1; on a tie the entry of `a` is given up. Keeps one bit per pair of
-// (entry of `a` that `b` holds, entry of `b`), not a table of lengths.
+// subsequence under byte equality, or -1; on a tie the entry of `a` is given up. Memory grows with
+// sqrt(n) * m for n entries of `a` that `b` holds and m entries of `b`, not with n * m.
 std::vector<int32_t> match_sequences(const std::vector<std::string> & a, const std::vector<std::string> & b);
 
 // Inserts into `words` the extra fillers of the segment's time window whose matched neighbours lie at most

@@ -7,7 +7,7 @@
 #   bench/transcript/run.sh CORPUS_DIR [TAVRIK_ASR]
 #
 # MODEL_DIR names the model folder (default Debian's en-us); THREADS is given to every run (default 1); NOISES
-# limits the noise conditions (default "quiet snr20").
+# limits the noise conditions (default "quiet snr20"); PLAIN=0 skips the plain runs (their columns read "-").
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -76,7 +76,11 @@ for truth in "$corpus"/*.truth; do
     for noise in ${NOISES:-quiet snr20}; do
         wav=$corpus/$name.wav
         [[ $noise == snr20 ]] && wav=$corpus/$name-snr20.wav
-        read -r plain_s plain_kib < <(timed_run "$wav")
+        plain_s=- plain_kib=-
+        if [[ ${PLAIN:-1} != 0 ]]; then
+            read -r plain_s plain_kib < <(timed_run "$wav")
+            plain_kib=$((plain_kib / 1024))
+        fi
         for kind in exact mismatched; do
             if [[ $kind == exact ]]; then
                 read -r s kib < <(timed_run "$wav" --transcript "$corpus/$name.txt")
@@ -86,7 +90,7 @@ for truth in "$corpus"/*.truth; do
                 line=$(score "$truth" "$corpus/$name.mis.tags")
             fi
             unplaced=$(sed -n 's/^transcript words not placed: //p' "$work/err")
-            echo "| $name | $noise | $kind | $line | ${unplaced:-0} | ${s} s (${plain_s} s) | $((kib / 1024)) MiB ($((plain_kib / 1024)) MiB) |"
+            echo "| $name | $noise | $kind | $line | ${unplaced:-0} | ${s} s (${plain_s} s) | $((kib / 1024)) MiB (${plain_kib} MiB) |"
         done
     done
 done

@@ -21,6 +21,9 @@ constexpr int32_t energy_hop_samples = 80;
 // Root mean square of each full 5 ms hop of the samples.
 std::vector<double> hop_energies(const float * samples, int32_t n_samples);
 
+// The same for 16-bit samples, scaled as `to_pcm16` scales them.
+std::vector<double> hop_energies(const std::vector<int16_t> & pcm);
+
 // Start and end of one word in seconds from the first sample.
 struct word_times {
     float start = 0.0f;
@@ -29,10 +32,12 @@ struct word_times {
 
 // Times of every word from where the decoder placed it (`where`, one per word; silent words unplaced):
 // frames to seconds at `frame_s`, in order and inside [0, `length_s`]; a word after a pause starts at its
-// first sound and a word before one ends at its last, judged on `energy` (empty: no adjustment); a silent
-// word sits at the boundary after the word before it (else before the word after it); runs of unplaced
-// words get evenly spaced zero-length times between their placed neighbours.
+// first sound and a word before one ends at its last, judged on `energy` (empty: no adjustment; starts on
+// `onset_energy` where given, such as the cleaned signal's); a silent word sits at the boundary after the
+// word before it (else before the word after it); runs of unplaced words get evenly spaced zero-length
+// times between their placed neighbours.
 std::vector<word_times> frames_to_times(const std::vector<placement> & where, const std::vector<bool> & silent,
-                                        double frame_s, double length_s, const std::vector<double> & energy);
+                                        double frame_s, double length_s, const std::vector<double> & energy,
+                                        const std::vector<double> & onset_energy = {});
 
 } // namespace kelvo_asr

@@ -108,4 +108,21 @@ TEST(FramesToTimes, EdgesMoveOntoTheSoundNextToAPause) {
     }
 }
 
+// Starts are found on the onset track (the cleaned signal), ends on the recording's own energy: a word whose
+// first sound shows only in the cleaned signal starts there, and its end does not follow the cleaned track.
+TEST(FramesToTimes, StartsOnTheOnsetTrackEndsOnTheRecording) {
+    const std::vector<double> energy = pause_sound_pause();
+    std::vector<double>       onset  = energy;
+    for (size_t h = 50; h < 130; h++) {
+        onset[h] = 0.1; // sound from 0.250 s to 0.650 s
+    }
+    const std::vector<word_times> got = frames_to_times({ { true, 28, 54 } }, { false }, frame_s, 1.0, energy, onset);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_NEAR(got[0].start, 0.250f, 1e-5);
+    EXPECT_NEAR(got[0].end, 0.600f, 1e-5);
+    // Without an onset track the recording's energy decides both edges.
+    const std::vector<word_times> plain = frames_to_times({ { true, 28, 54 } }, { false }, frame_s, 1.0, energy);
+    EXPECT_NEAR(plain[0].start, 0.300f, 1e-5);
+}
+
 } // namespace
