@@ -398,7 +398,9 @@ TEST_F(Driver, FoundSpeakersLabelWordsAndReachTheRecogniser) {
     // Without the option the document keeps its keys; the recogniser still adapts to each voice once every
     // voice has speech enough.
     r = run("audio ok 16000 1600000\n" + ok_models + "speakers 0:480000:2 480000:960000:1 1120000:1600000:2\n" +
-            "transcribe ok en a b c d e\nalign echo\n");
+            "transcribe ok en a\nalign echo\ntranscribe ok en b\nalign echo\ntranscribe ok en c\nalign echo\n" +
+            "transcribe ok en d\nalign echo\ntranscribe ok en e\nalign echo\n");
+    EXPECT_EQ(r.result.status, 0) << r.result.out;
     ASSERT_GE(r.calls.size(), 9U);
     EXPECT_TRUE(r.calls[8].ends_with(" voices 0:127600:2 127600:352400:1")) << r.calls[8];
 
