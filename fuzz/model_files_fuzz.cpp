@@ -10,8 +10,8 @@
 namespace {
 
 // The counts of the small model the corpus's files belong to.
-constexpr kelvo_asr::model_counts   corpus_counts{ 3, 6, 2, 3 };
-constexpr kelvo_asr::gaussian_shape corpus_shape{ 3, 1, 2, 4 };
+const kelvo_asr::model_counts   corpus_counts{ 3, 6, 2, 3, 0, {} };
+const kelvo_asr::gaussian_shape corpus_shape{ 3, 1, 2, 4, { 4 }, 0, false };
 
 } // namespace
 
@@ -35,15 +35,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t * data, size_t size) {
             FUZZ_CHECK(shape.n_codebook > 0 && shape.n_feature > 0 && shape.n_density > 0);
             FUZZ_CHECK(int64_t{ shape.n_codebook } * shape.n_density * shape.vector_sum * 4 <=
                        static_cast<int64_t>(bytes.size()));
+            FUZZ_CHECK(shape.values_at <= bytes.size() && shape.stream_lengths.size() == size_t(shape.n_feature));
         }
         break;
     }
     case 2:
         kelvo_asr::check_transition_matrices(bytes, corpus_counts);
         break;
-    case 3:
-        kelvo_asr::check_senone_dump(bytes, corpus_counts, corpus_shape);
+    case 3: {
+        kelvo_asr::senone_dump_layout layout;
+        if (kelvo_asr::check_senone_dump(bytes, corpus_counts, corpus_shape, layout).empty()) {
+            FUZZ_CHECK(layout.data_at <= bytes.size() && layout.columns > 0);
+        }
         break;
+    }
     case 4:
         kelvo_asr::check_mixture_weights(bytes, corpus_counts, corpus_shape);
         break;
