@@ -160,6 +160,8 @@ for file in "${files[@]}"; do
     name=${file%.*}
     if [[ -f "$out_dir/$name.json" ]]; then
         skipped=$((skipped + 1))
+        # An error beside a whole document is from a stop that came as the document was put in place.
+        [[ ! -e "$out_dir/$name.error.json" ]] || rm -f -- "$out_dir/$name.error.json"
     elif [[ "${files_named["$name"]}" != "$file" ]]; then
         failures+=("$file: recordings ${files_named["$name"]} share the name $name: rename all but one")
     else

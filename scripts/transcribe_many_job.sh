@@ -360,7 +360,8 @@ transcribe_one() {
             job_fail "could not rename $job_partial to $out/$name.json: $(command_reason "$message")"
             return 1
         fi
-        job_partial=""
+        # The recording is done from here on: a stop that comes now must not give it an error as well.
+        job_partial="" job_name=""
         [[ ! -e "$out/$name.error.json" ]] || rm -f -- "$out/$name.error.json"
         job_cleanup
         job_outcome "$file" "done" ""
