@@ -66,8 +66,8 @@ conversation() {
 # The differing transcript, the same on every run: of the words, 10 % replaced, 5 % dropped, 5 % followed by a
 # word never said; the middle turn's first sentence missing; one sentence never said added after turn 3.
 mismatch() {
-    awk -v seed=7 -v name="$1" -v tags="$out/$1.mis.tags" '
-        BEGIN { srand(seed); n_pool = split("window garden purple seven river quietly basket tomorrow lantern " \
+    awk -v first_draw=7 -v name="$1" -v tags="$out/$1.mis.tags" '
+        BEGIN { srand(first_draw); n_pool = split("window garden purple seven river quietly basket tomorrow lantern " \
                 "orange pencil thunder marble kettle", pool, " ") }
         { lines[NR] = $0 }
         END {

@@ -16,14 +16,14 @@ namespace {
 using kelvo_asr::frame_sums;
 using kelvo_asr::n_voice_cepstra;
 
-// A made-up voice: a mean and a mixing matrix that correlates its cepstra; each seed gives another voice.
+// A made-up voice: a mean and a mixing matrix that correlates its cepstra; each number gives another voice.
 struct made_up_voice {
     std::vector<double>              mean;
     std::vector<std::vector<double>> mix;
 };
 
-made_up_voice voice(uint32_t seed, double spread) {
-    std::mt19937                     gen(seed);
+made_up_voice voice(uint32_t which, double spread) {
+    std::mt19937                     gen(which);
     std::normal_distribution<double> normal;
     made_up_voice                    v{ std::vector<double>(n_voice_cepstra),
                      std::vector<std::vector<double>>(n_voice_cepstra, std::vector<double>(n_voice_cepstra)) };
