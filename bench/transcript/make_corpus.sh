@@ -19,7 +19,9 @@ out=$(cd "$1" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-declare -A festival_voice=([slt]=voice_cmu_us_slt_arctic_hts [kal]=voice_kal_diphone [ked]=voice_ked_diphone)
+# The festival voice behind each short voice name.
+# shellcheck source=../recognition/festival_turns.sh
+source "$root/bench/recognition/festival_turns.sh"
 
 # Synthesises the turns of text file $1 (`P text` / `C text`) with voices $2 (P) and $3 (C) into recording $4.
 conversation() {

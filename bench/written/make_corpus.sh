@@ -15,7 +15,9 @@ out=$(cd "$1" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-declare -A festival_voice=([slt]=voice_cmu_us_slt_arctic_hts [kal]=voice_kal_diphone [ked]=voice_ked_diphone)
+# The festival voice behind each short voice name.
+# shellcheck source=../recognition/festival_turns.sh
+source "$here/../recognition/festival_turns.sh"
 declare -A espeak_voice=([espeak]=en-us [espeakf]=en-us+f3)
 # The two voices of each conversation, in the order of the texts.
 pairs=("slt kal" "ked espeak" "kal espeakf" "espeak ked" "slt ked" "kal espeak" "ked espeakf" "espeakf kal")
