@@ -1,5 +1,6 @@
 // Building benchmark recordings: joining synthesised turns with pauses, and adding white noise.
 #include "corpus_building.h"
+#include "turn_level.h"
 
 #include "wav_io.h"
 
@@ -192,29 +193,12 @@ int add_white_noise(const std::string & in, const std::string & turns, double sn
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    std::ifstream turn_file(turns);
-    double        sum = 0;
-    size_t        n   = 0;
-    for (std::string line; std::getline(turn_file, line);) {
-        std::istringstream fields(line);
-        double             start = 0, end = 0;
-        if (!(fields >> start >> end)) {
-            continue;
-        }
-        const auto from = static_cast<size_t>(std::max(0L, std::lround(start * audio.rate)));
-        const auto to =
-            std::min(audio.samples.size(), static_cast<size_t>(std::max(0L, std::lround(end * audio.rate))));
-        for (size_t i = from; i < to; i++) {
-            sum += static_cast<double>(audio.samples[i]) * audio.samples[i];
-        }
-        n += to > from ? to - from : 0;
-    }
-    if (n == 0) {
+    const double speech_rms = speech_rms_in_turns(audio, turns);
+    if (speech_rms < 0) {
         std::fprintf(stderr, "%s names no speech in %s\n", turns.c_str(), in.c_str());
         return 1;
     }
-    const double speech_rms = std::sqrt(sum / static_cast<double>(n));
-    const double noise_rms  = speech_rms * std::pow(10.0, -snr_db / 20);
+    const double noise_rms = speech_rms * std::pow(10.0, -snr_db / 20);
     // A recorded noise (babble) is looped and brought to unit level.
     Pcm16  recorded;
     double recorded_rms = 0;

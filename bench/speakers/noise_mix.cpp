@@ -5,6 +5,7 @@
 // The speech level is the RMS of the samples inside TURNS' turns (`start end who` lines); NOISE, read from
 // OFFSET_S seconds on and looped when shorter, is scaled to SNR_DB under it and added. Prints both levels.
 
+#include "../recognition/turn_level.h"
 #include "../recognition/wav_io.h"
 
 #include <algorithm>
@@ -26,35 +27,18 @@ int main(int argc, char ** argv) {
         std::fprintf(stderr, "%s\n", error.empty() ? "empty noise" : error.c_str());
         return 1;
     }
-    double        sum = 0;
-    size_t        n   = 0;
-    std::ifstream turns(argv[2]);
-    for (std::string line; std::getline(turns, line);) {
-        std::istringstream fields(line);
-        double             start = 0, end = 0;
-        if (!(fields >> start >> end)) {
-            continue;
-        }
-        const auto from = static_cast<size_t>(std::max(0L, std::lround(start * speech.rate)));
-        const auto to =
-            std::min(speech.samples.size(), static_cast<size_t>(std::max(0L, std::lround(end * speech.rate))));
-        for (size_t i = from; i < to; i++) {
-            sum += static_cast<double>(speech.samples[i]) * speech.samples[i];
-        }
-        n += to > from ? to - from : 0;
-    }
-    double noise_sum = 0;
+    const double speech_rms = speech_rms_in_turns(speech, argv[2]);
+    double       noise_sum  = 0;
     for (const int16_t s : noise.samples) {
         noise_sum += static_cast<double>(s) * s;
     }
-    if (n == 0 || noise_sum == 0) {
+    if (speech_rms < 0 || noise_sum == 0) {
         std::fprintf(stderr, "no speech or silent noise\n");
         return 1;
     }
-    const double speech_rms = std::sqrt(sum / static_cast<double>(n));
-    const double noise_rms  = std::sqrt(noise_sum / static_cast<double>(noise.samples.size()));
-    const double gain       = speech_rms * std::pow(10.0, -std::atof(argv[4]) / 20) / noise_rms;
-    size_t       at         = static_cast<size_t>(std::atof(argv[5]) * noise.rate) % noise.samples.size();
+    const double noise_rms = std::sqrt(noise_sum / static_cast<double>(noise.samples.size()));
+    const double gain      = speech_rms * std::pow(10.0, -std::atof(argv[4]) / 20) / noise_rms;
+    size_t       at        = static_cast<size_t>(std::atof(argv[5]) * noise.rate) % noise.samples.size();
     for (auto & s : speech.samples) {
         const long v = std::lround(static_cast<double>(s) + gain * noise.samples[at]);
         s            = static_cast<int16_t>(std::clamp(v, -32768L, 32767L));
