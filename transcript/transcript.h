@@ -94,6 +94,31 @@ std::vector<Stretch> plan_stretches(const TranscriptPlan & plan, const std::vect
 std::vector<Stretch> split_at_anchors(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
                                       const Stretch & whole, int32_t rate);
 
+// The aligner's times for one stretch's words.
+struct StretchTimes {
+    std::vector<double> start; // per word of the stretch, seconds from the start of the recording
+    std::vector<double> end;
+    std::vector<bool>   placed;
+    size_t              misses = 0; // words not placed (or left out), and anchored words placed far off
+};
+
+// Aligns stretch `s`'s words that have something to say and are not `left_out` over samples [from, to); the
+// others stay unplaced, as do words drawn far beyond their length. Returns false with `error` when the aligner
+// fails.
+bool align_stretch(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                   const std::vector<bool> & left_out, const std::vector<HeardWord> & heard, const Stretch & s,
+                   int32_t from, int32_t to, std::span<const float> samples, int32_t rate, const std::string & language,
+                   bool denoise, kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error);
+
+// Checks `times` of stretch `s` (of segment `index`) against the recognised words: aligns those instead, and
+// where the written and recognised words disagree keeps whichever alignment puts the matched words around
+// the place nearer where they were heard; written words left unplaced there are aligned on their own between
+// their placed neighbours. Returns false with `error` when the aligner fails.
+bool check_against_heard(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                         const std::vector<HeardWord> & heard, const Stretch & s, size_t index,
+                         std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
+                         kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error);
+
 // Force-aligns segment `index`'s transcript words stretch by stretch (unheard and soundless words left out of
 // the text), retries a stretch that leaves words unplaced or anchors far from where they were heard on a
 // window 1 s wider (within the segment) and then piece by piece between its anchors, keeping the try that

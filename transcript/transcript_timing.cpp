@@ -23,14 +23,8 @@ constexpr double wider_seconds = 1.0;
 // A timed word may start this much before the word ahead of it ends.
 constexpr double overlap_seconds = 0.01;
 
-struct StretchTimes {
-    std::vector<double> start; // per word of the stretch, seconds from the start of the recording
-    std::vector<double> end;
-    std::vector<bool>   placed;
-    size_t              misses = 0; // words not placed (or left out), and anchored words placed far off
-};
+} // namespace
 
-// Aligns the stretch's words that have something to say over samples [from, to); the others stay unplaced.
 bool align_stretch(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                    const std::vector<bool> & left_out, const std::vector<HeardWord> & heard, const Stretch & s,
                    int32_t from, int32_t to, std::span<const float> samples, int32_t rate, const std::string & language,
@@ -82,8 +76,6 @@ bool align_stretch(const std::vector<TranscriptWord> & words, const TranscriptPl
     }
     return true;
 }
-
-} // namespace
 
 bool align_transcript_segment(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                               const std::vector<HeardWord> & heard, const Segment & segment, size_t index,
@@ -158,6 +150,12 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
                     times = std::move(without);
                 }
             }
+        }
+        // Where the written words and the recognised ones disagree, a written word the audio lacks (or one said
+        // differently) can drag its neighbours off their words.
+        if (!check_against_heard(words, plan, heard, s, index, samples, rate, language, denoise, aligner, times,
+                                 error)) {
+            return false;
         }
         for (size_t i = s.first; i < s.last; i++) {
             const TranscriptWord & w = words[i];

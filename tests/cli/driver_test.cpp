@@ -508,8 +508,9 @@ TEST_F(Driver, CorrectedDocumentFromTheReviewPageIsTimedAnew) {
              "{\"text\":\"um\",\"start\":0.3,\"end\":0.3,\"added\":true,\"untimed\":true,\"who\":\"P\"},"
              "{\"text\":\"Thames\",\"start\":0.4,\"end\":0.9,\"edited\":true,\"who\":\"P\"},"
              "{\"text\":\"barrier\",\"start\":0.9,\"end\":0.9,\"edited\":true,\"who\":\"P\"}]}\n");
-    DriverRun r = run("audio ok 16000 48000\n" + ok_models + "transcribe ok en so tims barrier\nalign echo\n",
-                      { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--transcript", saved, "--confidence" });
+    DriverRun r =
+        run("audio ok 16000 48000\n" + ok_models + "transcribe ok en so tims barrier\nalign echo\nalign echo\n",
+            { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--transcript", saved, "--confidence" });
     EXPECT_EQ(r.result.out, "{\"words\":[{\"text\":\"so\",\"start\":0.000,\"end\":0.250,\"who\":\"P\"},"
                             "{\"text\":\"um\",\"start\":0.500,\"end\":0.750,\"added\":true,\"who\":\"P\"},"
                             "{\"text\":\"Thames\",\"start\":1.000,\"end\":1.250,\"who\":\"P\"},"
@@ -517,6 +518,7 @@ TEST_F(Driver, CorrectedDocumentFromTheReviewPageIsTimedAnew) {
     EXPECT_EQ(r.result.status, 0);
     EXPECT_EQ(r.calls[5], "transcribe at 0 n 48000 chunk 1024 language [] threads 4 flags 00");
     EXPECT_EQ(r.calls[6], "align at 0 n 48000 text [so um thames barrier] language [en] denoise");
+    EXPECT_EQ(r.calls[7], "align at 0 n 48000 text [so tims barrier] language [en] denoise"); // the heard words
 }
 
 TEST_F(Driver, TranscriptThatCannotBeUsedGivesOneErrorBeforeLoading) {

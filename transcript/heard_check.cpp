@@ -1,0 +1,240 @@
+// The check of an alignment against the words the recogniser heard, where written and heard words disagree.
+
+#include "transcript/transcript.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+// Recognised words heard this much before a stretch starts are its own: the recogniser's starts run early.
+constexpr double heard_lead_seconds = 0.1;
+
+// Matched words on each side whose lead over the recogniser's start gives a word's usual lead.
+constexpr size_t lead_window = 8;
+
+// What a matched word that is not placed costs, in seconds, and the most a placed one costs.
+constexpr double unplaced_cost = 0.5;
+
+// How much nearer the heard alignment must put a disagreeing region's matched words to be kept.
+constexpr double prefer_margin_seconds = 0.03;
+
+// The least room, as a share of the time its words take to say, for aligning a run of words on its own.
+constexpr double room_share = 0.5;
+
+// The recognised words aligned over the stretch in place of the written ones: each matched written word gets
+// the time of the recognised word it matches, and the unmatched written words between two matched ones get
+// the times of the unmatched recognised words there when as many were heard as written, one for one.
+bool align_heard(const TranscriptPlan & plan, const std::vector<HeardWord> & heard, const Stretch & s, size_t index,
+                 std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
+                 kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error) {
+    const size_t count = s.last - s.first;
+    times = StretchTimes{ std::vector<double>(count, 0), std::vector<double>(count, 0), std::vector<bool>(count, false),
+                          0 };
+    const double from = static_cast<double>(s.from) / static_cast<double>(rate);
+    const double to   = static_cast<double>(s.to) / static_cast<double>(rate);
+    size_t       j0   = heard.size();
+    size_t       j1   = 0;
+    std::string  text;
+    for (size_t j = 0; j < heard.size(); j++) {
+        if (heard[j].segment == index && heard[j].start >= from - heard_lead_seconds && heard[j].start < to) {
+            j0 = std::min(j0, j);
+            j1 = j + 1;
+            text += (text.empty() ? "" : " ") + heard[j].key;
+        }
+    }
+    if (text.empty()) {
+        return true;
+    }
+    const kelvo_asr::alignment_result result =
+        aligner.align(samples.data() + s.from, s.to - s.from, text, language, denoise);
+    if (!result.success) {
+        error = "alignment failed: " + result.error;
+        return false;
+    }
+    const double offset = from;
+    auto         place  = [&](size_t i, size_t j) {
+        const size_t k = j - j0;
+        if (j < j0 || j >= j1 || k >= result.words.size() || result.words[k].end - result.words[k].start < 0.001f) {
+            return;
+        }
+        times.start[i - s.first]  = static_cast<double>(result.words[k].start) + offset;
+        times.end[i - s.first]    = static_cast<double>(result.words[k].end) + offset;
+        times.placed[i - s.first] = true;
+    };
+    int32_t previous = -1; // transcript index of the last matched word
+    for (size_t i = s.first; i <= s.last; i++) {
+        if (i < s.last && plan.heard[i] < 0) {
+            continue;
+        }
+        // The unmatched written words since the last matched one, against the unmatched recognised words.
+        const size_t jl = previous >= 0 ? static_cast<size_t>(plan.heard[static_cast<size_t>(previous)]) + 1 : j0;
+        const size_t jr = i < s.last ? static_cast<size_t>(plan.heard[i]) : j1;
+        std::vector<size_t> written;
+        for (size_t k = previous >= 0 ? static_cast<size_t>(previous) + 1 : s.first; k < i; k++) {
+            if (!plan.unheard[k]) {
+                written.push_back(k);
+            }
+        }
+        if (jr >= jl && written.size() == jr - jl) {
+            for (size_t k = 0; k < written.size(); k++) {
+                place(written[k], jl + k);
+            }
+        }
+        if (i < s.last) {
+            place(i, static_cast<size_t>(plan.heard[i]));
+            previous = static_cast<int32_t>(i);
+        }
+    }
+    return true;
+}
+
+// The places where the written words and the recognised ones disagree (unmatched words on either side):
+// each as the transcript words [first, last), from the matched word before it to the matched word after it,
+// places that share a matched word taken as one.
+std::vector<std::pair<size_t, size_t>> disagreeing_regions(const TranscriptPlan & plan, const Stretch & s) {
+    std::vector<size_t> matched;
+    for (size_t i = s.first; i < s.last; i++) {
+        if (plan.heard[i] >= 0) {
+            matched.push_back(i);
+        }
+    }
+    auto disagree = [&](size_t t) { // between matched[t] and matched[t + 1]
+        for (size_t k = matched[t] + 1; k < matched[t + 1]; k++) {
+            if (!plan.unheard[k]) {
+                return true;
+            }
+        }
+        return plan.heard[matched[t + 1]] != plan.heard[matched[t]] + 1;
+    };
+    std::vector<std::pair<size_t, size_t>> regions;
+    for (size_t t = 0; t + 1 < matched.size(); t++) {
+        if (!disagree(t)) {
+            continue;
+        }
+        if (!regions.empty() && regions.back().second == matched[t] + 1) {
+            regions.back().second = matched[t + 1] + 1;
+        } else {
+            regions.emplace_back(matched[t], matched[t + 1] + 1);
+        }
+    }
+    return regions;
+}
+
+// Keeps the heard alignment in each region where it puts the region's matched words nearer where the
+// recogniser heard them, against the usual lead of the aligner's start over the recogniser's among the
+// stretch's matched words around them. Returns the regions where it was kept.
+std::vector<std::pair<size_t, size_t>> prefer_nearer_to_heard(const TranscriptPlan &                         plan,
+                                                              const std::vector<HeardWord> &                 heard,
+                                                              const std::vector<std::pair<size_t, size_t>> & regions,
+                                                              const Stretch & s, const StretchTimes & heard_times,
+                                                              StretchTimes & times) {
+    std::vector<size_t> matched;
+    for (size_t i = s.first; i < s.last; i++) {
+        if (plan.heard[i] >= 0) {
+            matched.push_back(i);
+        }
+    }
+    auto heard_start = [&](size_t i) { return heard[static_cast<size_t>(plan.heard[i])].start; };
+    auto lead        = [&](size_t i) { // around transcript word i
+        const auto t = static_cast<size_t>(std::lower_bound(matched.begin(), matched.end(), i) - matched.begin());
+        std::vector<double> near;
+        for (size_t u = t > lead_window ? t - lead_window : 0; u < std::min(matched.size(), t + lead_window + 1); u++) {
+                   if (times.placed[matched[u] - s.first]) {
+                       near.push_back(times.start[matched[u] - s.first] - heard_start(matched[u]));
+            }
+        }
+        if (near.empty()) {
+                   return 0.0;
+        }
+        std::nth_element(near.begin(), near.begin() + static_cast<std::ptrdiff_t>(near.size() / 2), near.end());
+        return near[near.size() / 2];
+    };
+    auto cost = [&](const StretchTimes & v, size_t first, size_t last) {
+        double sum = 0;
+        for (size_t i = first; i < last; i++) {
+            if (plan.heard[i] < 0) {
+                continue;
+            }
+            const size_t k = i - s.first;
+            sum +=
+                v.placed[k] ? std::min(std::fabs(v.start[k] - heard_start(i) - lead(i)), unplaced_cost) : unplaced_cost;
+        }
+        return sum;
+    };
+    std::vector<std::pair<size_t, size_t>> kept;
+    for (const auto & [first, last] : regions) {
+        if (cost(heard_times, first, last) + prefer_margin_seconds < cost(times, first, last)) {
+            for (size_t i = first; i < last; i++) {
+                const size_t k  = i - s.first;
+                times.start[k]  = heard_times.start[k];
+                times.end[k]    = heard_times.end[k];
+                times.placed[k] = heard_times.placed[k];
+            }
+            kept.emplace_back(first, last);
+        }
+    }
+    return kept;
+}
+
+// Aligns each run of unplaced words in [first, last) that have something to say on its own, over the audio
+// between the placed words around it, when there is room for it there.
+bool fill_between(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                  const std::vector<HeardWord> & heard, const Stretch & s, size_t first, size_t last,
+                  std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
+                  kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error) {
+    for (size_t i = first; i < last;) {
+        if (times.placed[i - s.first] || plan.unheard[i]) {
+            i++;
+            continue;
+        }
+        size_t end  = i;
+        double need = 0;
+        while (end < last && !times.placed[end - s.first]) {
+            need += plan.unheard[end] ? 0.0 : spoken_seconds(words[end].key);
+            end++;
+        }
+        const double from = i > s.first && times.placed[i - 1 - s.first] ? times.end[i - 1 - s.first] : -1;
+        const double to   = end < s.last && times.placed[end - s.first] ? times.start[end - s.first] : -1;
+        if (from >= 0 && to > from && to - from >= room_share * need) {
+            const Stretch gap{ static_cast<int32_t>(std::lround(from * rate)),
+                               static_cast<int32_t>(std::lround(to * rate)), i, end };
+            StretchTimes  inside;
+            if (!align_stretch(words, plan, plan.unheard, heard, gap, gap.from, gap.to, samples, rate, language,
+                               denoise, aligner, inside, error)) {
+                return false;
+            }
+            for (size_t k = i; k < end; k++) {
+                times.start[k - s.first]  = inside.start[k - i];
+                times.end[k - s.first]    = inside.end[k - i];
+                times.placed[k - s.first] = inside.placed[k - i];
+            }
+        }
+        i = end;
+    }
+    return true;
+}
+
+} // namespace
+
+bool check_against_heard(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                         const std::vector<HeardWord> & heard, const Stretch & s, size_t index,
+                         std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
+                         kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error) {
+    const std::vector<std::pair<size_t, size_t>> regions = disagreeing_regions(plan, s);
+    if (regions.empty()) {
+        return true;
+    }
+    StretchTimes heard_times;
+    if (!align_heard(plan, heard, s, index, samples, rate, language, denoise, aligner, heard_times, error)) {
+        return false;
+    }
+    for (const auto & [first, last] : prefer_nearer_to_heard(plan, heard, regions, s, heard_times, times)) {
+        if (!fill_between(words, plan, heard, s, first, last, samples, rate, language, denoise, aligner, times,
+                          error)) {
+            return false;
+        }
+    }
+    return true;
+}
