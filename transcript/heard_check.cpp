@@ -20,6 +20,9 @@ constexpr double unplaced_cost = 0.5;
 // How much nearer the heard alignment must put a disagreeing region's matched words to be kept.
 constexpr double prefer_margin_seconds = 0.03;
 
+// A timed word may start this much before the word ahead of it ends.
+constexpr double overlap_seconds = 0.01;
+
 // The least room, as a share of the time its words take to say, for aligning a run of words on its own.
 constexpr double room_share = 0.5;
 
@@ -230,10 +233,46 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
     if (!align_heard(plan, heard, s, index, samples, rate, language, denoise, aligner, heard_times, error)) {
         return false;
     }
+    const StretchTimes written = times;
     for (const auto & [first, last] : prefer_nearer_to_heard(plan, heard, regions, s, heard_times, times)) {
         if (!fill_between(words, plan, heard, s, first, last, samples, rate, language, denoise, aligner, times,
                           error)) {
             return false;
+        }
+        // A word placed before and left unplaced now keeps its first place where that still fits between its
+        // placed neighbours.
+        for (size_t i = first; i < last; i++) {
+            const size_t k = i - s.first;
+            if (times.placed[k] || !written.placed[k]) {
+                continue;
+            }
+            size_t before = k, after = k + 1;
+            while (before > 0 && !times.placed[before - 1]) {
+                before--;
+            }
+            while (after < times.placed.size() && !times.placed[after]) {
+                after++;
+            }
+            const bool fits_before = before == 0 || written.start[k] >= times.end[before - 1] - overlap_seconds;
+            const bool fits_after =
+                after == times.placed.size() || written.end[k] <= times.start[after] + overlap_seconds;
+            if (fits_before && fits_after) {
+                times.start[k]  = written.start[k];
+                times.end[k]    = written.end[k];
+                times.placed[k] = true;
+            }
+        }
+        // Nearer is not worth words lost: with fewer words placed the place keeps the first alignment.
+        const auto placed_in = [&](const StretchTimes & v) {
+            return std::count(v.placed.begin() + static_cast<std::ptrdiff_t>(first - s.first),
+                              v.placed.begin() + static_cast<std::ptrdiff_t>(last - s.first), true);
+        };
+        if (placed_in(times) < placed_in(written)) {
+            for (size_t k = first - s.first; k < last - s.first; k++) {
+                times.start[k]  = written.start[k];
+                times.end[k]    = written.end[k];
+                times.placed[k] = written.placed[k];
+            }
         }
     }
     return true;
