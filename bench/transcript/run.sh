@@ -45,7 +45,7 @@ score() {
         {
             k++; start = $1; end = $2; untimed = $3
             if (tags == "") { what = "kept"; ref = k } else { what = kind[k]; ref = idx[k] }
-            if (!untimed) { if (seen && start < last_end - 0.010) order++; last_end = end; seen = 1 }
+            if (!untimed) { if (seen && start < last_end - 0.0105) order++; last_end = end; seen = 1 }
             if (what == "kept") {
                 said++
                 if (untimed) { lost++; next }
