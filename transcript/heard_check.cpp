@@ -234,7 +234,10 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
         return false;
     }
     const StretchTimes written = times;
-    for (const auto & [first, last] : prefer_nearer_to_heard(plan, heard, regions, s, heard_times, times)) {
+    for (const std::pair<size_t, size_t> & region :
+         prefer_nearer_to_heard(plan, heard, regions, s, heard_times, times)) {
+        const size_t first = region.first;
+        const size_t last  = region.second;
         if (!fill_between(words, plan, heard, s, first, last, samples, rate, language, denoise, aligner, times,
                           error)) {
             return false;
