@@ -181,20 +181,22 @@ std::vector<std::pair<size_t, size_t>> prefer_nearer_to_heard(const TranscriptPl
     return kept;
 }
 
-// Aligns each run of unplaced words in [first, last) that have something to say on its own, over the audio
-// between the placed words around it, when there is room for it there.
+// Aligns each run of unplaced words in [first, last) that have something to say, and that the first alignment
+// (`written`) placed, on its own over the audio between the placed words around it, when there is room for it
+// there: a word the first alignment could not place either stays unplaced.
 bool fill_between(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                   const std::vector<HeardWord> & heard, const Stretch & s, size_t first, size_t last,
                   std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
-                  kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error) {
+                  kelvo_asr::ForcedAligner & aligner, const StretchTimes & written, StretchTimes & times,
+                  std::string & error) {
     for (size_t i = first; i < last;) {
-        if (times.placed[i - s.first] || plan.unheard[i]) {
+        if (times.placed[i - s.first] || plan.unheard[i] || !written.placed[i - s.first]) {
             i++;
             continue;
         }
         size_t end  = i;
         double need = 0;
-        while (end < last && !times.placed[end - s.first]) {
+        while (end < last && !times.placed[end - s.first] && (written.placed[end - s.first] || plan.unheard[end])) {
             need += plan.unheard[end] ? 0.0 : spoken_seconds(words[end].key);
             end++;
         }
@@ -238,7 +240,7 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
          prefer_nearer_to_heard(plan, heard, regions, s, heard_times, times)) {
         const size_t first = region.first;
         const size_t last  = region.second;
-        if (!fill_between(words, plan, heard, s, first, last, samples, rate, language, denoise, aligner, times,
+        if (!fill_between(words, plan, heard, s, first, last, samples, rate, language, denoise, aligner, written, times,
                           error)) {
             return false;
         }
