@@ -99,7 +99,8 @@ bool read_vocabulary_file(const std::string & path, std::string & text);
 
 namespace voice_plan_rule {
 constexpr int64_t min_voice_samples =
-    int64_t{ 16000 } * 30; // speech of every found voice before the voices are trusted
+    int64_t{ 16000 } * 30;                     // speech of every found voice before the voices are trusted
+constexpr double min_speech_over_noise = 30.0; // dB, the recording's; below it nothing is adapted to
 } // namespace voice_plan_rule
 
 enum class VoicePlan {
@@ -108,9 +109,11 @@ enum class VoicePlan {
     none,       // the model's own means throughout
 };
 
-// How a recording whose found voices are `voices` is adapted to: as one voice when fewer than two are
-// found; a transform each when every one has voice_plan_rule::min_voice_samples of speech; else not at all.
-VoicePlan plan_voice_adaptation(const std::vector<kelvo_asr::voice_stretch> & voices);
+// How a recording whose found voices are `voices`, and whose speech stands `speech_over_noise_db` above its
+// noise floor, is adapted to: not at all below voice_plan_rule::min_speech_over_noise; else as one voice when
+// fewer than two are found; a transform each when every one has voice_plan_rule::min_voice_samples of
+// speech; else not at all.
+VoicePlan plan_voice_adaptation(const std::vector<kelvo_asr::voice_stretch> & voices, double speech_over_noise_db);
 
 //
 // The run with a transcript (part of the driver, cli/transcript_mode.cpp)

@@ -6,7 +6,12 @@
 #include <algorithm>
 #include <map>
 
-VoicePlan plan_voice_adaptation(const std::vector<kelvo_asr::voice_stretch> & voices) {
+VoicePlan plan_voice_adaptation(const std::vector<kelvo_asr::voice_stretch> & voices, double speech_over_noise_db) {
+    // In loud noise the words a transform is learned from are too often wrong: it moves the means away from
+    // the voice, however many voices are found.
+    if (speech_over_noise_db < voice_plan_rule::min_speech_over_noise) {
+        return VoicePlan::none;
+    }
     std::map<int32_t, int64_t> speech; // samples per voice
     for (const kelvo_asr::voice_stretch & v : voices) {
         speech[v.voice] += v.end - v.start;

@@ -104,6 +104,15 @@ int32_t main_voice(const std::vector<voice_stretch> & stretches, int32_t start, 
 std::vector<voice_stretch> voices_within(const std::vector<voice_stretch> & stretches, int32_t start, int32_t end);
 
 //
+// Noise
+//
+
+// The gap in dB between the speech level and the noise floor of `n_samples` samples at 16 kHz, as noise
+// suppression measures it for a segment (a high percentile of 10 ms frame levels over a low one): small in
+// steady or babbling noise, large where pauses are quiet; 0 for no samples. Never fails.
+double speech_over_noise_db(const float * samples, int32_t n_samples);
+
+//
 // Pitch
 //
 

@@ -3,6 +3,7 @@
 
 #include "engine/audio/noise_suppressor.h"
 #include "engine/audio/samples.h"
+#include "engine/kelvo_asr.h"
 
 #include <speex/speex_preprocess.h>
 
@@ -81,6 +82,12 @@ std::vector<int16_t> clean_segment(const float * samples, int32_t n_samples, boo
     }
     add_noise_floor(pcm);
     return pcm;
+}
+
+double speech_over_noise_db(const float * samples, int32_t n_samples) {
+    const sound_levels levels =
+        measure_levels(samples, n_samples, suppression_rule::floor_percentile, pause_rule::loud_percentile);
+    return levels.speech_db - levels.floor_db;
 }
 
 } // namespace kelvo_asr

@@ -10,24 +10,36 @@ namespace {
 using kelvo_asr::voice_stretch;
 
 constexpr int32_t min_speech = static_cast<int32_t>(voice_plan_rule::min_voice_samples);
+constexpr double  quiet      = 100.0; // dB of speech over the noise floor: a recording with quiet pauses
 
 TEST(PlanVoiceAdaptation, TrustsOnlyVoicesWithEnoughSpeechSummedOverTheirStretches) {
-    EXPECT_EQ(plan_voice_adaptation({}), VoicePlan::as_one);
-    EXPECT_EQ(plan_voice_adaptation({ { 0, 100, 1 }, { 200, 300, 1 } }), VoicePlan::as_one);
+    EXPECT_EQ(plan_voice_adaptation({}, quiet), VoicePlan::as_one);
+    EXPECT_EQ(plan_voice_adaptation({ { 0, 100, 1 }, { 200, 300, 1 } }, quiet), VoicePlan::as_one);
     // The second voice reaches the minimum only with both of its stretches.
     const std::vector<voice_stretch> two = { { 0, min_speech, 1 },
                                              { min_speech, min_speech + min_speech / 2, 2 },
                                              { 2 * min_speech, 2 * min_speech + min_speech / 2, 2 } };
-    EXPECT_EQ(plan_voice_adaptation(two), VoicePlan::each_voice);
+    EXPECT_EQ(plan_voice_adaptation(two, quiet), VoicePlan::each_voice);
     std::vector<voice_stretch> short_of_it = two;
     short_of_it.back().end--;
-    EXPECT_EQ(plan_voice_adaptation(short_of_it), VoicePlan::none);
+    EXPECT_EQ(plan_voice_adaptation(short_of_it, quiet), VoicePlan::none);
     // One long voice and a scatter of short ones, as when one reader is cut into many.
     std::vector<voice_stretch> scattered = { { 0, 4 * min_speech, 1 } };
     for (int32_t v = 2; v <= 12; v++) {
         scattered.push_back({ v * min_speech, v * min_speech + 16000, v });
     }
-    EXPECT_EQ(plan_voice_adaptation(scattered), VoicePlan::none);
+    EXPECT_EQ(plan_voice_adaptation(scattered, quiet), VoicePlan::none);
+}
+
+TEST(PlanVoiceAdaptation, AdaptsToNothingInLoudNoiseWhateverVoicesAreFound) {
+    const double                     noisy = voice_plan_rule::min_speech_over_noise;
+    const std::vector<voice_stretch> one   = { { 0, 4 * min_speech, 1 } };
+    const std::vector<voice_stretch> two   = { { 0, min_speech, 1 }, { min_speech, 2 * min_speech, 2 } };
+    EXPECT_EQ(plan_voice_adaptation(one, noisy), VoicePlan::as_one); // the edge itself is not loud
+    EXPECT_EQ(plan_voice_adaptation(two, noisy), VoicePlan::each_voice);
+    EXPECT_EQ(plan_voice_adaptation(one, noisy - 0.1), VoicePlan::none);
+    EXPECT_EQ(plan_voice_adaptation(two, noisy - 0.1), VoicePlan::none);
+    EXPECT_EQ(plan_voice_adaptation({}, 0.0), VoicePlan::none); // no samples: nothing to adapt to either way
 }
 
 } // namespace
