@@ -156,14 +156,13 @@ int run(int argc, const char * const * argv) {
         }
         voices = found.stretches;
     }
-    // Doubtful voices (one reader cut into many, a voice of a few seconds, speech in loud noise) are not
+    // Doubtful voices (one reader cut into many, a voice of a few seconds, speech over babble) are not
     // adapted to: transforms learned from them lost to the model's own means. With a turns file the user's
     // labels are trusted, as before.
     VoicePlan plan = VoicePlan::none;
     if (opts.adapt) {
-        plan = opts.turns.empty()
-                   ? plan_voice_adaptation(voices, kelvo_asr::speech_over_noise_db(samples.data(), n_samples))
-                   : VoicePlan::as_one;
+        plan = opts.turns.empty() ? plan_voice_adaptation(voices, kelvo_asr::measure_noise(samples.data(), n_samples))
+                                  : VoicePlan::as_one;
     }
     const bool adapting        = plan != VoicePlan::none;
     const bool adapt_per_voice = plan == VoicePlan::each_voice;

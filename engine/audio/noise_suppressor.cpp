@@ -84,10 +84,14 @@ std::vector<int16_t> clean_segment(const float * samples, int32_t n_samples, boo
     return pcm;
 }
 
-double speech_over_noise_db(const float * samples, int32_t n_samples) {
+noise_levels measure_noise(const float * samples, int32_t n_samples) {
+    if (samples == nullptr || n_samples <= 0) {
+        return {};
+    }
     const sound_levels levels =
         measure_levels(samples, n_samples, suppression_rule::floor_percentile, pause_rule::loud_percentile);
-    return levels.speech_db - levels.floor_db;
+    const sound_levels quiet = measure_levels(samples, n_samples, pause_rule::floor_percentile, 50);
+    return { levels.speech_db - levels.floor_db, quiet.floor_db - levels.floor_db };
 }
 
 } // namespace kelvo_asr

@@ -9,8 +9,8 @@ namespace {
 
 using kelvo_asr::voice_stretch;
 
-constexpr int32_t min_speech = static_cast<int32_t>(voice_plan_rule::min_voice_samples);
-constexpr double  quiet      = 100.0; // dB of speech over the noise floor: a recording with quiet pauses
+constexpr int32_t             min_speech = static_cast<int32_t>(voice_plan_rule::min_voice_samples);
+const kelvo_asr::noise_levels quiet      = { 100.0, 0.0 }; // a recording with quiet pauses
 
 TEST(PlanVoiceAdaptation, TrustsOnlyVoicesWithEnoughSpeechSummedOverTheirStretches) {
     EXPECT_EQ(plan_voice_adaptation({}, quiet), VoicePlan::as_one);
@@ -31,15 +31,17 @@ TEST(PlanVoiceAdaptation, TrustsOnlyVoicesWithEnoughSpeechSummedOverTheirStretch
     EXPECT_EQ(plan_voice_adaptation(scattered, quiet), VoicePlan::none);
 }
 
-TEST(PlanVoiceAdaptation, AdaptsToNothingInLoudNoiseWhateverVoicesAreFound) {
-    const double                     noisy = voice_plan_rule::min_speech_over_noise;
-    const std::vector<voice_stretch> one   = { { 0, 4 * min_speech, 1 } };
-    const std::vector<voice_stretch> two   = { { 0, min_speech, 1 }, { min_speech, 2 * min_speech, 2 } };
-    EXPECT_EQ(plan_voice_adaptation(one, noisy), VoicePlan::as_one); // the edge itself is not loud
-    EXPECT_EQ(plan_voice_adaptation(two, noisy), VoicePlan::each_voice);
-    EXPECT_EQ(plan_voice_adaptation(one, noisy - 0.1), VoicePlan::none);
-    EXPECT_EQ(plan_voice_adaptation(two, noisy - 0.1), VoicePlan::none);
-    EXPECT_EQ(plan_voice_adaptation({}, 0.0), VoicePlan::none); // no samples: nothing to adapt to either way
+TEST(PlanVoiceAdaptation, AdaptsToNothingOverBabbleWhateverVoicesAreFound) {
+    const std::vector<voice_stretch> one      = { { 0, 4 * min_speech, 1 } };
+    const std::vector<voice_stretch> two      = { { 0, min_speech, 1 }, { min_speech, 2 * min_speech, 2 } };
+    const double                     gap      = voice_plan_rule::babble_speech_over_floor;
+    const double                     unsteady = voice_plan_rule::babble_floor_spread;
+    const kelvo_asr::noise_levels    babble   = { gap - 0.1, unsteady };
+    EXPECT_EQ(plan_voice_adaptation(one, babble), VoicePlan::none);
+    EXPECT_EQ(plan_voice_adaptation(two, babble), VoicePlan::none);
+    // Steady noise as loud, and babble far enough below the speech, keep their transforms.
+    EXPECT_EQ(plan_voice_adaptation(one, { gap - 10, unsteady - 0.1 }), VoicePlan::as_one);
+    EXPECT_EQ(plan_voice_adaptation(two, { gap, unsteady + 5 }), VoicePlan::each_voice);
 }
 
 } // namespace

@@ -231,8 +231,8 @@ speaker_result find_speakers(const float * samples, int32_t n_samples, const spe
     return result;
 }
 
-double speech_over_noise_db(const float * /*samples*/, int32_t /*n_samples*/) {
-    return 100.0; // a quiet recording: the driver's plan follows the voices alone
+noise_levels measure_noise(const float * /*samples*/, int32_t /*n_samples*/) {
+    return { 100.0, 0.0 }; // quiet pauses: the driver's plan follows the voices alone
 }
 
 pitch_result measure_pitch(const float * samples, int32_t n_samples) {
