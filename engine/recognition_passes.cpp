@@ -70,8 +70,8 @@ job_outcome decode_pieces(decoder_pool & pool, speaker_adaptation & adaptation, 
     const auto                              make     = pool.make;
     bool                                    switches = false;
     if (adaptation_on(adaptation)) {
-        const job_outcome installed = prepare_decoders(pool, adaptation, call.params.n_threads, order.size(),
-                                                       runs.front().name, runs.front().as_voice);
+        job_outcome installed = prepare_decoders(pool, adaptation, call.params.n_threads, order.size(),
+                                                 runs.front().name, runs.front().as_voice);
         if (!installed.ok) {
             pool.make = make;
             return installed;
@@ -93,14 +93,14 @@ job_outcome decode_pieces(decoder_pool & pool, speaker_adaptation & adaptation, 
         }
     }
     route_decoder_log(call.params.print_log);
-    const job_outcome outcome = run_jobs(pool, call.params.n_threads, order, [&](ps_decoder_t * ps, size_t k) {
+    job_outcome outcome = run_jobs(pool, call.params.n_threads, order, [&](ps_decoder_t * ps, size_t k) {
         const voice_run & run = runs[run_of[k]];
         if (switches) {
             size_t &     on     = held.at(ps);
             const size_t wanted = means_of[run_of[k]];
             if (on != wanted) {
-                on                    = wanted;
-                const job_outcome set = set_decoder_means(ps, means[wanted]);
+                on              = wanted;
+                job_outcome set = set_decoder_means(ps, means[wanted]);
                 if (!set.ok) {
                     return set;
                 }
@@ -183,7 +183,7 @@ job_outcome listen_to_voices(decoder_pool & pool, speaker_adaptation & adaptatio
             start_listening(passes[b], adaptation, name, blocks[b], call.pieces.size());
             runs.push_back({ &blocks[b], name, false, &passes[b] });
         }
-        const job_outcome outcome = decode_pieces(pool, adaptation, call, runs, heard);
+        job_outcome outcome = decode_pieces(pool, adaptation, call, runs, heard);
         if (!outcome.ok) {
             return outcome;
         }
@@ -205,7 +205,7 @@ job_outcome recognize_voices(decoder_pool & pool, speaker_adaptation & adaptatio
             adapting && start_hearing(passes[g], adaptation, groups[g].name, groups[g].pieces, call.pieces.size());
         runs.push_back({ &groups[g].pieces, groups[g].name, adapting, gather ? &passes[g] : nullptr });
     }
-    const job_outcome outcome = decode_pieces(pool, adaptation, call, runs, heard);
+    job_outcome outcome = decode_pieces(pool, adaptation, call, runs, heard);
     if (!outcome.ok) {
         return outcome;
     }
