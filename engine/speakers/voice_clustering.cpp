@@ -27,13 +27,27 @@ double pair_cost(const cluster & a, const cluster & b, const voice_vector & ridg
     return bic_score(a.sums.n, a.log_det, b.sums.n, b.log_det, log_det_covariance(both, ridge), penalty);
 }
 
+// Clusters whose pair costs are kept in a table at most (8 MB); more clusters, which only a very large count
+// asked for makes, have their costs computed each time they are needed.
+constexpr size_t table_clusters = 1024;
+
 // The cost of merging each pair, as seen from either side (the two differ only in rounding).
 struct cost_table {
     size_t              n = 0;
-    std::vector<double> cost; // [i * n + j]: cluster i's cost of merging with j
+    voice_vector        ridge{};
+    double              penalty = 1.0;
+    std::vector<double> cost; // [i * n + j]: cluster i's cost of merging with j; empty when not kept
+
+    // Cluster i's cost of merging with cluster j as they are now.
+    double at(const std::vector<cluster> & clusters, size_t i, size_t j) const {
+        return cost.empty() ? pair_cost(clusters[i], clusters[j], ridge, penalty) : cost[i * n + j];
+    }
 
     // Sets both sides of the pair i, j from the clusters as they are now.
-    void set(const std::vector<cluster> & clusters, size_t i, size_t j, const voice_vector & ridge, double penalty) {
+    void set(const std::vector<cluster> & clusters, size_t i, size_t j) {
+        if (cost.empty()) {
+            return;
+        }
         const cluster & a    = clusters[i];
         const cluster & b    = clusters[j];
         frame_sums      both = a.sums;
@@ -51,7 +65,7 @@ void find_best(std::vector<cluster> & clusters, size_t i, const cost_table & tab
         if (j == i || !clusters[j].alive) {
             continue;
         }
-        const double cost = table.cost[i * table.n + j];
+        const double cost = table.at(clusters, i, j);
         if (cost < c.cost) {
             c.cost = cost;
             c.best = j;
@@ -85,10 +99,10 @@ std::vector<int32_t> cluster_all(std::vector<frame_sums> stretches, const voice_
         owner[i]            = i;
     }
     std::vector<frame_sums>().swap(stretches); // the clusters hold them now
-    cost_table table{ n, std::vector<double>(n * n, 0.0) };
+    cost_table table{ n, ridge, rule.penalty, std::vector<double>(n <= table_clusters ? n * n : 0, 0.0) };
     for (size_t i = 0; i < n; i++) {
-        for (size_t j = i + 1; j < n; j++) {
-            table.set(clusters, i, j, ridge, rule.penalty);
+        for (size_t j = i + 1; j < n && !table.cost.empty(); j++) {
+            table.set(clusters, i, j);
         }
     }
     for (size_t i = 0; i < n; i++) {
@@ -120,7 +134,7 @@ std::vector<int32_t> cluster_all(std::vector<frame_sums> stretches, const voice_
         }
         for (size_t i = 0; i < n; i++) {
             if (i != a && clusters[i].alive) {
-                table.set(clusters, i, a, ridge, rule.penalty);
+                table.set(clusters, i, a);
             }
         }
         find_best(clusters, a, table);
@@ -131,7 +145,7 @@ std::vector<int32_t> cluster_all(std::vector<frame_sums> stretches, const voice_
             if (clusters[i].best == a || clusters[i].best == b) {
                 find_best(clusters, i, table);
             } else {
-                const double cost = table.cost[i * n + a];
+                const double cost = table.at(clusters, i, a);
                 if (cost < clusters[i].cost || (cost == clusters[i].cost && a < clusters[i].best)) {
                     clusters[i].cost = cost;
                     clusters[i].best = a;
