@@ -23,11 +23,8 @@ if ((${#targets[@]} == 0)); then
 fi
 
 build=build-fuzz
-# Line tables only: enough for the file and line of every frame of a report.
-lines_only="-O2 -g1 -DNDEBUG"
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIK_FUZZ=ON \
-    -DTAVRIK_BUILD_TESTS=OFF -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$lines_only" \
-    -DCMAKE_C_FLAGS_RELWITHDEBINFO="$lines_only" >/dev/null
+    -DTAVRIK_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j "${TAVRIK_JOBS:-$(nproc)}" --target "${targets[@]}" >/dev/null
 
 findings="$build/findings"
