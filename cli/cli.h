@@ -16,6 +16,7 @@ class KelvoASR;
 class ForcedAligner;
 struct transcribe_params;
 struct voice_stretch;
+struct noise_levels;
 } // namespace kelvo_asr
 struct Segment;
 struct TranscriptWord;
@@ -100,6 +101,10 @@ bool read_vocabulary_file(const std::string & path, std::string & text);
 namespace voice_plan_rule {
 constexpr int64_t min_voice_samples =
     int64_t{ 16000 } * 30; // speech of every found voice before the voices are trusted
+// Other voices behind the speech: a background whose quiet frames vary this much (dB) ...
+constexpr double babble_floor_spread = 2.5;
+// ... and that stands less than this far (dB) below the speech.
+constexpr double babble_speech_over_floor = 32.0;
 } // namespace voice_plan_rule
 
 enum class VoicePlan {
@@ -108,9 +113,11 @@ enum class VoicePlan {
     none,       // the model's own means throughout
 };
 
-// How a recording whose found voices are `voices` is adapted to: as one voice when fewer than two are
-// found; a transform each when every one has voice_plan_rule::min_voice_samples of speech; else not at all.
-VoicePlan plan_voice_adaptation(const std::vector<kelvo_asr::voice_stretch> & voices);
+// How a recording whose found voices are `voices` and whose background is `background` is adapted to: not at
+// all over babble (voice_plan_rule's spread and gap); else as one voice when fewer than two are found; a
+// transform each when every one has voice_plan_rule::min_voice_samples of speech; else not at all.
+VoicePlan plan_voice_adaptation(const std::vector<kelvo_asr::voice_stretch> & voices,
+                                const kelvo_asr::noise_levels &               background);
 
 //
 // The run with a transcript (part of the driver, cli/transcript_mode.cpp)

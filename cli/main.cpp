@@ -144,23 +144,28 @@ int run(int argc, const char * const * argv) {
     // Without a turns file, the voices are found in the audio: each is adapted to on its own, and with
     // --speakers each word is labelled with its voice. A recording of one voice is decoded as before.
     std::vector<kelvo_asr::voice_stretch> voices;
+    // Clamped as the segment planner clamps it: no segment reaches past the first 2^31 - 1 samples.
+    const auto n_samples =
+        static_cast<int32_t>(std::min(samples.size(), static_cast<size_t>(std::numeric_limits<int32_t>::max())));
     if (opts.turns.empty() && (opts.adapt || opts.speakers)) {
         kelvo_asr::speaker_params found_params;
-        found_params.n_speakers = opts.n_speakers;
-        // Clamped as the segment planner clamps it: no segment reaches past the first 2^31 - 1 samples.
-        const auto n_samples =
-            static_cast<int32_t>(std::min(samples.size(), static_cast<size_t>(std::numeric_limits<int32_t>::max())));
+        found_params.n_speakers               = opts.n_speakers;
         const kelvo_asr::speaker_result found = kelvo_asr::find_speakers(samples.data(), n_samples, found_params);
         if (!found.success) {
             return report_error("speaker finding failed: " + found.error);
         }
         voices = found.stretches;
     }
-    // Doubtful voices (one reader cut into many, a voice of a few seconds) are not adapted to: transforms
-    // learned from them lost to the model's own means.
-    const VoicePlan plan            = opts.adapt ? plan_voice_adaptation(voices) : VoicePlan::none;
-    const bool      adapting        = plan != VoicePlan::none;
-    const bool      adapt_per_voice = plan == VoicePlan::each_voice;
+    // Doubtful voices (one reader cut into many, a voice of a few seconds, speech over babble) are not
+    // adapted to: transforms learned from them lost to the model's own means. With a turns file the user's
+    // labels are trusted, as before.
+    VoicePlan plan = VoicePlan::none;
+    if (opts.adapt) {
+        plan = opts.turns.empty() ? plan_voice_adaptation(voices, kelvo_asr::measure_noise(samples.data(), n_samples))
+                                  : VoicePlan::as_one;
+    }
+    const bool adapting        = plan != VoicePlan::none;
+    const bool adapt_per_voice = plan == VoicePlan::each_voice;
 
     // Each voice (a turn label, a found voice, or the whole recording) is learned from the start of its
     // first segments before any of its words are decoded for the text; the engine skips voices it knows.

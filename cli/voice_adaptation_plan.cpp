@@ -6,7 +6,15 @@
 #include <algorithm>
 #include <map>
 
-VoicePlan plan_voice_adaptation(const std::vector<kelvo_asr::voice_stretch> & voices) {
+VoicePlan plan_voice_adaptation(const std::vector<kelvo_asr::voice_stretch> & voices,
+                                const kelvo_asr::noise_levels &               background) {
+    // Over other voices the words a transform is learned from are too often wrong, and it moves the means
+    // away from the voice, however many voices are found. Steady noise of the same level does not vary in
+    // its quiet frames, and adapting gains there.
+    if (background.floor_spread_db >= voice_plan_rule::babble_floor_spread &&
+        background.speech_over_floor_db < voice_plan_rule::babble_speech_over_floor) {
+        return VoicePlan::none;
+    }
     std::map<int32_t, int64_t> speech; // samples per voice
     for (const kelvo_asr::voice_stretch & v : voices) {
         speech[v.voice] += v.end - v.start;

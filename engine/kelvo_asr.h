@@ -104,6 +104,20 @@ int32_t main_voice(const std::vector<voice_stretch> & stretches, int32_t start, 
 std::vector<voice_stretch> voices_within(const std::vector<voice_stretch> & stretches, int32_t start, int32_t end);
 
 //
+// Noise
+//
+
+// The background of a recording, from its 10 ms frame levels in dB.
+struct noise_levels {
+    double speech_over_floor_db = 0; // the loudest frames (a high percentile) over the quietest (a low one)
+    double floor_spread_db      = 0; // how much the quietest frames vary: large for voices in the background
+};
+
+// Measures the background of `n_samples` samples at 16 kHz as noise suppression does (the same percentiles
+// of the frame levels); both 0 for no samples. Never fails.
+noise_levels measure_noise(const float * samples, int32_t n_samples);
+
+//
 // Pitch
 //
 

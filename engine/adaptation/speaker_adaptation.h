@@ -127,6 +127,19 @@ void forget_decoders(speaker_adaptation & adaptation);
 job_outcome install_voice(std::vector<ps_decoder_t *> & decoders, speaker_adaptation & adaptation,
                           const std::string & name, bool as_voice);
 
+// The means the voice `name` is decoded with, as the library takes them: its transform when `as_voice` and it
+// has one (`own` false), else the model's own means (`own` true). A transform that cannot be made turns
+// adaptation off, with `off_reason`, as install_voice does. nullptr when the model's own means are missing.
+std::shared_ptr<ps_mllr_t> voice_means(speaker_adaptation & adaptation, const std::string & name, bool as_voice,
+                                       bool & own);
+
+// Sets the one decoder `d` to `mllr` (from voice_means). Fails when the library refuses or `mllr` is null;
+// `faulted` when the decoder stopped on a fault and must be dropped.
+job_outcome set_decoder_means(ps_decoder_t * d, const std::shared_ptr<ps_mllr_t> & mllr);
+
+// Records that the decoders may hold different means, so that the next install_voice sets every one.
+void forget_installed_means(speaker_adaptation & adaptation);
+
 // One pass's gathering of a voice's statistics over some of a segment's pieces: each piece's statistics
 // are added to the voice's in the pass's order as soon as every piece before is added, then let go, so that
 // a long call holds a few pieces' statistics and the sums are the same for any threads.

@@ -3,6 +3,7 @@
 
 #include "engine/audio/noise_suppressor.h"
 #include "engine/audio/samples.h"
+#include "engine/kelvo_asr.h"
 
 #include <speex/speex_preprocess.h>
 
@@ -81,6 +82,16 @@ std::vector<int16_t> clean_segment(const float * samples, int32_t n_samples, boo
     }
     add_noise_floor(pcm);
     return pcm;
+}
+
+noise_levels measure_noise(const float * samples, int32_t n_samples) {
+    if (samples == nullptr || n_samples <= 0) {
+        return {};
+    }
+    const sound_levels levels =
+        measure_levels(samples, n_samples, suppression_rule::floor_percentile, pause_rule::loud_percentile);
+    const sound_levels quiet = measure_levels(samples, n_samples, pause_rule::floor_percentile, 50);
+    return { levels.speech_db - levels.floor_db, quiet.floor_db - levels.floor_db };
 }
 
 } // namespace kelvo_asr

@@ -9,25 +9,39 @@ namespace {
 
 using kelvo_asr::voice_stretch;
 
-constexpr int32_t min_speech = static_cast<int32_t>(voice_plan_rule::min_voice_samples);
+constexpr int32_t             min_speech = static_cast<int32_t>(voice_plan_rule::min_voice_samples);
+const kelvo_asr::noise_levels quiet      = { 100.0, 0.0 }; // a recording with quiet pauses
 
 TEST(PlanVoiceAdaptation, TrustsOnlyVoicesWithEnoughSpeechSummedOverTheirStretches) {
-    EXPECT_EQ(plan_voice_adaptation({}), VoicePlan::as_one);
-    EXPECT_EQ(plan_voice_adaptation({ { 0, 100, 1 }, { 200, 300, 1 } }), VoicePlan::as_one);
+    EXPECT_EQ(plan_voice_adaptation({}, quiet), VoicePlan::as_one);
+    EXPECT_EQ(plan_voice_adaptation({ { 0, 100, 1 }, { 200, 300, 1 } }, quiet), VoicePlan::as_one);
     // The second voice reaches the minimum only with both of its stretches.
     const std::vector<voice_stretch> two = { { 0, min_speech, 1 },
                                              { min_speech, min_speech + min_speech / 2, 2 },
                                              { 2 * min_speech, 2 * min_speech + min_speech / 2, 2 } };
-    EXPECT_EQ(plan_voice_adaptation(two), VoicePlan::each_voice);
+    EXPECT_EQ(plan_voice_adaptation(two, quiet), VoicePlan::each_voice);
     std::vector<voice_stretch> short_of_it = two;
     short_of_it.back().end--;
-    EXPECT_EQ(plan_voice_adaptation(short_of_it), VoicePlan::none);
+    EXPECT_EQ(plan_voice_adaptation(short_of_it, quiet), VoicePlan::none);
     // One long voice and a scatter of short ones, as when one reader is cut into many.
     std::vector<voice_stretch> scattered = { { 0, 4 * min_speech, 1 } };
     for (int32_t v = 2; v <= 12; v++) {
         scattered.push_back({ v * min_speech, v * min_speech + 16000, v });
     }
-    EXPECT_EQ(plan_voice_adaptation(scattered), VoicePlan::none);
+    EXPECT_EQ(plan_voice_adaptation(scattered, quiet), VoicePlan::none);
+}
+
+TEST(PlanVoiceAdaptation, AdaptsToNothingOverBabbleWhateverVoicesAreFound) {
+    const std::vector<voice_stretch> one      = { { 0, 4 * min_speech, 1 } };
+    const std::vector<voice_stretch> two      = { { 0, min_speech, 1 }, { min_speech, 2 * min_speech, 2 } };
+    const double                     gap      = voice_plan_rule::babble_speech_over_floor;
+    const double                     unsteady = voice_plan_rule::babble_floor_spread;
+    const kelvo_asr::noise_levels    babble   = { gap - 0.1, unsteady };
+    EXPECT_EQ(plan_voice_adaptation(one, babble), VoicePlan::none);
+    EXPECT_EQ(plan_voice_adaptation(two, babble), VoicePlan::none);
+    // Steady noise as loud, and babble far enough below the speech, keep their transforms.
+    EXPECT_EQ(plan_voice_adaptation(one, { gap - 10, unsteady - 0.1 }), VoicePlan::as_one);
+    EXPECT_EQ(plan_voice_adaptation(two, { gap, unsteady + 5 }), VoicePlan::each_voice);
 }
 
 } // namespace

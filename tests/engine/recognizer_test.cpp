@@ -189,7 +189,12 @@ TEST_F(Recognizer, AdaptedWordsAreTheSameForAnyThreadCount) {
     const kelvo_asr::transcribe_result own   = asr->transcribe(clips[1].samples.data(), n1, plain);
     ASSERT_TRUE(own.success) << own.error;
 
-    std::vector<kelvo_asr::transcribe_result> results;
+    const auto                                  n0         = static_cast<int32_t>(clips[0].samples.size());
+    const std::vector<kelvo_asr::voice_stretch> two_voices = { { 0, n0 + 8000, 1 },
+                                                               { n0 + 8000, n0 + n1 + 24000, 2 },
+                                                               { n0 + n1 + 24000, n, 1 } };
+    std::vector<kelvo_asr::transcribe_result>   results;
+    std::vector<kelvo_asr::transcribe_result>   voiced;
     for (const int32_t threads : { 1, 3 }) {
         kelvo_asr::KelvoASR fresh;
         ASSERT_TRUE(fresh.load_model(model_dir())) << fresh.last_error();
@@ -208,9 +213,35 @@ TEST_F(Recognizer, AdaptedWordsAreTheSameForAnyThreadCount) {
         const kelvo_asr::transcribe_result b = fresh.transcribe(clips[1].samples.data(), n1, p);
         EXPECT_EQ(b.text, own.text);
         EXPECT_EQ(b.word_frames, own.word_frames);
+        // Two found voices in one call, their pieces shared out to the same threads: each piece is decoded
+        // with its own voice's means whichever decoder takes it, and the second clip, too short for a
+        // transform of its own, with the model's own means after the decoders held the first voice's.
+        p.speaker     = "";
+        p.voices      = two_voices;
+        p.listen_only = true;
+        ASSERT_TRUE(fresh.transcribe(recording.data(), n, p).success);
+        p.listen_only = false;
+        voiced.push_back(fresh.transcribe(recording.data(), n, p));
+        ASSERT_TRUE(voiced.back().success) << voiced.back().error;
     }
     EXPECT_EQ(results[0].text, results[1].text);
     EXPECT_EQ(results[0].word_frames, results[1].word_frames);
+    EXPECT_EQ(voiced[0].text, voiced[1].text);
+    EXPECT_EQ(voiced[0].word_frames, voiced[1].word_frames);
+    plain.voices                              = two_voices;
+    const kelvo_asr::transcribe_result as_own = asr->transcribe(recording.data(), n, plain);
+    ASSERT_TRUE(as_own.success) << as_own.error;
+    const auto second_voice = [&](const kelvo_asr::transcribe_result & r) {
+        std::vector<int32_t> frames;
+        for (const int32_t f : r.word_frames) {
+            if (f * 160 >= n0 + 8000 && f * 160 < n0 + n1 + 24000) {
+                frames.push_back(f);
+            }
+        }
+        return frames;
+    };
+    EXPECT_FALSE(second_voice(as_own).empty());
+    EXPECT_EQ(second_voice(voiced[0]), second_voice(as_own));
     EXPECT_TRUE(results[0].adaptation_off.empty()) << results[0].adaptation_off;
     // A transform was made and changes the words of this recording: adaptation is not a no-op.
     const kelvo_asr::transcribe_result unadapted = asr->transcribe(recording.data(), n, plain);
