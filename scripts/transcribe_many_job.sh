@@ -290,6 +290,14 @@ transcribe_one() {
         job_outcome "$file" skipped "another run made its document"
         return 0
     fi
+    if [[ ! -e "$in/$file" ]]; then
+        if [[ "${PARALLEL_SSHLOGIN:-:}" != ":" ]]; then
+            job_fail "the recording did not reach the host $PARALLEL_SSHLOGIN (its transfer failed)"
+        else
+            job_fail "the recording is gone from $in"
+        fi
+        return 1
+    fi
     # Temporary documents of runs of this recording that are gone.
     local left
     for left in "$out/.$name.json."*.partial "$out/.$name.json.partial" "$out/.$name.error.json."*.partial \
@@ -395,6 +403,8 @@ transcribe_job() {
     if [[ "${PARALLEL_SSHLOGIN:-:}" == ":" ]]; then
         transcribe_one "$tool" "$model" "$in" "$out" "$name" "$file" "$convert" "$keep" "$batch" "$tmp"
     else
+        # Which host has it, for the summary should its connection be lost before its outcome comes back.
+        job_outcome "$file" started "$PARALLEL_SSHLOGIN"
         transcribe_one "$tool" "$model" "$name" . "$name" "$file" "$convert" "${keep:+.}" "" ""
     fi
 }
