@@ -112,10 +112,12 @@ mkdir "$tmp"
 runs=0 killed_batch=0 killed_tool=0 full=0 read_only=0 tmp_missing=0 tmp_gone=0 host_lost=0
 declare -A seen_reasons=()
 
-# Starts a run of the batch in the background, with TMPDIR `$1` and the batch's further options.
+# Starts a run of the batch in the background, with TMPDIR `$1` and the batch's further options, over the
+# recordings in $from (all of them when unset).
 start() {
     runs=$((runs + 1))
-    TMPDIR=$1 bash "$script" "$in" "$out" --jobs 4 --model "$work" "${@:2}" >"$work/run.out" 2>"$work/run.err" &
+    TMPDIR=$1 bash "$script" "${from:-$in}" "$out" --jobs 4 --model "$work" "${@:2}" >"$work/run.out" \
+        2>"$work/run.err" &
     batch=$!
 }
 # Waits for the run to end; keeps the reasons of its failures.
@@ -168,20 +170,26 @@ read_only_view() {
     return 1
 }
 
-# A missing $TMPDIR: the recordings that need converting fail and say why.
-start "$work/missing"
-finish || true
-tmp_missing=$((tmp_missing + 1))
-grep -q "could not make a scratch folder in $work/missing: .*No such file or directory" "$work/run.out" ||
-    fail "missing TMPDIR: $(head -n 5 "$work/run.out")"
-
-# The stand-in host lost mid-run (new connections refused, those in use hanging, then ended): no recording may
-# pass for done without its own document, and each failure names the step of the host that failed.
+# The stand-in host, over an eighth of the recordings (at least 8), whose links are in a folder of their own:
+# a run through a host costs several ssh calls a recording. First with a full disk: nothing sent to it
+# arrives, which its recording says.
 write_ssh_stand_in "$work/ssh" "$work/host" "" "$work/host-down"
-mkdir "$work/host"
+mkdir "$work/host" "$work/host-in" "$work/one-in"
+for ((i = 0; i < count && (i < 8 || i < count / 8); i++)); do
+    ln -s "$in/r$i".* "$work/host-in/"
+done
+ln -s "$in/r0.wav" "$work/one-in/"
 printf '4/stand-in-host\n' >"$work/hosts"
 export PARALLEL_SSH="$work/ssh" SHELL=/bin/bash
-start "$tmp" --sshloginfile "$work/hosts"
+echo full >"$work/host-down"
+from="$work/one-in" start "$tmp" --sshloginfile "$work/hosts"
+finish || true
+grep -qx '  r0.wav: the recording did not reach the host stand-in-host (its transfer failed)' "$work/run.out" ||
+    fail "host with a full disk: $(cat "$work/run.out")"
+# Lost mid-run (new connections refused, those in use hanging, then ended): no recording may pass for done
+# without its own document, and each failure names the step of the host that failed.
+rm -f -- "$work/host-down"
+from="$work/host-in" start "$tmp" --sshloginfile "$work/hosts"
 pause 10
 touch "$work/host-down"
 host_lost=$((host_lost + 1))
@@ -199,12 +207,19 @@ while IFS= read -r line; do
 done < <(grep '^  ' "$work/run.out")
 rm -f -- "$work/host-down"
 # Back, and the batch stopped again mid-run.
-start "$tmp" --sshloginfile "$work/hosts"
+from="$work/host-in" start "$tmp" --sshloginfile "$work/hosts"
 pause 10
 kill -TERM "$batch" 2>/dev/null || true
 killed_batch=$((killed_batch + 1))
 finish || true
 none_alive "batch over the host killed with SIGTERM"
+
+# A missing $TMPDIR: the recordings that need converting fail and say why.
+start "$work/missing"
+finish || true
+tmp_missing=$((tmp_missing + 1))
+grep -q "could not make a scratch folder in $work/missing: .*No such file or directory" "$work/run.out" ||
+    fail "missing TMPDIR: $(head -n 5 "$work/run.out")"
 
 # Kills: the batch (SIGKILL, SIGTERM) or a tool run, at random moments, each time run again.
 for ((k = 0; k < kills; k++)); do
