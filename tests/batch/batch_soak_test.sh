@@ -120,20 +120,33 @@ start() {
         2>"$work/run.err" &
     batch=$!
 }
-# Waits for the run to end; keeps the reasons of its failures.
+# Waits for the run to end; keeps the reasons of its failures, from its summary and the error documents.
 finish() {
     local status=0 line
     wait "$batch" || status=$?
     while IFS= read -r line; do
         [[ "$line" != "  "*": "* ]] || seen_reasons["${line#*: }"]=1
     done <"$work/run.out"
+    while IFS= read -r line; do
+        seen_reasons["$line"]=1
+    done < <(sed -n 's/^{"error":"\(.*\)"}$/\1/p' "$out"/*.error.json 2>/dev/null)
     return "$status"
+}
+# Waits for the run to end; in the long form it is stopped with SIGTERM after a random moment instead, so that
+# later rounds still find recordings to work on.
+finish_or_stop() {
+    if ((count > 16)); then
+        pause 15
+        kill -TERM "$batch" 2>/dev/null && killed_batch=$((killed_batch + 1))
+    fi
+    finish || true
 }
 # Waits a random moment of up to `$1` tenths of a second (more for more recordings), at least a tenth.
 pause() { sleep "$(awk -v t=$((RANDOM % ($1 + count / 2) + 1)) 'BEGIN { print t / 10 }')"; }
 # True while the tool run `$1` is alive (its number not yet taken by another process).
 alive() {
-    kill -0 "$1" 2>/dev/null && { [[ ! -r "/proc/$1/cmdline" ]] || grep -qaF "$work/tool" "/proc/$1/cmdline"; }
+    kill -0 "$1" 2>/dev/null &&
+        { [[ ! -r "/proc/$1/cmdline" ]] || grep -qaF "$work/tool" "/proc/$1/cmdline" 2>/dev/null; }
 }
 # Fails unless every tool run that began is over within a few seconds.
 none_alive() {
@@ -243,7 +256,7 @@ for ((k = 0; k < kills; k++)); do
             fi
             sleep 0.1
         done
-        finish || true
+        finish_or_stop
         ;;
     esac
     # Faults of the disk in between: full, read-only, $TMPDIR gone.
@@ -270,7 +283,7 @@ for ((k = 0; k < kills; k++)); do
         pause 10
         rm -rf -- "$tmp"
         tmp_gone=$((tmp_gone + 1))
-        finish || true
+        finish_or_stop
         mkdir "$tmp"
     fi
 done
