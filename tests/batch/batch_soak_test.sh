@@ -332,7 +332,8 @@ if ((count > 16 || kills > 4)); then
         $((count - broken)) "$errors" "$broken" "$left" "$failures"
     printf ' job folders left on the host by lost connections %d\n' "$on_host"
     printf '\nreasons given on the way:\n'
-    printf '%s\n' "${!seen_reasons[@]}" | sed 's/[0-9a-zA-Z]\{6\}\.partial/XXXXXX.partial/; s|'"$work"'|WORK|g' |
+    printf '%s\n' "${!seen_reasons[@]}" | sed -E "s|$work|WORK|g; s/r[0-9]+\./NAME./g; s/[0-9]+\.wav/N.wav/g;
+        s/job[.][0-9a-zA-Z]{6}/job.XXXXXX/g; s/[.][0-9a-zA-Z]{6}[.]partial/.XXXXXX.partial/g" |
         sort | uniq -c | sort -rn
 fi
 
