@@ -1,5 +1,5 @@
-// Each cluster keeps the partner it would best merge with, so that a merge costs one pass over the
-// clusters rather than over every pair.
+// Each cluster keeps the partner it would best merge with, and every pair's cost is kept in a table, so that
+// a merge computes the costs of the merged cluster only and finding a new partner compares kept costs.
 
 #include "engine/speakers/voice_clustering.h"
 
@@ -27,14 +27,45 @@ double pair_cost(const cluster & a, const cluster & b, const voice_vector & ridg
     return bic_score(a.sums.n, a.log_det, b.sums.n, b.log_det, log_det_covariance(both, ridge), penalty);
 }
 
-void find_best(std::vector<cluster> & clusters, size_t i, const voice_vector & ridge, double penalty) {
+// Clusters whose pair costs are kept in a table at most (8 MB); more clusters, which only a very large count
+// asked for makes, have their costs computed each time they are needed.
+constexpr size_t table_clusters = 1024;
+
+// The cost of merging each pair, as seen from either side (the two differ only in rounding).
+struct cost_table {
+    size_t              n = 0;
+    voice_vector        ridge{};
+    double              penalty = 1.0;
+    std::vector<double> cost; // [i * n + j]: cluster i's cost of merging with j; empty when not kept
+
+    // Cluster i's cost of merging with cluster j as they are now.
+    double at(const std::vector<cluster> & clusters, size_t i, size_t j) const {
+        return cost.empty() ? pair_cost(clusters[i], clusters[j], ridge, penalty) : cost[i * n + j];
+    }
+
+    // Sets both sides of the pair i, j from the clusters as they are now.
+    void set(const std::vector<cluster> & clusters, size_t i, size_t j) {
+        if (cost.empty()) {
+            return;
+        }
+        const cluster & a    = clusters[i];
+        const cluster & b    = clusters[j];
+        frame_sums      both = a.sums;
+        add_sums(both, b.sums);
+        const double log_det_both = log_det_covariance(both, ridge);
+        cost[i * n + j]           = bic_score(a.sums.n, a.log_det, b.sums.n, b.log_det, log_det_both, penalty);
+        cost[j * n + i]           = bic_score(b.sums.n, b.log_det, a.sums.n, a.log_det, log_det_both, penalty);
+    }
+};
+
+void find_best(std::vector<cluster> & clusters, size_t i, const cost_table & table) {
     cluster & c = clusters[i];
     c.cost      = std::numeric_limits<double>::infinity();
     for (size_t j = 0; j < clusters.size(); j++) {
         if (j == i || !clusters[j].alive) {
             continue;
         }
-        const double cost = pair_cost(c, clusters[j], ridge, penalty);
+        const double cost = table.at(clusters, i, j);
         if (cost < c.cost) {
             c.cost = cost;
             c.best = j;
@@ -68,8 +99,14 @@ std::vector<int32_t> cluster_all(std::vector<frame_sums> stretches, const voice_
         owner[i]            = i;
     }
     std::vector<frame_sums>().swap(stretches); // the clusters hold them now
+    cost_table table{ n, ridge, rule.penalty, std::vector<double>(n <= table_clusters ? n * n : 0, 0.0) };
     for (size_t i = 0; i < n; i++) {
-        find_best(clusters, i, ridge, rule.penalty);
+        for (size_t j = i + 1; j < n && !table.cost.empty(); j++) {
+            table.set(clusters, i, j);
+        }
+    }
+    for (size_t i = 0; i < n; i++) {
+        find_best(clusters, i, table);
     }
     for (size_t alive = n; alive > 1; alive--) {
         size_t a = n;
@@ -95,15 +132,20 @@ std::vector<int32_t> cluster_all(std::vector<frame_sums> stretches, const voice_
                 owner[s] = a;
             }
         }
-        find_best(clusters, a, ridge, rule.penalty);
+        for (size_t i = 0; i < n; i++) {
+            if (i != a && clusters[i].alive) {
+                table.set(clusters, i, a);
+            }
+        }
+        find_best(clusters, a, table);
         for (size_t i = 0; i < n; i++) {
             if (i == a || !clusters[i].alive) {
                 continue;
             }
             if (clusters[i].best == a || clusters[i].best == b) {
-                find_best(clusters, i, ridge, rule.penalty);
+                find_best(clusters, i, table);
             } else {
-                const double cost = pair_cost(clusters[i], clusters[a], ridge, rule.penalty);
+                const double cost = table.at(clusters, i, a);
                 if (cost < clusters[i].cost || (cost == clusters[i].cost && a < clusters[i].best)) {
                     clusters[i].cost = cost;
                     clusters[i].best = a;

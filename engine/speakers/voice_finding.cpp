@@ -288,8 +288,10 @@ int32_t cluster_voices(const voice_cepstra & c, std::vector<piece_frames> & piec
         }
     }
     if (n_fixed == 0) {
-        merge_close_voices(c, pieces, n_voices, ridge, s.voice_distance);
+        // Small voices first: a voice of a few seconds lies far from its speaker's other voice by content
+        // alone, and merging never leaves a voice smaller.
         give_away_small_voices(c, pieces, n_voices, ridge, s.min_voice_frames);
+        merge_close_voices(c, pieces, n_voices, ridge, s.voice_distance);
     }
     return n_voices;
 }

@@ -304,18 +304,18 @@ TEST(RealEngine, TurnsLabelEveryWordWithItsSpeaker) {
     EXPECT_GE(right, words->size() * 95 / 100) << r.out;
 }
 
-// Two espeak-ng voices, a man's and a woman's, take turns and no turns file is given: the voices are found
+// Two espeak-ng men's voices take turns and no turns file is given: the voices are found
 // in the audio, each turn's words carry one speaker, a different one for each voice, and the document is
 // the same for any thread count.
 TEST(RealEngine, TwoSynthesisedVoicesAreFoundAsTwoSpeakers) {
     const std::string                                      dir   = make_temp_dir();
     const std::vector<std::pair<std::string, std::string>> lines = {
         { "en-us", "good morning doctor thank you for seeing me today at such short notice" },
-        { "en+f3", "good morning please sit down and tell me what seems to be the trouble" },
+        { "en-gb-scotland+m1", "good morning please sit down and tell me what seems to be the trouble" },
         { "en-us", "my back has been hurting for three weeks now and it is getting worse" },
-        { "en+f3", "i see does it hurt more in the morning or later in the evening" },
+        { "en-gb-scotland+m1", "i see does it hurt more in the morning or later in the evening" },
         { "en-us", "mostly in the morning when i get out of bed it is very stiff" },
-        { "en+f3", "all right let me have a look and then we can talk about what to do" },
+        { "en-gb-scotland+m1", "all right let me have a look and then we can talk about what to do" },
     };
     std::vector<float>                     audio = silence(0.5);
     std::vector<std::pair<double, double>> spans;
