@@ -244,6 +244,11 @@ if ((${#remote[@]} > 0)); then
     fi
     # Jobs on other hosts are stopped by parallel when their connection goes, and use the host's $TMPDIR.
     batch="" scratch=""
+    # A host that goes silent ends its connection within a minute or so, instead of holding its jobs for the
+    # hours TCP takes to notice.
+    if [[ -z "${PARALLEL_SSH:-}" ]]; then
+        options+=(--ssh "ssh -o ServerAliveInterval=15 -o ServerAliveCountMax=4")
+    fi
 fi
 
 # A signal to the batch stops it and its jobs: the lock goes first, so that every job stops and leaves its
@@ -264,7 +269,7 @@ trap 'stop_batch TERM' TERM
 trap 'stop_batch HUP' HUP
 
 started=$(date +%s.%N)
-declare -A outcome_state=() outcome_reason=()
+declare -A outcome_state=() outcome_reason=() outcome_host=()
 if ((${#todo[@]} > 0)); then
     # parallel's status counts the failed jobs up to 101; 255 is a failure of its own (a bad login file).
     mkfifo "$work/records" || die "cannot make a pipe in $work"
@@ -283,8 +288,12 @@ if ((${#todo[@]} > 0)); then
     exec {records}<"$work/records" {records_rw}<&-
     while IFS= read -r -d '' record_file <&"$records" && IFS= read -r -d '' record_state <&"$records" &&
         IFS= read -r -d '' record_reason <&"$records"; do
-        outcome_state["$record_file"]=$record_state
-        outcome_reason["$record_file"]=$record_reason
+        if [[ "$record_state" == started ]]; then
+            outcome_host["$record_file"]=$record_reason
+        else
+            outcome_state["$record_file"]=$record_state
+            outcome_reason["$record_file"]=$record_reason
+        fi
     done
     exec {records}<&-
     status=0
@@ -308,7 +317,7 @@ duration_of() {
 done_count=0 audio=0
 for file in "${todo[@]}"; do
     name=${file%.*}
-    state=${outcome_state["$file"]:-} reason=${outcome_reason["$file"]:-}
+    state=${outcome_state["$file"]:-} reason=${outcome_reason["$file"]:-} host=${outcome_host["$file"]:-}
     if [[ -f "$out_dir/$name.json" ]]; then
         done_count=$((done_count + 1))
         rm -f -- "$out_dir/$name.error.json" # left by an earlier failed run of this recording
@@ -316,9 +325,12 @@ for file in "${todo[@]}"; do
     elif [[ "$state" == failed || ("$state" == skipped && -n "$reason") ]]; then
         failures+=("$file: $reason")
     elif [[ "$state" == "done" ]]; then
-        failures+=("$file: its document did not come back from the host that made it")
+        failures+=("$file: its document did not come back from the host ${host:-that made it} (the copy back failed)")
+    elif [[ -n "$host" ]]; then
+        failures+=("$file: the connection to the host $host was lost while it ran")
     elif ((${#remote[@]} > 0)); then
-        failures+=("$file: no document came back (its run was stopped, or its host or a transfer failed)")
+        reason="none could be reached, the recording could not be sent, or the batch stopped first"
+        failures+=("$file: it did not start on a host ($reason)")
     else
         failures+=("$file: no document came back (its run was stopped)")
     fi

@@ -25,6 +25,10 @@ command_reason() {
     text=${text#mktemp: }
     text=${text#mv: }
     text=${text#cp: }
+    # "cannot move 'A' to 'B': Read-only file system": the caller names the paths already.
+    if [[ "$text" =~ ^cannot\ [a-z\ ]+\ \'.*\':\ ([^:]*)$ ]]; then
+        text=${BASH_REMATCH[1]}
+    fi
     printf '%s' "${text//$'\n'/; }"
 }
 
@@ -32,7 +36,7 @@ command_reason() {
 # it can; it is made when missing.
 open_reason() {
     local message
-    message=$({ : 2>/dev/null <>"$1"; } 2>&1) && return 0
+    message=$({ : <>"$1"; } 2>&1) && return 0
     message=${message%$'\n'}
     printf '%s' "${message##*: }"
 }
@@ -127,6 +131,10 @@ convert_recording() {
     if ((status == 0)) && [[ -s "$to" ]]; then
         return 0
     fi
+    if [[ ! -d "${to%/*}" ]]; then
+        job_reason="the scratch folder ${to%/*} was removed while it ran"
+        return 1
+    fi
     local reason=${messages%%$'\n'*}
     # A demuxer's message starts with its name and an address: "[mov,mp4,m4a @ 0x55d0c8e0] moov atom not found".
     if [[ "$reason" =~ ^\[[^]]*\ @\ 0x[0-9a-f]+\]\ (.*)$ ]]; then
@@ -139,8 +147,8 @@ convert_recording() {
     elif [[ -z "$reason" ]]; then
         # Its messages could not be kept either: the scratch folder's disk is full, or ffmpeg was stopped.
         reason="ffmpeg ended with status $status"
-        if ! : >>"$errors" 2>/dev/null; then
-            job_reason="could not write in the scratch folder ${to%/*}"
+        if ! messages=$({ : >>"$errors"; } 2>&1); then
+            job_reason="could not write in the scratch folder ${to%/*}: ${messages##*: }"
             return 1
         fi
         rm -f -- "$errors"
@@ -290,6 +298,14 @@ transcribe_one() {
         job_outcome "$file" skipped "another run made its document"
         return 0
     fi
+    if [[ ! -e "$in/$file" ]]; then
+        if [[ "${PARALLEL_SSHLOGIN:-:}" != ":" ]]; then
+            job_fail "the recording did not reach the host $PARALLEL_SSHLOGIN (its transfer failed)"
+        else
+            job_fail "the recording is gone from $in"
+        fi
+        return 1
+    fi
     # Temporary documents of runs of this recording that are gone.
     local left
     for left in "$out/.$name.json."*.partial "$out/.$name.json.partial" "$out/.$name.error.json."*.partial \
@@ -395,6 +411,8 @@ transcribe_job() {
     if [[ "${PARALLEL_SSHLOGIN:-:}" == ":" ]]; then
         transcribe_one "$tool" "$model" "$in" "$out" "$name" "$file" "$convert" "$keep" "$batch" "$tmp"
     else
+        # Which host has it, for the summary should its connection be lost before its outcome comes back.
+        job_outcome "$file" started "$PARALLEL_SSHLOGIN"
         transcribe_one "$tool" "$model" "$name" . "$name" "$file" "$convert" "${keep:+.}" "" ""
     fi
 }

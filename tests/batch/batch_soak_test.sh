@@ -3,8 +3,9 @@
 # WAV, MP3, 44.1 kHz FLAC, broken files, some with turns files) go through a stand-in tool whose words are a
 # checksum of the audio it was given, so that a document holding another recording's words shows. The batch
 # runs --jobs 4 and is killed (SIGKILL, SIGTERM) at random moments, single tool runs are killed, $TMPDIR is
-# missing in one run and disappears in another; where this user may make a mount namespace, the output folder
-# is a small filesystem that fills and turns read-only mid-run. After the last run, with space and
+# missing in one run and disappears in another, a stand-in ssh host is lost mid-run and then back; where this
+# user may make a mount namespace, the output folder is a small filesystem that fills and turns read-only
+# mid-run. After the last run, with space and
 # permissions back: every recording has exactly its own document (equal to a run of the tool on it alone) or,
 # for the broken ones only, an error with its reason; nothing temporary is left, no tool run is alive, and the
 # summary's counts equal the folder's.
@@ -32,6 +33,8 @@ work=$(mktemp -d)
 trap 'umount -l "$work/disk" 2>/dev/null || true; rm -rf -- "$work"' EXIT
 # shellcheck source=../shell_checks.sh
 source "$(dirname "$0")/../shell_checks.sh"
+# shellcheck source=ssh_stand_in.sh
+source "$(dirname "$0")/ssh_stand_in.sh"
 
 # The recordings: distinct tones, a few seconds at most; every 8th is broken, every 4th has a turns file.
 in="$work/in"
@@ -52,7 +55,7 @@ for ((i = 0; i < count; i++)); do
 done
 
 # The stand-in tool: its one word is the checksum of the audio it reads (and who, with a turns file), after a
-# short wait; its document is written whole or it fails, as the tool does.
+# short wait (none when run alone); its document is written whole or it fails, as the tool does.
 cat >"$work/tool" <<EOF
 #!/usr/bin/env bash
 echo \$\$ >>"$work/pids"
@@ -64,7 +67,7 @@ fi
 word=\$(cksum <"\$audio")
 who=""
 [[ " \$* " != *" --turns "* ]] || who=',"who":"P"'
-sleep 0.\$((RANDOM % 4 + 1))
+[[ -n "\${SOAK_ALONE:-}" ]] || sleep 0.\$((RANDOM % 4 + 1))
 printf '{"words":[{"text":"%s","start":0.000,"end":0.250%s}]}\n' "\${word// /-}" "\$who" ||
     { echo "could not write the words document" >&2; exit 1; }
 EOF
@@ -87,7 +90,8 @@ for path in "$in"/*; do
     fi
     turns=()
     [[ ! -f "$in/$name.turns" ]] || turns=(--turns "$in/$name.turns")
-    expected["$name"]=$("$work/tool" --asr m --aligner m --audio "$audio" --threads 1 "${turns[@]}" || true)
+    expected["$name"]=$(SOAK_ALONE=yes "$work/tool" --asr m --aligner m --audio "$audio" --threads 1 \
+        "${turns[@]}" || true)
 done
 : >"$work/pids"
 
@@ -105,29 +109,44 @@ out="$disk/out"
 tmp="$work/tmp"
 mkdir "$tmp"
 
-runs=0 killed_batch=0 killed_tool=0 full=0 read_only=0 tmp_missing=0 tmp_gone=0
+runs=0 killed_batch=0 killed_tool=0 full=0 read_only=0 tmp_missing=0 tmp_gone=0 host_lost=0
 declare -A seen_reasons=()
 
-# Starts a run of the batch in the background, with TMPDIR `$1`.
+# Starts a run of the batch in the background, with TMPDIR `$1` and the batch's further options, over the
+# recordings in $from (all of them when unset).
 start() {
     runs=$((runs + 1))
-    TMPDIR=$1 bash "$script" "$in" "$out" --jobs 4 --model "$work" >"$work/run.out" 2>"$work/run.err" &
+    TMPDIR=$1 bash "$script" "${from:-$in}" "$out" --jobs 4 --model "$work" "${@:2}" >"$work/run.out" \
+        2>"$work/run.err" &
     batch=$!
 }
-# Waits for the run to end; keeps the reasons of its failures.
+# Waits for the run to end; keeps the reasons of its failures, from its summary and the error documents.
 finish() {
     local status=0 line
     wait "$batch" || status=$?
     while IFS= read -r line; do
         [[ "$line" != "  "*": "* ]] || seen_reasons["${line#*: }"]=1
     done <"$work/run.out"
+    while IFS= read -r line; do
+        seen_reasons["$line"]=1
+    done < <(sed -n 's/^{"error":"\(.*\)"}$/\1/p' "$out"/*.error.json 2>/dev/null)
     return "$status"
+}
+# Waits for the run to end; in the long form it is stopped with SIGTERM after a random moment instead, so that
+# later rounds still find recordings to work on.
+finish_or_stop() {
+    if ((count > 16)); then
+        pause 15
+        kill -TERM "$batch" 2>/dev/null && killed_batch=$((killed_batch + 1))
+    fi
+    finish || true
 }
 # Waits a random moment of up to `$1` tenths of a second (more for more recordings), at least a tenth.
 pause() { sleep "$(awk -v t=$((RANDOM % ($1 + count / 2) + 1)) 'BEGIN { print t / 10 }')"; }
 # True while the tool run `$1` is alive (its number not yet taken by another process).
 alive() {
-    kill -0 "$1" 2>/dev/null && { [[ ! -r "/proc/$1/cmdline" ]] || grep -qaF "$work/tool" "/proc/$1/cmdline"; }
+    kill -0 "$1" 2>/dev/null &&
+        { [[ ! -r "/proc/$1/cmdline" ]] || grep -qaF "$work/tool" "/proc/$1/cmdline" 2>/dev/null; }
 }
 # Fails unless every tool run that began is over within a few seconds.
 none_alive() {
@@ -144,6 +163,69 @@ none_alive() {
     done
     fail "$1: tool runs still alive: $(while read -r pid; do alive "$pid" && echo "$pid"; done <"$work/pids")"
 }
+
+# Lays a read-only view of the folder `$1` over it; tries three times, then says once why it could not.
+read_only_view() {
+    local stage="$work/stage" tries message
+    mkdir -p "$stage"
+    for ((tries = 0; tries < 3; tries++)); do
+        if message=$({ mount --bind "$1" "$stage" && mount -o remount,bind,ro "$stage" &&
+            mount --move "$stage" "$1"; } 2>&1); then
+            return 0
+        fi
+        umount "$stage" 2>/dev/null || true
+        sleep 0.2
+    done
+    if [[ -z "${read_only_refused:-}" ]]; then
+        read_only_refused=yes
+        echo "a round goes without the read-only output folder: the system refused the mount: $message" >&2
+    fi
+    return 1
+}
+
+# The stand-in host, over an eighth of the recordings (at least 8), whose links are in a folder of their own:
+# a run through a host costs several ssh calls a recording. First with a full disk: nothing sent to it
+# arrives, which its recording says.
+write_ssh_stand_in "$work/ssh" "$work/host" "" "$work/host-down"
+mkdir "$work/host" "$work/host-in" "$work/one-in"
+for ((i = 0; i < count && (i < 8 || i < count / 8); i++)); do
+    ln -s "$in/r$i".* "$work/host-in/"
+done
+ln -s "$in/r0.wav" "$work/one-in/"
+printf '4/stand-in-host\n' >"$work/hosts"
+export PARALLEL_SSH="$work/ssh" SHELL=/bin/bash
+echo full >"$work/host-down"
+from="$work/one-in" start "$tmp" --sshloginfile "$work/hosts"
+finish || true
+grep -qx '  r0.wav: the recording did not reach the host stand-in-host (its transfer failed)' "$work/run.out" ||
+    fail "host with a full disk: $(cat "$work/run.out")"
+# Lost mid-run (new connections refused, those in use hanging, then ended): no recording may pass for done
+# without its own document, and each failure names the step of the host that failed.
+rm -f -- "$work/host-down"
+from="$work/host-in" start "$tmp" --sshloginfile "$work/hosts"
+pause 10
+touch "$work/host-down"
+host_lost=$((host_lost + 1))
+status=0
+finish || status=$?
+[[ "$status" == 1 ]] || fail "host lost: status $status"
+while IFS= read -r line; do
+    case ${line#*: } in
+    "the connection to the host stand-in-host was lost while it ran" | "it did not start on a host ("*")" | \
+        "its document did not come back from the host stand-in-host (the copy back failed)" | \
+        "the recording did not reach the host stand-in-host (its transfer failed)" | \
+        "could not read the audio (it must be 16 kHz mono WAV)" | "could not convert the recording: "*) ;;
+    *) fail "host lost: $line" ;;
+    esac
+done < <(grep '^  ' "$work/run.out")
+rm -f -- "$work/host-down"
+# Back, and the batch stopped again mid-run.
+from="$work/host-in" start "$tmp" --sshloginfile "$work/hosts"
+pause 10
+kill -TERM "$batch" 2>/dev/null || true
+killed_batch=$((killed_batch + 1))
+finish || true
+none_alive "batch over the host killed with SIGTERM"
 
 # A missing $TMPDIR: the recordings that need converting fail and say why.
 start "$work/missing"
@@ -174,7 +256,7 @@ for ((k = 0; k < kills; k++)); do
             fi
             sleep 0.1
         done
-        finish || true
+        finish_or_stop
         ;;
     esac
     # Faults of the disk in between: full, read-only, $TMPDIR gone.
@@ -188,9 +270,10 @@ for ((k = 0; k < kills; k++)); do
     elif [[ "$SOAK_NAMESPACE" == private && $((k % 4)) == 3 ]]; then
         start "$tmp"
         pause 10
-        # A read-only view over the folder (a remount would wait for the files open for writing); the system
-        # may refuse it at a busy moment, and the run then goes on as it is.
-        if mount --bind "$out" "$out" && mount -o remount,bind,ro "$out"; then
+        # A read-only view over the folder, made apart and moved over it, so that no file opened through it
+        # can hold back the change to read-only (a remount of the folder itself waits for the files open for
+        # writing); the system may still refuse it, and that round goes on without the fault.
+        if read_only_view "$out"; then
             read_only=$((read_only + 1))
         fi
         finish || true
@@ -200,7 +283,7 @@ for ((k = 0; k < kills; k++)); do
         pause 10
         rm -rf -- "$tmp"
         tmp_gone=$((tmp_gone + 1))
-        finish || true
+        finish_or_stop
         mkdir "$tmp"
     fi
 done
@@ -226,6 +309,9 @@ for name in "${!expected[@]}"; do
     fi
 done
 left=$(find "$out" "$tmp" -mindepth 1 \( -name '.*' -o -name 'transcribe-many*' \) | wc -l)
+# What lost connections left on the host: the job folders there are parallel's, and only their host's end
+# could remove them.
+on_host=$(find "$work/host" -mindepth 3 -maxdepth 3 | wc -l)
 ((left == 0)) || fail "left behind: $(find "$out" "$tmp" -mindepth 1 \( -name '.*' -o -name 'transcribe-many*' \))"
 others=$(find "$out" -maxdepth 1 -type f ! -name '*.json' | wc -l)
 ((others == 0)) || fail "files that are no documents: $(find "$out" -maxdepth 1 -type f ! -name '*.json')"
@@ -238,14 +324,16 @@ failed=$(sed -n 's/^failed *//p' "$work/run.out")
         "$documents documents, $error_documents errors"
 
 if ((count > 16 || kills > 4)); then
-    printf '| recordings | runs | batch kills | tool kills | disk full | read-only | TMPDIR missing | TMPDIR gone |\n'
-    printf '|---|---|---|---|---|---|---|---|\n'
-    printf '| %d | %d | %d | %d | %d | %d | %d | %d |\n' "$count" "$runs" "$killed_batch" "$killed_tool" "$full" \
-        "$read_only" "$tmp_missing" "$tmp_gone"
-    printf '\ndocuments right %d of %d; errors %d of %d broken; leftovers %d; wrong %d\n' "$right" \
+    printf '| recordings | runs | batch kills | tool kills | disk full | read-only | TMPDIR missing | TMPDIR gone |'
+    printf ' host lost |\n|---|---|---|---|---|---|---|---|---|\n'
+    printf '| %d | %d | %d | %d | %d | %d | %d | %d | %d |\n' "$count" "$runs" "$killed_batch" "$killed_tool" \
+        "$full" "$read_only" "$tmp_missing" "$tmp_gone" "$host_lost"
+    printf '\ndocuments right %d of %d; errors %d of %d broken; leftovers %d; wrong %d;' "$right" \
         $((count - broken)) "$errors" "$broken" "$left" "$failures"
+    printf ' job folders left on the host by lost connections %d\n' "$on_host"
     printf '\nreasons given on the way:\n'
-    printf '%s\n' "${!seen_reasons[@]}" | sed 's/[0-9a-zA-Z]\{6\}\.partial/XXXXXX.partial/; s|'"$work"'|WORK|g' |
+    printf '%s\n' "${!seen_reasons[@]}" | sed -E "s|$work|WORK|g; s/r[0-9]+\./NAME./g; s/[0-9]+\.wav/N.wav/g;
+        s/job[.][0-9a-zA-Z]{6}/job.XXXXXX/g; s/[.][0-9a-zA-Z]{6}[.]partial/.XXXXXX.partial/g" |
         sort | uniq -c | sort -rn
 fi
 
