@@ -3,14 +3,11 @@
 # alone at the end. Only the order matters. A name that matches no test is ignored; once ctest has timed a
 # run of its own, it goes by those times instead.
 set_tests_properties(RealEngine.SameDocumentForAnyThreadCount PROPERTIES COST 50)
-set_tests_properties(Recognizer.AdaptedWordsAreTheSameForAnyThreadCount PROPERTIES COST 45)
+set_tests_properties(Recognizer.AdaptedWordsAreTheSameForAnyThreadCount PROPERTIES COST 80)
 set_tests_properties(Recognizer.SameResultForAnyThreadCountChunkSizeAndHistory PROPERTIES COST 42)
 set_tests_properties(BadInputs.GarbageTurnsAndExtraWordsFilesGiveAValidDocument PROPERTIES COST 40)
 set_tests_properties(Recognizer.NoisyAudioGivesTheSameResultForAnyThreadCount PROPERTIES COST 30)
 set_tests_properties(RealEngine.TwoSynthesisedVoicesAreFoundAsTwoSpeakers PROPERTIES COST 28)
-# Five times slower under the sanitizers than in a plain build, the voice search being our own code: given
-# a time between the two, so that it starts among the first in either run.
-set_tests_properties(VoiceClustering.AGivenCountIsKeptEvenAgainstTheStopRule PROPERTIES COST 45)
 set_tests_properties(RealEngine.LibriVoxClipsGiveOrderedPlausibleWords PROPERTIES COST 24)
 set_tests_properties(RealEngine.LongRecordingIsTranscribedInPiecesOnOneTimeLine
                      DamagedModel.EveryRunEndsWithOneJsonTextAndStatusZeroOrOne PROPERTIES COST 19)
