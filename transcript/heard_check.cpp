@@ -20,9 +20,6 @@ constexpr double unplaced_cost = 0.5;
 // How much nearer the heard alignment must put a disagreeing region's matched words to be kept.
 constexpr double prefer_margin_seconds = 0.03;
 
-// A timed word may start this much before the word ahead of it ends.
-constexpr double overlap_seconds = 0.01;
-
 // The least room, as a share of the time its words take to say, for aligning a run of words on its own.
 constexpr double room_share = 0.5;
 
@@ -258,9 +255,10 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
             while (after < times.placed.size() && !times.placed[after]) {
                 after++;
             }
-            const bool fits_before = before == 0 || written.start[k] >= times.end[before - 1] - overlap_seconds;
+            const bool fits_before =
+                before == 0 || written.start[k] >= times.end[before - 1] - transcript_overlap_seconds;
             const bool fits_after =
-                after == times.placed.size() || written.end[k] <= times.start[after] + overlap_seconds;
+                after == times.placed.size() || written.end[k] <= times.start[after] + transcript_overlap_seconds;
             if (fits_before && fits_after) {
                 times.start[k]  = written.start[k];
                 times.end[k]    = written.end[k];

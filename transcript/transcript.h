@@ -94,6 +94,9 @@ std::vector<Stretch> plan_stretches(const TranscriptPlan & plan, const std::vect
 std::vector<Stretch> split_at_anchors(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
                                       const Stretch & whole, int32_t rate);
 
+// How far a timed word may start before the timed word ahead of it ends, in seconds.
+inline constexpr double transcript_overlap_seconds = 0.01;
+
 // The aligner's times for one stretch's words.
 struct StretchTimes {
     std::vector<double> start; // per word of the stretch, seconds from the start of the recording

@@ -20,9 +20,6 @@ constexpr size_t min_left_out_run = 3;
 // How far a badly placed stretch is widened on each side for its second try.
 constexpr double wider_seconds = 1.0;
 
-// A timed word may start this much before the word ahead of it ends.
-constexpr double overlap_seconds = 0.01;
-
 } // namespace
 
 bool align_stretch(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
@@ -179,7 +176,7 @@ size_t settle_transcript_times(std::vector<TimedWord> & timed_words) {
         if (word.untimed) {
             continue;
         }
-        if (previous_end >= 0 && word.start < previous_end - overlap_seconds) {
+        if (previous_end >= 0 && word.start < previous_end - transcript_overlap_seconds) {
             word.start = previous_end;
             if (word.end - word.start < 0.001) {
                 word.untimed = true;
