@@ -2,12 +2,14 @@
 //
 //   speaker_bench WAV REF [N] [SETTING=VALUE ...]
 //
-// prints `found=K true=T words=WRONG/ALL der=D.DDD scored_s=S cpu_s=C audio_s=A added_mib=M`: voices found and spoken,
-// reference words whose middle lies in another voice's stretch under the best one-to-one mapping of found
-// voices onto speakers, and the diarization error (missed, false and confused speech over the reference
-// speech, 10 ms frames, 0.25 s either side of a reference boundary not scored). N fixes the count (0:
-// found); added_mib is the peak memory speaker finding added to the loaded recording's. SETTING names a field of the
-// engine's speaker finding settings, for tuning.
+// prints `found=K true=T words=WRONG/ALL der=D.DDD scored_s=S cpu_s=C audio_s=A added_mib=M stretches=S/HASH`:
+// voices found and spoken, reference words whose middle lies in another voice's stretch under the best
+// one-to-one mapping of found voices onto speakers, the diarization error (missed, false and confused speech
+// over the reference speech, 10 ms frames, 0.25 s either side of a reference boundary not scored), and the
+// number of stretches found with a hash of them (the same hash: the same stretches). N fixes the count (0:
+// found); added_mib is the peak memory speaker finding added to the loaded recording's (the peak is reset after
+// loading where the system allows, so that the load's own passing peak does not hide it). SETTING names a field
+// of the engine's speaker finding settings, for tuning.
 
 #include "engine/kelvo_asr.h"
 #include "engine/speakers/voice_finding.h"
@@ -16,6 +18,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include <fstream>
@@ -27,6 +30,25 @@
 #include <vector>
 
 namespace {
+
+// A field of /proc/self/status in KiB (VmRSS, VmHWM); -1 when it cannot be read.
+long status_kib(const char * field) {
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(field, 0) == 0 && line.size() > std::strlen(field) && line[std::strlen(field)] == ':') {
+            return std::atol(line.c_str() + std::strlen(field) + 1);
+        }
+    }
+    return -1;
+}
+
+// Sets the peak resident size to the present one; false where the system does not allow it.
+bool reset_peak() {
+    std::ofstream out("/proc/self/clear_refs");
+    out << "5";
+    out.flush();
+    return static_cast<bool>(out);
+}
 
 struct ref_word {
     double start = 0, end = 0;
@@ -93,7 +115,9 @@ int main(int argc, char ** argv) {
             n_fixed = std::atoi(argv[i]);
         }
     }
-    rusage before{};
+    const bool reset     = reset_peak();
+    const long rss_start = status_kib("VmRSS");
+    rusage     before{};
     getrusage(RUSAGE_SELF, &before);
     const std::clock_t c0 = std::clock();
     const auto         found =
@@ -101,7 +125,9 @@ int main(int argc, char ** argv) {
     const double cpu = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
     rusage       after{};
     getrusage(RUSAGE_SELF, &after);
-    int n_found = 0;
+    const long peak    = status_kib("VmHWM");
+    const long added   = reset && rss_start >= 0 && peak >= 0 ? peak - rss_start : after.ru_maxrss - before.ru_maxrss;
+    int        n_found = 0;
     for (const auto & v : found) {
         n_found = std::max(n_found, v.voice);
     }
@@ -178,9 +204,17 @@ int main(int argc, char ** argv) {
     for (const ref_word & w : words) {
         wrong += mapped(kelvo_asr::voice_at(found, 0.5 * (w.start + w.end) * 16000.0)) != w.speaker ? 1 : 0;
     }
-    std::printf("found=%d true=%d words=%d/%zu der=%.4f scored_s=%.1f cpu_s=%.3f audio_s=%.1f added_mib=%.1f\n",
+    // A hash of the stretches found, to tell at a glance whether two builds found the same.
+    uint64_t hash = 14695981039346656037ull;
+    for (const auto & v : found) {
+        for (const int32_t x : { v.start, v.end, v.voice }) {
+            hash = (hash ^ static_cast<uint32_t>(x)) * 1099511628211ull;
+        }
+    }
+    std::printf("found=%d true=%d words=%d/%zu der=%.4f scored_s=%.1f cpu_s=%.3f audio_s=%.1f added_mib=%.1f "
+                "stretches=%zu/%016llx\n",
                 n_found, n_true, wrong, words.size(), scored > 0 ? error / scored : 0.0, scored / 100, cpu,
-                static_cast<double>(samples.size()) / 16000.0,
-                static_cast<double>(after.ru_maxrss - before.ru_maxrss) / 1024.0);
+                static_cast<double>(samples.size()) / 16000.0, static_cast<double>(added) / 1024.0, found.size(),
+                static_cast<unsigned long long>(hash));
     return 0;
 }
