@@ -3,6 +3,8 @@
 
 #include "engine/audio/pause_cutter.h"
 
+#include "engine/audio/kth_smallest.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -12,20 +14,25 @@ namespace {
 
 using namespace pause_rule;
 
-// Level in dB (full scale 1.0) of each 10 ms frame; a last partial frame counts as a frame.
-std::vector<double> frame_levels(const float * samples, int32_t n_samples) {
-    std::vector<double> levels;
-    for (int32_t at = 0; at < n_samples; at += frame_samples) {
-        const int32_t n   = std::min(frame_samples, n_samples - at);
-        double        sum = 0.0;
+// Hands the level in dB (full scale 1.0) of each 10 ms frame to `sink`, in order; a last partial frame
+// counts as a frame.
+template <typename Sink> void each_frame_level(const float * samples, int32_t n_samples, const Sink & sink) {
+    for (int64_t at = 0; at < n_samples; at += frame_samples) {
+        const auto n   = static_cast<int32_t>(std::min<int64_t>(frame_samples, n_samples - at));
+        double     sum = 0.0;
         for (int32_t i = 0; i < n; i++) {
             const double v = samples[at + i];
             if (std::isfinite(v)) {
                 sum += v * v;
             }
         }
-        levels.push_back(10.0 * std::log10(sum / n + 1e-12));
+        sink(10.0 * std::log10(sum / n + 1e-12));
     }
+}
+
+std::vector<double> frame_levels(const float * samples, int32_t n_samples) {
+    std::vector<double> levels;
+    each_frame_level(samples, n_samples, [&](double level) { levels.push_back(level); });
     return levels;
 }
 
@@ -109,17 +116,22 @@ std::vector<speech_piece> cut_at_pauses(const float * samples, int32_t n_samples
     if (samples == nullptr || n_samples <= 0) {
         return {};
     }
-    const std::vector<double> levels = frame_levels(samples, n_samples);
-    const double              floor  = percentile(levels, floor_percentile);
-    const double              loud   = percentile(levels, loud_percentile);
+    // The levels are computed again for each pass rather than kept: a long recording has millions of frames.
+    const auto   n_frames = static_cast<int32_t>((static_cast<int64_t>(n_samples) + frame_samples - 1) / frame_samples);
+    const auto   replay   = [&](const auto & sink) { each_frame_level(samples, n_samples, sink); };
+    const size_t last_frame = static_cast<size_t>(n_frames) - 1;
+    const std::vector<double> at =
+        kth_smallest<double>(replay, { last_frame * static_cast<size_t>(floor_percentile) / 100,
+                                       last_frame * static_cast<size_t>(loud_percentile) / 100 });
+    const double floor = at[0];
+    const double loud  = at[1];
     if (loud < floor + quiet_margin_db) {
         return {}; // a steady sound throughout: silence or noise, not speech
     }
     const double      threshold = std::max({ floor + quiet_margin_db, loud - speech_range_db, silence_db });
-    std::vector<bool> sound(levels.size());
-    for (size_t f = 0; f < levels.size(); f++) {
-        sound[f] = levels[f] > threshold;
-    }
+    std::vector<bool> sound;
+    sound.reserve(static_cast<size_t>(n_frames));
+    each_frame_level(samples, n_samples, [&](double level) { sound.push_back(level > threshold); });
     const std::vector<frame_run> runs = speech_runs(sound);
 
     // Groups of runs: a long pause always ends one; an overlong one is split at its longest pauses.
@@ -133,7 +145,6 @@ std::vector<speech_piece> cut_at_pauses(const float * samples, int32_t n_samples
     }
 
     // Each piece keeps some of the silence around it, at most half of the pause it shares with a neighbour.
-    const auto                n_frames = static_cast<int32_t>(levels.size());
     std::vector<speech_piece> pieces;
     for (size_t g = 0; g < groups.size(); g++) {
         const int32_t first  = runs[groups[g].first].first;
@@ -142,7 +153,8 @@ std::vector<speech_piece> cut_at_pauses(const float * samples, int32_t n_samples
         const int32_t after  = g + 1 == groups.size() ? n_frames - last : (runs[groups[g + 1].first].first - last) / 2;
         const int32_t start  = first - std::min(padding_frames, before);
         const int32_t end    = last + std::min(padding_frames, after);
-        pieces.push_back({ start * frame_samples, std::min(end * frame_samples, n_samples) });
+        pieces.push_back({ start * frame_samples, static_cast<int32_t>(std::min<int64_t>(
+                                                      static_cast<int64_t>(end) * frame_samples, n_samples)) });
     }
     return pieces;
 }

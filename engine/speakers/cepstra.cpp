@@ -1,5 +1,5 @@
 // Mel-frequency cepstra: pre-emphasis, a Hamming window, a 512-point FFT, 30 triangular mel filters from
-// 100 Hz to 7 kHz, the log of their energies and a DCT.
+// 100 Hz to 7 kHz, the log of their energies and a DCT; a block of frames at a time, into a small cache.
 
 #include "engine/speakers/cepstra.h"
 
@@ -12,7 +12,7 @@ namespace kelvo_asr {
 
 namespace {
 
-constexpr int32_t hop_samples    = 160;
+constexpr int32_t hop_samples    = voice_frame_samples;
 constexpr int32_t window_samples = 400;
 constexpr int32_t fft_size       = 512;
 constexpr int32_t n_filters      = 30;
@@ -27,9 +27,11 @@ double hz_of_mel(double m) {
     return 700.0 * (std::pow(10.0, m / 2595.0) - 1.0);
 }
 
-// In-place radix-2 FFT of fft_size points.
-void fft(std::vector<std::complex<double>> & a, const std::vector<std::complex<double>> & twiddle) {
-    const auto n = static_cast<int32_t>(a.size());
+// In-place radix-2 FFT of fft_size points, real and imaginary parts apart. The products are written out as
+// the complex product computes them for finite values (ac - bd, ad + bc), so the results are the same; the
+// parts apart keep the butterflies from passing values through memory.
+void fft(double * re, double * im, const std::vector<std::complex<double>> & twiddle) {
+    const int32_t n = fft_size;
     for (int32_t i = 1, j = 0; i < n; i++) {
         int32_t bit = n >> 1;
         for (; (j & bit) != 0; bit >>= 1) {
@@ -37,18 +39,27 @@ void fft(std::vector<std::complex<double>> & a, const std::vector<std::complex<d
         }
         j ^= bit;
         if (i < j) {
-            std::swap(a[static_cast<size_t>(i)], a[static_cast<size_t>(j)]);
+            std::swap(re[i], re[j]);
+            std::swap(im[i], im[j]);
         }
     }
-    const auto size = a.size();
+    const auto size = static_cast<size_t>(n);
     for (size_t len = 2; len <= size; len <<= 1) {
         const size_t step = size / len;
         for (size_t i = 0; i < size; i += len) {
             for (size_t k = 0; k < len / 2; k++) {
-                const std::complex<double> u = a[i + k];
-                const std::complex<double> v = a[i + k + len / 2] * twiddle[k * step];
-                a[i + k]                     = u + v;
-                a[i + k + len / 2]           = u - v;
+                const size_t a  = i + k;
+                const size_t b  = i + k + len / 2;
+                const double tr = twiddle[k * step].real();
+                const double ti = twiddle[k * step].imag();
+                const double vr = re[b] * tr - im[b] * ti;
+                const double vi = re[b] * ti + im[b] * tr;
+                const double ur = re[a];
+                const double ui = im[a];
+                re[a]           = ur + vr;
+                im[a]           = ui + vi;
+                re[b]           = ur - vr;
+                im[b]           = ui - vi;
             }
         }
     }
@@ -85,78 +96,136 @@ float clean(float v) {
     return std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) : 0.0f;
 }
 
+// The cepstra of frames [first, first + n) of `c` into `out`, a row of n_voice_cepstra values per frame.
+void compute_block(const voice_cepstra & c, int32_t first, int32_t n, int16_t * out) {
+    const cepstrum_tables & t         = c.tables;
+    const float *           samples   = c.samples;
+    const int64_t           n_samples = c.n_samples;
+    const int32_t           n_bins    = fft_size / 2 + 1;
+    std::vector<double>     re(fft_size);
+    std::vector<double>     im(fft_size);
+    std::vector<double>     log_energy(n_filters);
+    std::vector<double>     power(static_cast<size_t>(n_bins));
+    for (int32_t f = first; f < first + n; f++) {
+        const int64_t at = static_cast<int64_t>(f) * hop_samples;
+        std::fill(re.begin(), re.end(), 0.0);
+        std::fill(im.begin(), im.end(), 0.0);
+        double previous = at > 0 ? clean(samples[at - 1]) : 0.0;
+        for (int64_t i = 0; i < window_samples && at + i < n_samples; i++) {
+            const double v             = clean(samples[at + i]);
+            re[static_cast<size_t>(i)] = (v - 0.97 * previous) * t.window[static_cast<size_t>(i)];
+            previous                   = v;
+        }
+        fft(re.data(), im.data(), t.twiddle);
+        // Each bin's power once; std::norm is the square of std::abs, a costly call.
+        for (int32_t k = 0; k < n_bins; k++) {
+            const auto at_k = static_cast<size_t>(k);
+            power[at_k]     = std::norm(std::complex<double>(re[at_k], im[at_k]));
+        }
+        for (int32_t k = 0; k < n_filters; k++) {
+            // Bins outside [first, last] weigh 0 and are skipped, as are any inside that weigh 0.
+            const double * w = t.filter.data() + static_cast<size_t>(k) * n_bins;
+            double         e = 0.0;
+            for (int32_t b = t.filter_first[static_cast<size_t>(k)]; b <= t.filter_last[static_cast<size_t>(k)]; b++) {
+                if (w[b] > 0.0) {
+                    e += w[b] * power[static_cast<size_t>(b)];
+                }
+            }
+            log_energy[static_cast<size_t>(k)] = std::log(e + 1e-10);
+        }
+        int16_t * row = out + static_cast<size_t>(f - first) * n_voice_cepstra;
+        for (int32_t c_at = 0; c_at < n_voice_cepstra; c_at++) {
+            const double * d = t.dct.data() + static_cast<size_t>(c_at) * n_filters;
+            double         v = 0.0;
+            for (int32_t k = 0; k < n_filters; k++) {
+                v += d[k] * log_energy[static_cast<size_t>(k)];
+            }
+            row[c_at] = static_cast<int16_t>(std::lround(std::clamp(v * cepstrum_steps, -32767.0, 32767.0)));
+        }
+    }
+}
+
+cepstrum_tables make_tables() {
+    cepstrum_tables t;
+    t.window.resize(window_samples);
+    t.twiddle.resize(fft_size / 2);
+    for (int32_t i = 0; i < window_samples; i++) {
+        t.window[static_cast<size_t>(i)] = 0.54 - 0.46 * std::cos(2.0 * std::numbers::pi * i / (window_samples - 1));
+    }
+    for (int32_t k = 0; k < fft_size / 2; k++) {
+        t.twiddle[static_cast<size_t>(k)] = std::polar(1.0, -2.0 * std::numbers::pi * k / fft_size);
+    }
+    const auto    filters = mel_filters();
+    const int32_t n_bins  = fft_size / 2 + 1;
+    for (int32_t k = 0; k < n_filters; k++) {
+        const std::vector<double> & w     = filters[static_cast<size_t>(k)];
+        int32_t                     first = n_bins;
+        int32_t                     last  = -1;
+        for (int32_t b = 0; b < n_bins; b++) {
+            if (w[static_cast<size_t>(b)] > 0.0) {
+                first = std::min(first, b);
+                last  = b;
+            }
+        }
+        t.filter.insert(t.filter.end(), w.begin(), w.end());
+        t.filter_first.push_back(first);
+        t.filter_last.push_back(last);
+    }
+    t.dct.resize(static_cast<size_t>(n_voice_cepstra) * n_filters);
+    for (int32_t c = 0; c < n_voice_cepstra; c++) {
+        for (int32_t f = 0; f < n_filters; f++) {
+            t.dct[static_cast<size_t>(c) * n_filters + static_cast<size_t>(f)] =
+                std::sqrt(2.0 / n_filters) * std::cos(std::numbers::pi * (c + 1) * (f + 0.5) / n_filters);
+        }
+    }
+    return t;
+}
+
 } // namespace
+
+int32_t voice_frame_count(int32_t n_samples) {
+    return n_samples <= 0 ? 0 : static_cast<int32_t>((static_cast<int64_t>(n_samples) + hop_samples - 1) / hop_samples);
+}
 
 voice_cepstra compute_voice_cepstra(const float * samples, int32_t n_samples) {
     voice_cepstra out;
     if (samples == nullptr || n_samples <= 0) {
         return out;
     }
-    out.n_frames = (n_samples + hop_samples - 1) / hop_samples;
-    out.values.resize(static_cast<size_t>(out.n_frames) * n_voice_cepstra);
-    out.level_db.resize(static_cast<size_t>(out.n_frames));
-
-    const auto                        filters = mel_filters();
-    std::vector<double>               window(window_samples);
-    std::vector<std::complex<double>> twiddle(fft_size / 2);
-    for (int32_t i = 0; i < window_samples; i++) {
-        window[static_cast<size_t>(i)] = 0.54 - 0.46 * std::cos(2.0 * std::numbers::pi * i / (window_samples - 1));
-    }
-    for (int32_t k = 0; k < fft_size / 2; k++) {
-        twiddle[static_cast<size_t>(k)] = std::polar(1.0, -2.0 * std::numbers::pi * k / fft_size);
-    }
-    std::vector<std::vector<double>> dct(n_voice_cepstra, std::vector<double>(n_filters));
-    for (int32_t c = 0; c < n_voice_cepstra; c++) {
-        for (int32_t f = 0; f < n_filters; f++) {
-            dct[static_cast<size_t>(c)][static_cast<size_t>(f)] =
-                std::sqrt(2.0 / n_filters) * std::cos(std::numbers::pi * (c + 1) * (f + 0.5) / n_filters);
-        }
-    }
-
-    std::vector<std::complex<double>> spectrum(fft_size);
-    std::vector<double>               log_energy(n_filters);
-    for (int32_t f = 0; f < out.n_frames; f++) {
-        const int32_t at    = f * hop_samples;
-        double        power = 0.0;
-        const int32_t n_hop = std::min(hop_samples, n_samples - at);
-        for (int32_t i = 0; i < n_hop; i++) {
-            const double v = clean(samples[at + i]);
-            power += v * v;
-        }
-        out.level_db[static_cast<size_t>(f)] = static_cast<float>(10.0 * std::log10(power / n_hop + 1e-12));
-
-        std::fill(spectrum.begin(), spectrum.end(), std::complex<double>());
-        double previous = at > 0 ? clean(samples[at - 1]) : 0.0;
-        for (int32_t i = 0; i < window_samples && at + i < n_samples; i++) {
-            const double v                   = clean(samples[at + i]);
-            spectrum[static_cast<size_t>(i)] = (v - 0.97 * previous) * window[static_cast<size_t>(i)];
-            previous                         = v;
-        }
-        fft(spectrum, twiddle);
-        for (int32_t k = 0; k < n_filters; k++) {
-            double e = 0.0;
-            for (int32_t b = 0; b <= fft_size / 2; b++) {
-                const double w = filters[static_cast<size_t>(k)][static_cast<size_t>(b)];
-                if (w > 0.0) {
-                    e += w * std::norm(spectrum[static_cast<size_t>(b)]);
-                }
-            }
-            log_energy[static_cast<size_t>(k)] = std::log(e + 1e-10);
-        }
-        int16_t * row = out.values.data() + static_cast<size_t>(f) * n_voice_cepstra;
-        for (int32_t c = 0; c < n_voice_cepstra; c++) {
-            double v = 0.0;
-            for (int32_t k = 0; k < n_filters; k++) {
-                v += dct[static_cast<size_t>(c)][static_cast<size_t>(k)] * log_energy[static_cast<size_t>(k)];
-            }
-            row[c] = static_cast<int16_t>(std::lround(std::clamp(v * cepstrum_steps, -32767.0, 32767.0)));
-        }
-    }
+    out.samples            = samples;
+    out.n_samples          = n_samples;
+    out.n_frames           = voice_frame_count(n_samples);
+    out.tables             = make_tables();
+    const int32_t n_blocks = (out.n_frames + cepstra_block_frames - 1) / cepstra_block_frames;
+    const auto    n_slots  = static_cast<size_t>(std::min(n_blocks, cepstra_cache_blocks));
+    out.rows.resize(n_slots);
+    out.block_in_slot.assign(n_slots, -1);
     return out;
 }
 
+float frame_level_db(const float * samples, int32_t n_samples, int32_t f) {
+    const int64_t at    = static_cast<int64_t>(f) * hop_samples;
+    const auto    n_hop = static_cast<int32_t>(std::min<int64_t>(hop_samples, n_samples - at));
+    double        power = 0.0;
+    for (int32_t i = 0; i < n_hop; i++) {
+        const double v = clean(samples[at + i]);
+        power += v * v;
+    }
+    return static_cast<float>(10.0 * std::log10(power / n_hop + 1e-12));
+}
+
 void frame_cepstra(const voice_cepstra & c, int32_t f, float * out) {
-    const int16_t * row = c.values.data() + static_cast<size_t>(f) * n_voice_cepstra;
+    const int32_t block = f / cepstra_block_frames;
+    const auto    slot  = static_cast<size_t>(block) % c.rows.size();
+    if (c.block_in_slot[slot] != block) {
+        const int32_t first = block * cepstra_block_frames;
+        const int32_t n     = std::min(cepstra_block_frames, c.n_frames - first);
+        c.rows[slot].resize(static_cast<size_t>(cepstra_block_frames) * n_voice_cepstra);
+        compute_block(c, first, n, c.rows[slot].data());
+        c.block_in_slot[slot] = block;
+        c.frames_computed += n;
+    }
+    const int16_t * row = c.rows[slot].data() + static_cast<size_t>(f - block * cepstra_block_frames) * n_voice_cepstra;
     for (int32_t k = 0; k < n_voice_cepstra; k++) {
         out[k] = static_cast<float>(row[k]) / cepstrum_steps;
     }

@@ -1,11 +1,13 @@
 // The folder engine/speakers/: who spoke when, found from the audio alone: cepstra of every frame, full
 // covariance Gaussians of stretches of them, change points, clustering and a smoothed resegmentation.
 //
-// Cepstra for telling voices apart: c1..c19 of a mel filterbank, one vector per 10 ms frame, and each
-// frame's level. Private to the engine.
+// Cepstra for telling voices apart: c1..c19 of a mel filterbank, one vector per 10 ms frame, computed from
+// the samples when a pass asks for them and kept only for a window of recent frames, so that memory does not
+// grow with the recording. Private to the engine.
 
 #pragma once
 
+#include <complex>
 #include <cstdint>
 #include <vector>
 
@@ -14,21 +16,51 @@ namespace kelvo_asr {
 // The cepstra kept per frame (c1..c19; c0, the loudness, says little about the voice).
 constexpr int32_t n_voice_cepstra = 19;
 
-// Cepstra of every 10 ms frame, kept as 16-bit values so that an hour of audio stays small.
-struct voice_cepstra {
-    int32_t              n_frames = 0;
-    std::vector<int16_t> values;   // [frame][n_voice_cepstra], in steps of 1 / cepstrum_steps
-    std::vector<float>   level_db; // per frame: the level of its 160 samples, in dB of full scale
-};
-
-// Steps of a stored cepstrum per unit.
+// Steps of a cepstrum per unit: cepstra are rounded to 16-bit multiples of 1 / cepstrum_steps.
 constexpr float cepstrum_steps = 512.0f;
 
-// Computes the cepstra of `n_samples` samples at 16 kHz (NaN and infinities read as 0): frame f is the
-// 25 ms window starting at sample 160 f, and its level that of samples [160 f, 160 f + 160).
+// Samples per 10 ms frame.
+constexpr int32_t voice_frame_samples = 160;
+
+// Frames cached at once: blocks of consecutive frames, each held in the slot its number picks.
+constexpr int32_t cepstra_block_frames = 256;
+constexpr int32_t cepstra_cache_blocks = 512;
+
+// The filterbank, window, twiddles and DCT a cepstrum needs, made once per recording.
+struct cepstrum_tables {
+    std::vector<double>               window;       // Hamming, over the 25 ms window
+    std::vector<std::complex<double>> twiddle;      // FFT twiddles
+    std::vector<double>               filter;       // [filter][bin] weights over bins 0 .. fft_size / 2
+    std::vector<int32_t>              filter_first; // each filter's first and last bins with a weight above 0
+    std::vector<int32_t>              filter_last;
+    std::vector<double>               dct; // [cepstrum][filter]
+};
+
+// The cepstra of a recording, computed on demand: `samples` must outlive it. The cache is mutable because
+// computing a frame again gives the same values; only the cost changes.
+struct voice_cepstra {
+    const float *   samples   = nullptr;
+    int32_t         n_samples = 0;
+    int32_t         n_frames  = 0;
+    cepstrum_tables tables;
+    // Slot b % cepstra_cache_blocks holds block b; each slot's rows are allocated when first used.
+    mutable std::vector<std::vector<int16_t>> rows;
+    mutable std::vector<int32_t>              block_in_slot;
+    mutable int64_t                           frames_computed = 0; // for measuring the passes' cost
+};
+
+// The number of 10 ms frames of `n_samples` samples: a last partial frame counts (n_samples up to INT32_MAX).
+int32_t voice_frame_count(int32_t n_samples);
+
+// The cepstra of `n_samples` samples at 16 kHz (NaN and infinities read as 0), ready to be asked for: frame
+// f is the 25 ms window starting at sample 160 f.
 voice_cepstra compute_voice_cepstra(const float * samples, int32_t n_samples);
 
-// Frame `f` of `c` as floats into `out` (n_voice_cepstra values).
+// The level of frame `f` of `samples` (its up to 160 samples, NaN and infinities read as 0) in dB of full
+// scale.
+float frame_level_db(const float * samples, int32_t n_samples, int32_t f);
+
+// Frame `f` of `c` as floats into `out` (n_voice_cepstra values), computed with its block when not cached.
 void frame_cepstra(const voice_cepstra & c, int32_t f, float * out);
 
 } // namespace kelvo_asr

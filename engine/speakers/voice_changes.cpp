@@ -17,11 +17,12 @@ namespace {
 // Adds (sign 1) or removes (sign -1) frames [from, to) of `frames` to or from `sums`. Stored cepstra are
 // multiples of 1 / cepstrum_steps, so sums of them and of their products are exact in doubles and a window
 // that slides by adding and removing frames holds the same sums as one summed afresh.
-void slide(frame_sums & sums, const voice_cepstra & c, const std::vector<int32_t> & frames, size_t from, size_t to,
-           double sign) {
+// Each edge of a window keeps its own walk, as it moves steadily along the piece.
+void slide(frame_sums & sums, const voice_cepstra & c, const piece_frames & frames, frame_walk & walk, size_t from,
+           size_t to, double sign) {
     float x[n_voice_cepstra];
     for (size_t i = from; i < to; i++) {
-        frame_cepstra(c, frames[i], x);
+        frame_cepstra(c, frame_at(frames, walk, i), x);
         if (sign > 0) {
             add_frame(sums, x);
             continue;
@@ -40,9 +41,9 @@ void slide(frame_sums & sums, const voice_cepstra & c, const std::vector<int32_t
 
 } // namespace
 
-std::vector<size_t> change_points(const voice_cepstra & c, const std::vector<int32_t> & frames,
-                                  const voice_vector & ridge, const voice_finding_settings & s) {
-    const size_t m    = frames.size();
+std::vector<size_t> change_points(const voice_cepstra & c, const piece_frames & frames, const voice_vector & ridge,
+                                  const voice_finding_settings & s) {
+    const size_t m    = frames.n_frames;
     const auto   edge = static_cast<size_t>(s.min_stretch);
     if (m < 2 * edge) {
         return {};
@@ -55,22 +56,25 @@ std::vector<size_t> change_points(const voice_cepstra & c, const std::vector<int
     frame_sums                             right;
     size_t                                 from = edge > w ? edge - w : 0;
     size_t                                 to   = std::min(m, edge + w);
-    slide(left, c, frames, from, edge, 1.0);
-    slide(right, c, frames, edge, to, 1.0);
+    frame_walk                             at_from;
+    frame_walk                             at_t;
+    frame_walk                             at_to;
+    slide(left, c, frames, at_from, from, edge, 1.0);
+    slide(right, c, frames, at_t, edge, to, 1.0);
     for (size_t t = edge; t + edge <= m; t += step) {
         if (t > edge && step > w) { // windows that do not overlap the last ones are summed afresh
             from = t - w;
             to   = std::min(m, t + w);
             left = right = frame_sums{};
-            slide(left, c, frames, from, t, 1.0);
-            slide(right, c, frames, t, to, 1.0);
+            slide(left, c, frames, at_from, from, t, 1.0);
+            slide(right, c, frames, at_t, t, to, 1.0);
         } else if (t > edge) {
             const size_t new_from = t > w ? t - w : 0;
             const size_t new_to   = std::min(m, t + w);
-            slide(left, c, frames, t - step, t, 1.0);
-            slide(left, c, frames, from, new_from, -1.0);
-            slide(right, c, frames, t - step, t, -1.0);
-            slide(right, c, frames, to, new_to, 1.0);
+            slide(left, c, frames, at_t, t - step, t, 1.0);
+            slide(left, c, frames, at_from, from, new_from, -1.0);
+            slide(right, c, frames, at_t, t - step, t, -1.0);
+            slide(right, c, frames, at_to, to, new_to, 1.0);
             from = new_from;
             to   = new_to;
         }

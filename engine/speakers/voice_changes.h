@@ -5,6 +5,7 @@
 
 #include "engine/speakers/cepstra.h"
 #include "engine/speakers/voice_finding.h"
+#include "engine/speakers/voice_frames.h"
 #include "engine/speakers/voice_gaussian.h"
 
 #include <cstddef>
@@ -13,9 +14,9 @@
 
 namespace kelvo_asr {
 
-// Points of a piece (indices into `frames`, frames of `c`) where the voice changes: the best-scoring
-// candidates, none closer than the minimum stretch to another or to an end; in order.
-std::vector<size_t> change_points(const voice_cepstra & c, const std::vector<int32_t> & frames,
-                                  const voice_vector & ridge, const voice_finding_settings & s);
+// Points of a piece (indices into its speech frames, frames of `c`) where the voice changes: the
+// best-scoring candidates, none closer than the minimum stretch to another or to an end; in order.
+std::vector<size_t> change_points(const voice_cepstra & c, const piece_frames & frames, const voice_vector & ridge,
+                                  const voice_finding_settings & s);
 
 } // namespace kelvo_asr

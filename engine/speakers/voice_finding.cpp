@@ -8,10 +8,13 @@
 #include "engine/speakers/cepstra.h"
 #include "engine/speakers/voice_changes.h"
 #include "engine/speakers/voice_clustering.h"
+#include "engine/speakers/voice_frames.h"
 #include "engine/speakers/voice_gaussian.h"
 #include "engine/speakers/voice_resegmentation.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cmath>
 #include <limits>
 #include <numeric>
@@ -21,42 +24,12 @@ namespace kelvo_asr {
 
 namespace {
 
-double percentile(std::vector<float> values, double share) {
-    const auto k = static_cast<size_t>(share * static_cast<double>(values.size() - 1));
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
-    return values[k];
-}
-
-// Speech frames of each piece: those clearly above the recording's noise floor.
-std::vector<piece_frames> speech_frames(const float * samples, int32_t n_samples, const voice_cepstra & c,
-                                        double margin_db) {
-    std::vector<piece_frames> out;
-    if (c.n_frames == 0) {
-        return out;
-    }
-    const double floor     = percentile(c.level_db, pause_rule::floor_percentile / 100.0);
-    const double loud      = percentile(c.level_db, pause_rule::loud_percentile / 100.0);
-    const double threshold = std::max(floor + margin_db, loud - pause_rule::speech_range_db);
-    for (const speech_piece & p : cut_at_pauses(samples, n_samples)) {
-        piece_frames pf;
-        for (int32_t f = p.start / pause_rule::frame_samples;
-             f < std::min(c.n_frames, (p.end + pause_rule::frame_samples - 1) / pause_rule::frame_samples); f++) {
-            if (c.level_db[static_cast<size_t>(f)] > threshold) {
-                pf.frames.push_back(f);
-            }
-        }
-        if (!pf.frames.empty()) {
-            out.push_back(std::move(pf));
-        }
-    }
-    return out;
-}
-
-frame_sums sums_of(const voice_cepstra & c, const std::vector<int32_t> & frames, size_t from, size_t to) {
+frame_sums sums_of(const voice_cepstra & c, const piece_frames & frames, size_t from, size_t to) {
     frame_sums s;
     float      x[n_voice_cepstra];
+    frame_walk walk;
     for (size_t i = from; i < to; i++) {
-        frame_cepstra(c, frames[i], x);
+        frame_cepstra(c, frame_at(frames, walk, i), x);
         add_frame(s, x);
     }
     return s;
@@ -68,9 +41,12 @@ std::vector<frame_sums> voice_sums(const voice_cepstra & c, const std::vector<pi
     std::vector<frame_sums> sums(static_cast<size_t>(n_voices));
     float                   x[n_voice_cepstra];
     for (const piece_frames & p : pieces) {
-        for (size_t i = 0; i < p.frames.size(); i++) {
-            frame_cepstra(c, p.frames[i], x);
-            add_frame(sums[static_cast<size_t>(p.voice[i])], x);
+        frame_walk walk;
+        for (size_t k = 0; k < p.voices.size(); k++) {
+            for (size_t i = p.voices[k].from; i < voice_run_end(p, k); i++) {
+                frame_cepstra(c, frame_at(p, walk, i), x);
+                add_frame(sums[static_cast<size_t>(p.voices[k].voice)], x);
+            }
         }
     }
     return sums;
@@ -80,8 +56,8 @@ std::vector<frame_sums> voice_sums(const voice_cepstra & c, const std::vector<pi
 int32_t voices_used(const std::vector<piece_frames> & pieces, int32_t n_voices) {
     std::vector<bool> used(static_cast<size_t>(n_voices), false);
     for (const piece_frames & p : pieces) {
-        for (const int32_t v : p.voice) {
-            used[static_cast<size_t>(v)] = true;
+        for (const voice_run & v : p.voices) {
+            used[static_cast<size_t>(v.voice)] = true;
         }
     }
     return static_cast<int32_t>(std::count(used.begin(), used.end(), true));
@@ -119,25 +95,21 @@ void give_away_small_voices(const voice_cepstra & c, std::vector<piece_frames> &
     }
     float x[n_voice_cepstra];
     for (piece_frames & p : pieces) {
-        for (size_t i = 0; i < p.voice.size();) {
-            size_t end = i + 1;
-            while (end < p.voice.size() && p.voice[end] == p.voice[i]) {
-                end++;
-            }
-            if (small[static_cast<size_t>(p.voice[i])]) {
+        frame_walk walk;
+        for (size_t r = 0; r < p.voices.size(); r++) {
+            if (small[static_cast<size_t>(p.voices[r].voice)]) {
                 std::vector<double> total(kept.size(), 0.0);
-                for (size_t f = i; f < end; f++) {
-                    frame_cepstra(c, p.frames[f], x);
+                for (size_t f = p.voices[r].from; f < voice_run_end(p, r); f++) {
+                    frame_cepstra(c, frame_at(p, walk, f), x);
                     for (size_t k = 0; k < kept.size(); k++) {
                         total[k] += frame_log_likelihood(models[k], x);
                     }
                 }
-                const auto best = static_cast<size_t>(std::max_element(total.begin(), total.end()) - total.begin());
-                std::fill(p.voice.begin() + static_cast<std::ptrdiff_t>(i),
-                          p.voice.begin() + static_cast<std::ptrdiff_t>(end), static_cast<int32_t>(kept[best]));
+                const auto best   = static_cast<size_t>(std::max_element(total.begin(), total.end()) - total.begin());
+                p.voices[r].voice = static_cast<int32_t>(kept[best]);
             }
-            i = end;
         }
+        p.voices = joined(p.voices);
     }
 }
 
@@ -186,9 +158,10 @@ void merge_close_voices(const voice_cepstra & c, std::vector<piece_frames> & pie
         }
     }
     for (piece_frames & p : pieces) {
-        for (int32_t & v : p.voice) {
-            v = into[static_cast<size_t>(v)];
+        for (voice_run & v : p.voices) {
+            v.voice = into[static_cast<size_t>(v.voice)];
         }
+        p.voices = joined(p.voices);
     }
 }
 
@@ -196,7 +169,7 @@ void merge_close_voices(const voice_cepstra & c, std::vector<piece_frames> & pie
 voice_vector ridge_of(const voice_cepstra & c, const std::vector<piece_frames> & pieces, double share) {
     frame_sums all;
     for (const piece_frames & p : pieces) {
-        add_sums(all, sums_of(c, p.frames, 0, p.frames.size()));
+        add_sums(all, sums_of(c, p, 0, p.n_frames));
     }
     voice_vector ridge{};
     for (size_t i = 0; i < ridge.size(); i++) {
@@ -211,8 +184,8 @@ std::vector<std::vector<size_t>> find_changes(const voice_cepstra & c, std::vect
                                               const voice_vector & ridge, const voice_finding_settings & s) {
     std::vector<std::vector<size_t>> cuts(pieces.size());
     for (size_t q = 0; q < pieces.size(); q++) {
-        cuts[q] = change_points(c, pieces[q].frames, ridge, s);
-        pieces[q].voice.assign(pieces[q].frames.size(), 0);
+        cuts[q]          = change_points(c, pieces[q], ridge, s);
+        pieces[q].voices = { { 0, 0 } };
     }
     return cuts;
 }
@@ -230,21 +203,22 @@ int32_t cluster_voices(const voice_cepstra & c, std::vector<piece_frames> & piec
         for (size_t q = 0; q < pieces.size(); q++) {
             std::vector<size_t> & at = cuts[q];
             at.insert(at.begin(), 0);
-            at.push_back(pieces[q].frames.size());
+            at.push_back(pieces[q].n_frames);
             for (size_t k = 0; k + 1 < at.size(); k++) {
-                stretch_sums.push_back(sums_of(c, pieces[q].frames, at[k], at[k + 1]));
+                stretch_sums.push_back(sums_of(c, pieces[q], at[k], at[k + 1]));
                 stretch_at.emplace_back(q, at[k]);
             }
         }
         const std::vector<int32_t> labels =
             cluster_stretches(std::move(stretch_sums), ridge, { s.merge_penalty, n_fixed });
+        for (piece_frames & p : pieces) {
+            p.voices.clear();
+        }
         for (size_t k = 0; k < labels.size(); k++) {
-            piece_frames & p   = pieces[stretch_at[k].first];
-            const size_t   end = k + 1 < labels.size() && stretch_at[k + 1].first == stretch_at[k].first
-                                     ? stretch_at[k + 1].second
-                                     : p.frames.size();
-            std::fill(p.voice.begin() + static_cast<std::ptrdiff_t>(stretch_at[k].second),
-                      p.voice.begin() + static_cast<std::ptrdiff_t>(end), labels[k]);
+            pieces[stretch_at[k].first].voices.push_back({ stretch_at[k].second, labels[k] });
+        }
+        for (piece_frames & p : pieces) {
+            p.voices = joined(p.voices);
         }
         n_voices = labels.empty() ? 1 : *std::max_element(labels.begin(), labels.end()) + 1;
         if (n_voices < 2 || round == s.resegment_rounds) {
@@ -263,27 +237,25 @@ int32_t cluster_voices(const voice_cepstra & c, std::vector<piece_frames> & piec
         if (active.empty()) {
             break;
         }
-        std::vector<std::vector<int32_t>> before;
+        std::vector<std::vector<voice_run>> before;
         if (n_fixed > 0) {
             for (const piece_frames & p : pieces) {
-                before.push_back(p.voice);
+                before.push_back(p.voices);
             }
         }
         resegment(c, pieces, active, models, s);
         if (n_fixed > 0 && voices_used(pieces, n_voices) < n_voices) {
             // A count asked for is kept: the relabelling that lost a voice is undone.
             for (size_t q = 0; q < pieces.size(); q++) {
-                pieces[q].voice = std::move(before[q]);
+                pieces[q].voices = std::move(before[q]);
             }
             break;
         }
         // The next round's stretches: the runs of one voice.
         for (size_t q = 0; q < pieces.size(); q++) {
             cuts[q].clear();
-            for (size_t i = 1; i < pieces[q].voice.size(); i++) {
-                if (pieces[q].voice[i] != pieces[q].voice[i - 1]) {
-                    cuts[q].push_back(i);
-                }
+            for (size_t k = 1; k < pieces[q].voices.size(); k++) {
+                cuts[q].push_back(pieces[q].voices[k].from);
             }
         }
     }
@@ -303,18 +275,18 @@ std::vector<voice_stretch> numbered_stretches(const std::vector<piece_frames> & 
     int32_t                    next = 0;
     std::vector<voice_stretch> out;
     for (const piece_frames & p : pieces) {
-        for (size_t i = 0; i < p.frames.size(); i++) {
-            int32_t & v = number[static_cast<size_t>(p.voice[i])];
+        frame_walk walk;
+        for (size_t k = 0; k < p.voices.size(); k++) {
+            int32_t & v = number[static_cast<size_t>(p.voices[k].voice)];
             if (v == 0) {
                 v = ++next;
             }
-            const int32_t start = p.frames[i] * pause_rule::frame_samples;
-            const int32_t end   = std::min(n_samples, start + pause_rule::frame_samples);
-            if (i > 0 && p.voice[i] == p.voice[i - 1]) {
-                out.back().end = end;
-            } else {
-                out.push_back({ start, end, v });
-            }
+            // From the start of the run's first frame to the end of its last.
+            const int64_t first = frame_at(p, walk, p.voices[k].from);
+            const int64_t last  = frame_at(p, walk, voice_run_end(p, k) - 1);
+            out.push_back({ static_cast<int32_t>(first * pause_rule::frame_samples),
+                            static_cast<int32_t>(std::min<int64_t>(n_samples, (last + 1) * pause_rule::frame_samples)),
+                            v });
         }
     }
     return out;
@@ -325,13 +297,14 @@ std::vector<voice_stretch> numbered_stretches(const std::vector<piece_frames> & 
 std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n_samples, int32_t n_fixed,
                                                 const voice_finding_settings & s) {
     const voice_cepstra       c      = compute_voice_cepstra(samples, n_samples);
-    std::vector<piece_frames> pieces = speech_frames(samples, n_samples, c, s.speech_margin_db);
+    std::vector<piece_frames> pieces = speech_frames(samples, n_samples, s.speech_margin_db);
     if (pieces.empty()) {
         return {};
     }
     const voice_vector               ridge    = ridge_of(c, pieces, s.ridge);
     std::vector<std::vector<size_t>> cuts     = find_changes(c, pieces, ridge, s);
     const int32_t                    n_voices = cluster_voices(c, pieces, std::move(cuts), ridge, n_fixed, s);
+    if (std::getenv("VOICE_PASSES") != nullptr) { std::fprintf(stderr, "frames %d computed %lld\n", c.n_frames, static_cast<long long>(c.frames_computed)); }
     return numbered_stretches(pieces, n_voices, n_samples);
 }
 

@@ -5,18 +5,13 @@
 
 #include "engine/speakers/cepstra.h"
 #include "engine/speakers/voice_finding.h"
+#include "engine/speakers/voice_frames.h"
 #include "engine/speakers/voice_gaussian.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace kelvo_asr {
-
-// The speech frames of one piece, in order, and the voice of each.
-struct piece_frames {
-    std::vector<int32_t> frames;
-    std::vector<int32_t> voice;
-};
 
 // Relabels every speech frame with the voices `active` (others take no frames), by a Viterbi pass over
 // each piece's smoothed likelihoods with a cost for each change of voice.
