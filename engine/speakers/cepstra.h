@@ -24,7 +24,7 @@ constexpr int32_t voice_frame_samples = 160;
 
 // Frames cached at once: blocks of consecutive frames, each held in the slot its number picks.
 constexpr int32_t cepstra_block_frames = 256;
-constexpr int32_t cepstra_cache_blocks = 512;
+constexpr int32_t cepstra_cache_blocks = 1024;
 
 // The filterbank, window, twiddles and DCT a cepstrum needs, made once per recording.
 struct cepstrum_tables {

@@ -168,10 +168,10 @@ std::vector<int32_t> cluster_all(std::vector<frame_sums> stretches, const voice_
 
 } // namespace
 
-std::vector<int32_t> cluster_stretches(std::vector<frame_sums> stretches, const voice_vector & ridge,
+std::vector<int32_t> cluster_stretches(const std::vector<frame_sums> & stretches, const voice_vector & ridge,
                                        const clustering_rule & rule) {
     if (stretches.size() <= block_stretches) {
-        return cluster_all(std::move(stretches), ridge, rule, 0);
+        return cluster_all(stretches, ridge, rule, 0);
     }
     // Each block's voices by the stop rule, then those voices clustered by the rule asked for; a block keeps
     // at least the count asked for, so that the blocks' voices are never fewer than it.

@@ -24,7 +24,7 @@ double merge_cost(const frame_sums & a, const frame_sums & b, const voice_vector
 
 // The cluster of each of `stretches` (each holding frames), clusters numbered from 0 in the order of their
 // first stretch. Deterministic: ties go to the lowest indices.
-std::vector<int32_t> cluster_stretches(std::vector<frame_sums> stretches, const voice_vector & ridge,
+std::vector<int32_t> cluster_stretches(const std::vector<frame_sums> & stretches, const voice_vector & ridge,
                                        const clustering_rule & rule);
 
 } // namespace kelvo_asr

@@ -13,9 +13,9 @@
 #include "engine/speakers/voice_resegmentation.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cmath>
 #include <limits>
 #include <numeric>
 #include <utility>
@@ -35,23 +35,6 @@ frame_sums sums_of(const voice_cepstra & c, const piece_frames & frames, size_t 
     return s;
 }
 
-// The frame sums of every voice 0 .. n_voices - 1.
-std::vector<frame_sums> voice_sums(const voice_cepstra & c, const std::vector<piece_frames> & pieces,
-                                   int32_t n_voices) {
-    std::vector<frame_sums> sums(static_cast<size_t>(n_voices));
-    float                   x[n_voice_cepstra];
-    for (const piece_frames & p : pieces) {
-        frame_walk walk;
-        for (size_t k = 0; k < p.voices.size(); k++) {
-            for (size_t i = p.voices[k].from; i < voice_run_end(p, k); i++) {
-                frame_cepstra(c, frame_at(p, walk, i), x);
-                add_frame(sums[static_cast<size_t>(p.voices[k].voice)], x);
-            }
-        }
-    }
-    return sums;
-}
-
 // How many of voices 0 .. n_voices - 1 speak at least one frame.
 int32_t voices_used(const std::vector<piece_frames> & pieces, int32_t n_voices) {
     std::vector<bool> used(static_cast<size_t>(n_voices), false);
@@ -65,11 +48,11 @@ int32_t voices_used(const std::vector<piece_frames> & pieces, int32_t n_voices) 
 
 // Every run of frames of a voice with less speech than `min_frames` goes to the voice, among those with
 // enough, that explains the run best; when no voice has enough, the one with the most speech takes all.
-void give_away_small_voices(const voice_cepstra & c, std::vector<piece_frames> & pieces, int32_t n_voices,
+// `sums`, each voice's frame sums, is kept up to date.
+void give_away_small_voices(const voice_cepstra & c, std::vector<piece_frames> & pieces, std::vector<frame_sums> & sums,
                             const voice_vector & ridge, int32_t min_frames) {
-    const std::vector<frame_sums> sums = voice_sums(c, pieces, n_voices);
-    std::vector<size_t>           kept;
-    size_t                        largest = 0;
+    std::vector<size_t> kept;
+    size_t              largest = 0;
     for (size_t v = 0; v < sums.size(); v++) {
         if (sums[v].n >= static_cast<double>(min_frames)) {
             kept.push_back(v);
@@ -99,17 +82,25 @@ void give_away_small_voices(const voice_cepstra & c, std::vector<piece_frames> &
         for (size_t r = 0; r < p.voices.size(); r++) {
             if (small[static_cast<size_t>(p.voices[r].voice)]) {
                 std::vector<double> total(kept.size(), 0.0);
+                frame_sums          run;
                 for (size_t f = p.voices[r].from; f < voice_run_end(p, r); f++) {
                     frame_cepstra(c, frame_at(p, walk, f), x);
+                    add_frame(run, x);
                     for (size_t k = 0; k < kept.size(); k++) {
                         total[k] += frame_log_likelihood(models[k], x);
                     }
                 }
                 const auto best   = static_cast<size_t>(std::max_element(total.begin(), total.end()) - total.begin());
                 p.voices[r].voice = static_cast<int32_t>(kept[best]);
+                add_sums(sums[kept[best]], run);
             }
         }
         p.voices = joined(p.voices);
+    }
+    for (size_t v = 0; v < sums.size(); v++) {
+        if (small[v]) {
+            sums[v] = frame_sums{};
+        }
     }
 }
 
@@ -125,10 +116,10 @@ double voice_distance(const frame_sums & a, const frame_sums & b, const voice_ve
 }
 
 // Merges the closest two voices while they are closer than `threshold`.
-void merge_close_voices(const voice_cepstra & c, std::vector<piece_frames> & pieces, int32_t n_voices,
-                        const voice_vector & ridge, double threshold) {
-    std::vector<frame_sums> sums = voice_sums(c, pieces, n_voices);
-    std::vector<int32_t>    into(sums.size());
+// `sums` holds each voice's frame sums.
+void merge_close_voices(std::vector<piece_frames> & pieces, std::vector<frame_sums> sums, const voice_vector & ridge,
+                        double threshold) {
+    std::vector<int32_t> into(sums.size());
     std::iota(into.begin(), into.end(), 0);
     for (;;) {
         double best = threshold;
@@ -196,7 +187,8 @@ std::vector<std::vector<size_t>> find_changes(const voice_cepstra & c, std::vect
 int32_t cluster_voices(const voice_cepstra & c, std::vector<piece_frames> & pieces,
                        std::vector<std::vector<size_t>> cuts, const voice_vector & ridge, int32_t n_fixed,
                        const voice_finding_settings & s) {
-    int32_t n_voices = 1;
+    int32_t                 n_voices = 1;
+    std::vector<frame_sums> sums; // of each voice
     for (int32_t round = 0;; round++) {
         std::vector<frame_sums>                stretch_sums;
         std::vector<std::pair<size_t, size_t>> stretch_at; // piece, first frame index
@@ -209,8 +201,7 @@ int32_t cluster_voices(const voice_cepstra & c, std::vector<piece_frames> & piec
                 stretch_at.emplace_back(q, at[k]);
             }
         }
-        const std::vector<int32_t> labels =
-            cluster_stretches(std::move(stretch_sums), ridge, { s.merge_penalty, n_fixed });
+        const std::vector<int32_t> labels = cluster_stretches(stretch_sums, ridge, { s.merge_penalty, n_fixed });
         for (piece_frames & p : pieces) {
             p.voices.clear();
         }
@@ -221,13 +212,19 @@ int32_t cluster_voices(const voice_cepstra & c, std::vector<piece_frames> & piec
             p.voices = joined(p.voices);
         }
         n_voices = labels.empty() ? 1 : *std::max_element(labels.begin(), labels.end()) + 1;
+        // Sums of frames that are multiples of 1 / cepstrum_steps are exact, so a voice's sums are its
+        // stretches' sums added in any order: no pass over the frames.
+        sums.assign(static_cast<size_t>(n_voices), frame_sums{});
+        for (size_t k = 0; k < labels.size(); k++) {
+            add_sums(sums[static_cast<size_t>(labels[k])], stretch_sums[k]);
+        }
+        std::vector<frame_sums>().swap(stretch_sums);
         if (n_voices < 2 || round == s.resegment_rounds) {
             break;
         }
         // Resegmentation; a voice left with too little speech is given to the others.
-        const std::vector<frame_sums> sums = voice_sums(c, pieces, n_voices);
-        std::vector<int32_t>          active;
-        std::vector<voice_gaussian>   models(sums.size());
+        std::vector<int32_t>        active;
+        std::vector<voice_gaussian> models(sums.size());
         for (size_t v = 0; v < sums.size(); v++) {
             if (sums[v].n >= (n_fixed > 0 ? 1.0 : static_cast<double>(s.min_voice_frames))) {
                 active.push_back(static_cast<int32_t>(v));
@@ -262,8 +259,8 @@ int32_t cluster_voices(const voice_cepstra & c, std::vector<piece_frames> & piec
     if (n_fixed == 0) {
         // Small voices first: a voice of a few seconds lies far from its speaker's other voice by content
         // alone, and merging never leaves a voice smaller.
-        give_away_small_voices(c, pieces, n_voices, ridge, s.min_voice_frames);
-        merge_close_voices(c, pieces, n_voices, ridge, s.voice_distance);
+        give_away_small_voices(c, pieces, sums, ridge, s.min_voice_frames);
+        merge_close_voices(pieces, std::move(sums), ridge, s.voice_distance);
     }
     return n_voices;
 }
@@ -304,7 +301,9 @@ std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n
     const voice_vector               ridge    = ridge_of(c, pieces, s.ridge);
     std::vector<std::vector<size_t>> cuts     = find_changes(c, pieces, ridge, s);
     const int32_t                    n_voices = cluster_voices(c, pieces, std::move(cuts), ridge, n_fixed, s);
-    if (std::getenv("VOICE_PASSES") != nullptr) { std::fprintf(stderr, "frames %d computed %lld\n", c.n_frames, static_cast<long long>(c.frames_computed)); }
+    if (std::getenv("VOICE_PASSES") != nullptr) {
+        std::fprintf(stderr, "frames %d computed %lld\n", c.n_frames, static_cast<long long>(c.frames_computed));
+    }
     return numbered_stretches(pieces, n_voices, n_samples);
 }
 
