@@ -223,7 +223,6 @@ void frame_cepstra(const voice_cepstra & c, int32_t f, float * out) {
         c.rows[slot].resize(static_cast<size_t>(cepstra_block_frames) * n_voice_cepstra);
         compute_block(c, first, n, c.rows[slot].data());
         c.block_in_slot[slot] = block;
-        c.frames_computed += n;
     }
     const int16_t * row = c.rows[slot].data() + static_cast<size_t>(f - block * cepstra_block_frames) * n_voice_cepstra;
     for (int32_t k = 0; k < n_voice_cepstra; k++) {

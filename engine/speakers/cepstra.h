@@ -46,7 +46,6 @@ struct voice_cepstra {
     // Slot b % cepstra_cache_blocks holds block b; each slot's rows are allocated when first used.
     mutable std::vector<std::vector<int16_t>> rows;
     mutable std::vector<int32_t>              block_in_slot;
-    mutable int64_t                           frames_computed = 0; // for measuring the passes' cost
 };
 
 // The number of 10 ms frames of `n_samples` samples: a last partial frame counts (n_samples up to INT32_MAX).

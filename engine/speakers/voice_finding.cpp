@@ -14,8 +14,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <numeric>
 #include <utility>
@@ -301,9 +299,6 @@ std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n
     const voice_vector               ridge    = ridge_of(c, pieces, s.ridge);
     std::vector<std::vector<size_t>> cuts     = find_changes(c, pieces, ridge, s);
     const int32_t                    n_voices = cluster_voices(c, pieces, std::move(cuts), ridge, n_fixed, s);
-    if (std::getenv("VOICE_PASSES") != nullptr) {
-        std::fprintf(stderr, "frames %d computed %lld\n", c.n_frames, static_cast<long long>(c.frames_computed));
-    }
     return numbered_stretches(pieces, n_voices, n_samples);
 }
 
