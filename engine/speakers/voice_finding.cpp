@@ -22,10 +22,10 @@ namespace kelvo_asr {
 
 namespace {
 
-frame_sums sums_of(const voice_cepstra & c, const piece_frames & frames, size_t from, size_t to) {
+// `walk` carries the place in the piece from one stretch to the next.
+frame_sums sums_of(const voice_cepstra & c, const piece_frames & frames, frame_walk & walk, size_t from, size_t to) {
     frame_sums s;
     float      x[n_voice_cepstra];
-    frame_walk walk;
     for (size_t i = from; i < to; i++) {
         frame_cepstra(c, frame_at(frames, walk, i), x);
         add_frame(s, x);
@@ -158,7 +158,8 @@ void merge_close_voices(std::vector<piece_frames> & pieces, std::vector<frame_su
 voice_vector ridge_of(const voice_cepstra & c, const std::vector<piece_frames> & pieces, double share) {
     frame_sums all;
     for (const piece_frames & p : pieces) {
-        add_sums(all, sums_of(c, p, 0, p.n_frames));
+        frame_walk walk;
+        add_sums(all, sums_of(c, p, walk, 0, p.n_frames));
     }
     voice_vector ridge{};
     for (size_t i = 0; i < ridge.size(); i++) {
@@ -194,8 +195,9 @@ int32_t cluster_voices(const voice_cepstra & c, std::vector<piece_frames> & piec
             std::vector<size_t> & at = cuts[q];
             at.insert(at.begin(), 0);
             at.push_back(pieces[q].n_frames);
+            frame_walk walk;
             for (size_t k = 0; k + 1 < at.size(); k++) {
-                stretch_sums.push_back(sums_of(c, pieces[q], at[k], at[k + 1]));
+                stretch_sums.push_back(sums_of(c, pieces[q], walk, at[k], at[k + 1]));
                 stretch_at.emplace_back(q, at[k]);
             }
         }
