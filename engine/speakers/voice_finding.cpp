@@ -93,7 +93,7 @@ void give_away_small_voices(const voice_cepstra & c, std::vector<piece_frames> &
                 add_sums(sums[kept[best]], run);
             }
         }
-        p.voices = joined(p.voices);
+        p.voices = joined(p.voices, p.n_frames);
     }
     for (size_t v = 0; v < sums.size(); v++) {
         if (small[v]) {
@@ -150,7 +150,7 @@ void merge_close_voices(std::vector<piece_frames> & pieces, std::vector<frame_su
         for (voice_run & v : p.voices) {
             v.voice = into[static_cast<size_t>(v.voice)];
         }
-        p.voices = joined(p.voices);
+        p.voices = joined(p.voices, p.n_frames);
     }
 }
 
@@ -209,7 +209,7 @@ int32_t cluster_voices(const voice_cepstra & c, std::vector<piece_frames> & piec
             pieces[stretch_at[k].first].voices.push_back({ stretch_at[k].second, labels[k] });
         }
         for (piece_frames & p : pieces) {
-            p.voices = joined(p.voices);
+            p.voices = joined(p.voices, p.n_frames);
         }
         n_voices = labels.empty() ? 1 : *std::max_element(labels.begin(), labels.end()) + 1;
         // Sums of frames that are multiples of 1 / cepstrum_steps are exact, so a voice's sums are its

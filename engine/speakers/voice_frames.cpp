@@ -24,10 +24,10 @@ int32_t frame_at(const piece_frames & p, frame_walk & w, size_t i) {
     return p.runs[w.run].first + static_cast<int32_t>(i - w.first);
 }
 
-std::vector<voice_run> joined(const std::vector<voice_run> & voices) {
+std::vector<voice_run> joined(const std::vector<voice_run> & voices, size_t n_frames) {
     std::vector<voice_run> out;
     for (size_t k = 0; k < voices.size(); k++) {
-        if (k + 1 < voices.size() && voices[k + 1].from == voices[k].from) {
+        if (voices[k].from >= (k + 1 < voices.size() ? voices[k + 1].from : n_frames)) {
             continue; // empty
         }
         if (out.empty() || out.back().voice != voices[k].voice) {

@@ -40,9 +40,9 @@ struct frame_walk {
 // last call with the same `w`.
 int32_t frame_at(const piece_frames & p, frame_walk & w, size_t i);
 
-// Runs of voices `voices` in order (from values rising, the first 0) with empty runs dropped and neighbours
-// of the same voice joined.
-std::vector<voice_run> joined(const std::vector<voice_run> & voices);
+// Runs of voices `voices` of `n_frames` speech frames in order (from values not falling, the first 0) with
+// empty runs dropped and neighbours of the same voice joined.
+std::vector<voice_run> joined(const std::vector<voice_run> & voices, size_t n_frames);
 
 // The index where the voice run at `k` of `p` ends.
 size_t voice_run_end(const piece_frames & p, size_t k);
