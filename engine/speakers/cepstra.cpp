@@ -93,7 +93,7 @@ voice_cepstra compute_voice_cepstra(const float * samples, int32_t n_samples) {
         return out;
     }
     out.n_frames = (n_samples + hop_samples - 1) / hop_samples;
-    out.values.resize(static_cast<size_t>(out.n_frames) * n_voice_cepstra);
+    out.values.resize(static_cast<size_t>(out.n_frames) * n_stored_cepstra);
     out.level_db.resize(static_cast<size_t>(out.n_frames));
 
     const auto                        filters = mel_filters();
@@ -105,8 +105,8 @@ voice_cepstra compute_voice_cepstra(const float * samples, int32_t n_samples) {
     for (int32_t k = 0; k < fft_size / 2; k++) {
         twiddle[static_cast<size_t>(k)] = std::polar(1.0, -2.0 * std::numbers::pi * k / fft_size);
     }
-    std::vector<std::vector<double>> dct(n_voice_cepstra, std::vector<double>(n_filters));
-    for (int32_t c = 0; c < n_voice_cepstra; c++) {
+    std::vector<std::vector<double>> dct(n_stored_cepstra, std::vector<double>(n_filters));
+    for (int32_t c = 0; c < n_stored_cepstra; c++) {
         for (int32_t f = 0; f < n_filters; f++) {
             dct[static_cast<size_t>(c)][static_cast<size_t>(f)] =
                 std::sqrt(2.0 / n_filters) * std::cos(std::numbers::pi * (c + 1) * (f + 0.5) / n_filters);
@@ -143,8 +143,8 @@ voice_cepstra compute_voice_cepstra(const float * samples, int32_t n_samples) {
             }
             log_energy[static_cast<size_t>(k)] = std::log(e + 1e-10);
         }
-        int16_t * row = out.values.data() + static_cast<size_t>(f) * n_voice_cepstra;
-        for (int32_t c = 0; c < n_voice_cepstra; c++) {
+        int16_t * row = out.values.data() + static_cast<size_t>(f) * n_stored_cepstra;
+        for (int32_t c = 0; c < n_stored_cepstra; c++) {
             double v = 0.0;
             for (int32_t k = 0; k < n_filters; k++) {
                 v += dct[static_cast<size_t>(c)][static_cast<size_t>(k)] * log_energy[static_cast<size_t>(k)];
@@ -156,9 +156,17 @@ voice_cepstra compute_voice_cepstra(const float * samples, int32_t n_samples) {
 }
 
 void frame_cepstra(const voice_cepstra & c, int32_t f, float * out) {
-    const int16_t * row = c.values.data() + static_cast<size_t>(f) * n_voice_cepstra;
-    for (int32_t k = 0; k < n_voice_cepstra; k++) {
-        out[k] = static_cast<float>(row[k]) / cepstrum_steps;
+    const int16_t * row = c.values.data() + static_cast<size_t>(f) * n_stored_cepstra;
+    float           x[n_stored_cepstra];
+    for (int32_t k = 0; k < n_stored_cepstra; k++) {
+        x[k] = static_cast<float>(row[k]) / cepstrum_steps;
+    }
+    for (int32_t r = 0; r < n_voice_cepstra; r++) {
+        float v = 0.0f;
+        for (int32_t k = 0; k < n_stored_cepstra; k++) {
+            v += voice_projection[r][k] * x[k];
+        }
+        out[r] = v;
     }
 }
 
