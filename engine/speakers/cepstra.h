@@ -15,8 +15,8 @@ namespace kelvo_asr {
 // The cepstra stored per frame (c1..c19; c0, the loudness, says little about the voice).
 constexpr int32_t n_stored_cepstra = 19;
 
-// The values read per frame: the stored cepstra on the most voice-like rows of voice_projection. The
-// directions dropped are those along which one voice moves with what it says as much as voices differ.
+// The values read per frame: the stored cepstra on the first rows of voice_projection. The rows dropped are
+// the directions along which one voice moves most with what it says, which split a voice by its sentences.
 constexpr int32_t n_voice_cepstra = 11;
 
 // Directions of the stored cepstra, the most voice-like first, learnt offline from many voices
