@@ -96,7 +96,7 @@ float clean(float v) {
     return std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) : 0.0f;
 }
 
-// The cepstra of frames [first, first + n) of `c` into `out`, a row of n_voice_cepstra values per frame.
+// The cepstra of frames [first, first + n) of `c` into `out`, a row of n_stored_cepstra values per frame.
 void compute_block(const voice_cepstra & c, int32_t first, int32_t n, int16_t * out) {
     const cepstrum_tables & t         = c.tables;
     const float *           samples   = c.samples;
@@ -133,8 +133,8 @@ void compute_block(const voice_cepstra & c, int32_t first, int32_t n, int16_t * 
             }
             log_energy[static_cast<size_t>(k)] = std::log(e + 1e-10);
         }
-        int16_t * row = out + static_cast<size_t>(f - first) * n_voice_cepstra;
-        for (int32_t c_at = 0; c_at < n_voice_cepstra; c_at++) {
+        int16_t * row = out + static_cast<size_t>(f - first) * n_stored_cepstra;
+        for (int32_t c_at = 0; c_at < n_stored_cepstra; c_at++) {
             const double * d = t.dct.data() + static_cast<size_t>(c_at) * n_filters;
             double         v = 0.0;
             for (int32_t k = 0; k < n_filters; k++) {
@@ -171,8 +171,8 @@ cepstrum_tables make_tables() {
         t.filter_first.push_back(first);
         t.filter_last.push_back(last);
     }
-    t.dct.resize(static_cast<size_t>(n_voice_cepstra) * n_filters);
-    for (int32_t c = 0; c < n_voice_cepstra; c++) {
+    t.dct.resize(static_cast<size_t>(n_stored_cepstra) * n_filters);
+    for (int32_t c = 0; c < n_stored_cepstra; c++) {
         for (int32_t f = 0; f < n_filters; f++) {
             t.dct[static_cast<size_t>(c) * n_filters + static_cast<size_t>(f)] =
                 std::sqrt(2.0 / n_filters) * std::cos(std::numbers::pi * (c + 1) * (f + 0.5) / n_filters);
@@ -214,19 +214,34 @@ float frame_level_db(const float * samples, int32_t n_samples, int32_t f) {
     return static_cast<float>(10.0 * std::log10(power / n_hop + 1e-12));
 }
 
-void frame_cepstra(const voice_cepstra & c, int32_t f, float * out) {
+void frame_stored_cepstra(const voice_cepstra & c, int32_t f, float * out) {
     const int32_t block = f / cepstra_block_frames;
     const auto    slot  = static_cast<size_t>(block) % c.rows.size();
     if (c.block_in_slot[slot] != block) {
         const int32_t first = block * cepstra_block_frames;
         const int32_t n     = std::min(cepstra_block_frames, c.n_frames - first);
-        c.rows[slot].resize(static_cast<size_t>(cepstra_block_frames) * n_voice_cepstra);
+        c.rows[slot].resize(static_cast<size_t>(cepstra_block_frames) * n_stored_cepstra);
         compute_block(c, first, n, c.rows[slot].data());
         c.block_in_slot[slot] = block;
     }
-    const int16_t * row = c.rows[slot].data() + static_cast<size_t>(f - block * cepstra_block_frames) * n_voice_cepstra;
-    for (int32_t k = 0; k < n_voice_cepstra; k++) {
+    const int16_t * row =
+        c.rows[slot].data() + static_cast<size_t>(f - block * cepstra_block_frames) * n_stored_cepstra;
+    for (int32_t k = 0; k < n_stored_cepstra; k++) {
         out[k] = static_cast<float>(row[k]) / cepstrum_steps;
+    }
+}
+
+void frame_cepstra(const voice_cepstra & c, int32_t f, float * out) {
+    float x[n_stored_cepstra];
+    frame_stored_cepstra(c, f, x);
+    // Projected values are rounded to the stored step again, so that sums of frames stay exact whatever
+    // order they are added in (sliding windows, a voice's sums from its stretches').
+    for (int32_t r = 0; r < n_voice_cepstra; r++) {
+        float v = 0.0f;
+        for (int32_t k = 0; k < n_stored_cepstra; k++) {
+            v += voice_projection[r][k] * x[k];
+        }
+        out[r] = std::nearbyint(v * cepstrum_steps) / cepstrum_steps;
     }
 }
 

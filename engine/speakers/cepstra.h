@@ -3,7 +3,8 @@
 //
 // Cepstra for telling voices apart: c1..c19 of a mel filterbank, one vector per 10 ms frame, computed from
 // the samples when a pass asks for them and kept only for a window of recent frames, so that memory does not
-// grow with the recording. Private to the engine.
+// grow with the recording; read back projected onto the directions that carry the voice rather than what is
+// said. Private to the engine.
 
 #pragma once
 
@@ -13,10 +14,19 @@
 
 namespace kelvo_asr {
 
-// The cepstra kept per frame (c1..c19; c0, the loudness, says little about the voice).
-constexpr int32_t n_voice_cepstra = 19;
+// The cepstra stored per frame (c1..c19; c0, the loudness, says little about the voice).
+constexpr int32_t n_stored_cepstra = 19;
 
-// Steps of a cepstrum per unit: cepstra are rounded to 16-bit multiples of 1 / cepstrum_steps.
+// The values read per frame: the stored cepstra on the first rows of voice_projection. The rows dropped are
+// the directions along which one voice moves most with what it says, which split a voice by its sentences.
+constexpr int32_t n_voice_cepstra = 11;
+
+// Directions of the stored cepstra, the most voice-like first, learnt offline from many voices
+// (bench/speakers/train_projection.sh generates voice_projection.cpp).
+extern const float voice_projection[n_stored_cepstra][n_stored_cepstra];
+
+// Steps of a cepstrum per unit: stored cepstra, and the projected values read back, are multiples of
+// 1 / cepstrum_steps.
 constexpr float cepstrum_steps = 512.0f;
 
 // Samples per 10 ms frame.
@@ -59,7 +69,12 @@ voice_cepstra compute_voice_cepstra(const float * samples, int32_t n_samples);
 // scale.
 float frame_level_db(const float * samples, int32_t n_samples, int32_t f);
 
-// Frame `f` of `c` as floats into `out` (n_voice_cepstra values), computed with its block when not cached.
+// Frame `f` of `c` as stored (n_stored_cepstra values, before the projection) into `out`, computed with its
+// block when not cached.
+void frame_stored_cepstra(const voice_cepstra & c, int32_t f, float * out);
+
+// Frame `f` of `c` projected onto the first n_voice_cepstra rows of voice_projection (rounded to the
+// stored step) into `out`, computed with its block when not cached.
 void frame_cepstra(const voice_cepstra & c, int32_t f, float * out);
 
 } // namespace kelvo_asr

@@ -14,7 +14,7 @@ namespace kelvo_asr {
 
 namespace {
 
-// Adds (sign 1) or removes (sign -1) frames [from, to) of `frames` to or from `sums`. Stored cepstra are
+// Adds (sign 1) or removes (sign -1) frames [from, to) of `frames` to or from `sums`. Cepstra as read are
 // multiples of 1 / cepstrum_steps, so sums of them and of their products are exact in doubles and a window
 // that slides by adding and removing frames holds the same sums as one summed afresh.
 // Each edge of a window keeps its own walk, as it moves steadily along the piece.

@@ -23,7 +23,7 @@ struct voice_finding_settings {
     double  switch_penalty   = 50.0; // log-likelihood a change of voice costs in the resegmentation
     int32_t resegment_rounds = 2;    // rounds of Gaussians re-estimated and frames relabelled
     int32_t min_voice_frames = 300;  // a voice with less speech than this is given to the others
-    double  voice_distance   = 0.45; // two found voices closer than this (likelihood per frame) are one
+    double  voice_distance   = 0.225; // two found voices closer than this (likelihood per frame) are one
 };
 
 // Voice stretches of `n_samples` samples at 16 kHz: `n_fixed` voices when above 0, else as many as the
