@@ -103,6 +103,10 @@ int32_t main_voice(const std::vector<voice_stretch> & stretches, int32_t start, 
 // whole span, when none does; none when there are no stretches.
 std::vector<voice_stretch> voices_within(const std::vector<voice_stretch> & stretches, int32_t start, int32_t end);
 
+// Where the voice changes, in order: the middle of the gap between each two neighbouring stretches of
+// different voices.
+std::vector<int32_t> voice_changes(const std::vector<voice_stretch> & stretches);
+
 //
 // Noise
 //

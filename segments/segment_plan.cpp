@@ -40,13 +40,17 @@ void append_pieces(std::vector<Segment> & segments, std::span<const float> sampl
     }
 }
 
+// The recording's length as a 32-bit count: a longer recording is planned up to its last indexable sample.
+int32_t indexable_size(std::span<const float> samples) {
+    return samples.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())
+               ? std::numeric_limits<int32_t>::max()
+               : static_cast<int32_t>(samples.size());
+}
+
 } // namespace
 
 std::vector<Segment> plan_segments(const std::vector<Turn> & turns, std::span<const float> samples, int32_t rate) {
-    // The recording's length as a 32-bit count: a longer recording is planned up to its last indexable sample.
-    const int32_t n = samples.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())
-                          ? std::numeric_limits<int32_t>::max()
-                          : static_cast<int32_t>(samples.size());
+    const int32_t n = indexable_size(samples);
 
     std::vector<Segment> segments;
     if (turns.empty()) {
@@ -76,5 +80,20 @@ std::vector<Segment> plan_segments(const std::vector<Turn> & turns, std::span<co
         }
         append_pieces(segments, samples, s, e, rate, turn.label);
     }
+    return segments;
+}
+
+std::vector<Segment> plan_segments_at(const std::vector<int32_t> & changes, std::span<const float> samples,
+                                      int32_t rate) {
+    const int32_t        n    = indexable_size(samples);
+    int32_t              from = 0;
+    std::vector<Segment> segments;
+    for (const int32_t at : changes) {
+        if (at > from && at < n) {
+            append_pieces(segments, samples, from, at, rate, 0);
+            from = at;
+        }
+    }
+    append_pieces(segments, samples, from, n, rate, 0);
     return segments;
 }

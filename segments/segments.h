@@ -62,3 +62,9 @@ std::vector<AudioPiece> split_long_audio(std::span<const float> samples, int32_t
 // segments turn by turn in file order, every one inside 0 ... samples.size(). Sample positions beyond the
 // 32-bit range saturate before the clamp; a turn with a NaN time yields no segment.
 std::vector<Segment> plan_segments(const std::vector<Turn> & turns, std::span<const float> samples, int32_t rate);
+
+// Plans the segments of a recording without turns but with known changes of voice (sample positions, in
+// order): the whole recording cut at each change, every part split as without turns and labelled 0. Returns
+// a tiling of 0 ... samples.size() (clamped as `plan_segments` clamps); changes outside it are ignored.
+std::vector<Segment> plan_segments_at(const std::vector<int32_t> & changes, std::span<const float> samples,
+                                      int32_t rate);

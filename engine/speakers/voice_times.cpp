@@ -86,4 +86,14 @@ std::vector<voice_stretch> voices_within(const std::vector<voice_stretch> & stre
     return within;
 }
 
+std::vector<int32_t> voice_changes(const std::vector<voice_stretch> & stretches) {
+    std::vector<int32_t> changes;
+    for (size_t k = 1; k < stretches.size(); k++) {
+        if (stretches[k].voice != stretches[k - 1].voice) {
+            changes.push_back(stretches[k - 1].end + (stretches[k].start - stretches[k - 1].end) / 2);
+        }
+    }
+    return changes;
+}
+
 } // namespace kelvo_asr

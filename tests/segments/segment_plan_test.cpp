@@ -7,6 +7,7 @@
 
 #include <limits>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,25 @@ TEST(SegmentPlan, PlansAsExpected) {
         const std::vector<Segment> segments = plan_segments(c.turns, samples, kRate);
         EXPECT_EQ(segments, c.expected) << c.name << ": " << describe(segments);
     }
+}
+
+TEST(SegmentPlan, ChangesOfVoiceCutTheRecordingAndEachPartIsSplitAsAWhole) {
+    const std::vector<float> ten(10 * kRate, 0.0f);
+    const std::vector<float> seventy(70 * kRate, 0.0f);
+    EXPECT_EQ(plan_segments_at({}, seventy, kRate), plan_segments({}, seventy, kRate));
+    // Changes at the ends, repeated, out of order or outside the recording cut nothing.
+    const std::vector<Segment> two = { { 0, 40000, 0 }, { 40000, 160000, 0 } };
+    EXPECT_EQ(plan_segments_at({ 0, 40000, 40000, 20000, 160000, 200000 }, ten, kRate), two);
+    EXPECT_EQ(plan_segments_at({ -5, 40000 }, ten, kRate), two);
+    // A part longer than 38 s is split as the whole recording would be, from its own start.
+    const std::vector<Segment> parts = plan_segments_at({ 16000, 1080000 }, seventy, kRate);
+    std::vector<Segment>       expected{ { 0, 16000, 0 } };
+    for (const AudioPiece & p : split_long_audio(std::span(seventy).subspan(16000, 1064000), kRate)) {
+        expected.push_back({ 16000 + p.start, 16000 + p.end, 0 });
+    }
+    expected.push_back({ 1080000, 1120000, 0 });
+    EXPECT_EQ(parts, expected) << describe(parts);
+    EXPECT_GT(parts.size(), 3u);
 }
 
 TEST(SegmentPlan, DegenerateRatesKeepSegmentsInside) {
