@@ -48,7 +48,7 @@ bool align_heard(const TranscriptPlan & plan, const std::vector<HeardWord> & hea
         return true;
     }
     const kelvo_asr::alignment_result result =
-        aligner.align(samples.data() + s.from, s.to - s.from, text, language, denoise);
+        aligner.align(samples.data() + s.from, s.to - s.from, text, language, denoise, false);
     if (!result.success) {
         error = "alignment failed: " + result.error;
         return false;
