@@ -88,7 +88,7 @@ bool ForcedAligner::add_vocabulary(const std::string & text) try {
 }
 
 alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, const std::string & text,
-                                      const std::string & /*language*/, bool denoise) try {
+                                      const std::string & /*language*/, bool denoise, bool energy_edges) try {
     alignment_result result;
     if (pimpl->decoder == nullptr) {
         result.error = "no aligner model is loaded";
@@ -127,8 +127,10 @@ alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, 
         // A word's first sound is looked for in the signal the decoder heard: in noise its pauses are
         // quieter than the recording's. Ends are judged on the recording, whose pauses the cleaning leaves
         // uneven just after speech.
-        energy       = hop_energies(samples, n_samples);
-        onset_energy = hop_energies(pcm);
+        if (energy_edges) {
+            energy       = hop_energies(samples, n_samples);
+            onset_energy = hop_energies(pcm);
+        }
         std::vector<placement> spoken_where;
         for (const alignment_pass & pass : passes) {
             bool                complete = false;

@@ -249,9 +249,10 @@ class ForcedAligner {
     // (a dash) start == end at its neighbour's boundary. `success` is false only when no model is loaded
     // or the decoder fails. `language` is accepted for symmetry with `transcribe` and not used. With
     // `denoise`, a noisy segment is cleaned first exactly as `transcribe` cleans it (a clean one is aligned
-    // as it is); the placing of unspoken words still reads the samples as given.
+    // as it is); the placing of unspoken words still reads the samples as given. With `energy_edges`, a word
+    // next to a pause has that edge moved onto the signal's sound; without, the edges are the decoder's.
     alignment_result align(const float * samples, int32_t n_samples, const std::string & text,
-                           const std::string & language, bool denoise = false);
+                           const std::string & language, bool denoise = false, bool energy_edges = true);
 
     // Adds the pronunciations a vocabulary text gives (see `KelvoASR::set_vocabulary`) to the aligner's
     // dictionary, so that those words are timed by the sounds given; other words of the text need nothing

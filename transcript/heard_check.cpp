@@ -47,8 +47,9 @@ bool align_heard(const TranscriptPlan & plan, const std::vector<HeardWord> & hea
     if (text.empty()) {
         return true;
     }
+    // With the decoder's own edges, as the written words are aligned.
     const kelvo_asr::alignment_result result =
-        aligner.align(samples.data() + s.from, s.to - s.from, text, language, denoise);
+        aligner.align(samples.data() + s.from, s.to - s.from, text, language, denoise, false);
     if (!result.success) {
         error = "alignment failed: " + result.error;
         return false;

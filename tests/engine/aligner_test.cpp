@@ -256,6 +256,28 @@ TEST_F(Aligner, NoWordRunsIntoALongPause) {
     }
 }
 
+TEST_F(Aligner, WithoutEnergyEdgesTheTimesAreTheDecodersFrames) {
+    ASSERT_FALSE(clips.empty());
+    const reference_clip & c = clips[1];
+    // Half a second of silence first, so that the first word's start is one the energy would move.
+    std::vector<float> s(8000, 0.0f);
+    s.insert(s.end(), c.samples.begin(), c.samples.end());
+    const kelvo_asr::alignment_result moved = align(s, c.text);
+    const kelvo_asr::alignment_result own =
+        aligner->align(s.data(), static_cast<int32_t>(s.size()), c.text, "en-us", false, false);
+    expect_well_formed(own, c.text, s.size() / 16000.0);
+    ASSERT_EQ(own.words.size(), moved.words.size());
+    EXPECT_NE(own.words[0].start, moved.words[0].start) << "the energy moves the first word's start";
+    for (size_t i = 0; i < own.words.size(); i++) {
+        SCOPED_TRACE(own.words[i].text);
+        // The decoder's 10 ms frames, and no further than the energy moves an edge (0.1 s).
+        EXPECT_NEAR(own.words[i].start * 100.0f, std::round(own.words[i].start * 100.0f), 1e-3f);
+        EXPECT_NEAR(own.words[i].end * 100.0f, std::round(own.words[i].end * 100.0f), 1e-3f);
+        EXPECT_NEAR(own.words[i].start, moved.words[i].start, 0.1f + 1e-3f);
+        EXPECT_NEAR(own.words[i].end, moved.words[i].end, 0.1f + 1e-3f);
+    }
+}
+
 } // namespace
 
 namespace {

@@ -284,7 +284,7 @@ bool ForcedAligner::add_vocabulary(const std::string & text) {
 }
 
 alignment_result ForcedAligner::align(const float * samples, int32_t n_samples, const std::string & text,
-                                      const std::string & language, bool denoise) {
+                                      const std::string & language, bool denoise, bool /*energy_edges*/) {
     log_call("align at " + std::to_string(samples - script().base) + " n " + std::to_string(n_samples) + " text [" +
              text + "] language [" + language + "]" + (denoise ? " denoise" : ""));
     alignment_result result;
