@@ -11,9 +11,6 @@ namespace {
 // Recognised words heard this much before a stretch starts are its own: the recogniser's starts run early.
 constexpr double heard_lead_seconds = 0.1;
 
-// Matched words on each side whose lead over the recogniser's start gives a word's usual lead.
-constexpr size_t lead_window = 8;
-
 // What a matched word that is not placed costs, in seconds, and the most a placed one costs.
 constexpr double unplaced_cost = 0.5;
 
@@ -141,16 +138,13 @@ std::vector<std::pair<size_t, size_t>> prefer_nearer_to_heard(const TranscriptPl
     auto lead        = [&](size_t i) { // around transcript word i
         const auto t = static_cast<size_t>(std::lower_bound(matched.begin(), matched.end(), i) - matched.begin());
         std::vector<double> near;
-        for (size_t u = t > lead_window ? t - lead_window : 0; u < std::min(matched.size(), t + lead_window + 1); u++) {
+        for (size_t u = t > transcript_lead_window ? t - transcript_lead_window : 0;
+             u < std::min(matched.size(), t + transcript_lead_window + 1); u++) {
                    if (times.placed[matched[u] - s.first]) {
                        near.push_back(times.start[matched[u] - s.first] - heard_start(matched[u]));
             }
         }
-        if (near.empty()) {
-                   return 0.0;
-        }
-        std::nth_element(near.begin(), near.begin() + static_cast<std::ptrdiff_t>(near.size() / 2), near.end());
-        return near[near.size() / 2];
+        return median_lead(std::move(near));
     };
     auto cost = [&](const StretchTimes & v, size_t first, size_t last) {
         double sum = 0;

@@ -97,6 +97,13 @@ std::vector<Stretch> split_at_anchors(const TranscriptPlan & plan, const std::ve
 // How far a timed word may start before the timed word ahead of it ends, in seconds.
 inline constexpr double transcript_overlap_seconds = 0.01;
 
+// Matched words on each side whose median lead over the recogniser's starts is a word's usual lead (the
+// recogniser's starts run early by an amount that drifts along a stretch).
+inline constexpr size_t transcript_lead_window = 8;
+
+// The median of `leads` (the upper middle one of an even count); 0 when there are none.
+double median_lead(std::vector<double> leads);
+
 // The aligner's times for one stretch's words.
 struct StretchTimes {
     std::vector<double> start; // per word of the stretch, seconds from the start of the recording

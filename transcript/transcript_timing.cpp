@@ -13,9 +13,6 @@ constexpr double anchor_drift_seconds = 0.3;
 // The fewest placed anchors whose usual lead over the recogniser's starts is trusted; with fewer, none is assumed.
 constexpr size_t min_lead_anchors = 5;
 
-// Placed anchors on each side whose median lead is an anchor's usual one.
-constexpr size_t lead_window = 8;
-
 // A word longer than this many times its rough length, plus the slack, was drawn over other speech.
 constexpr double stretched_factor = 2.5;
 constexpr double stretched_slack  = 0.5;
@@ -27,6 +24,15 @@ constexpr size_t min_left_out_run = 3;
 constexpr double wider_seconds = 1.0;
 
 } // namespace
+
+double median_lead(std::vector<double> leads) {
+    if (leads.empty()) {
+        return 0.0;
+    }
+    const auto middle = leads.begin() + static_cast<std::ptrdiff_t>(leads.size() / 2);
+    std::nth_element(leads.begin(), middle, leads.end());
+    return *middle;
+}
 
 bool align_stretch(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                    const std::vector<bool> & left_out, const std::vector<HeardWord> & heard, const Stretch & s,
@@ -90,12 +96,10 @@ bool align_stretch(const std::vector<TranscriptWord> & words, const TranscriptPl
     for (size_t a = 0; a < anchors.size(); a++) {
         double lead = 0;
         if (anchors.size() >= min_lead_anchors) {
-            const size_t        lo = a > lead_window ? a - lead_window : 0;
-            const size_t        hi = std::min(anchors.size(), a + lead_window + 1);
-            std::vector<double> near(leads.begin() + static_cast<std::ptrdiff_t>(lo),
-                                     leads.begin() + static_cast<std::ptrdiff_t>(hi));
-            std::nth_element(near.begin(), near.begin() + static_cast<std::ptrdiff_t>(near.size() / 2), near.end());
-            lead = near[near.size() / 2];
+            const size_t lo = a > transcript_lead_window ? a - transcript_lead_window : 0;
+            const size_t hi = std::min(anchors.size(), a + transcript_lead_window + 1);
+            lead            = median_lead(
+                           { leads.begin() + static_cast<std::ptrdiff_t>(lo), leads.begin() + static_cast<std::ptrdiff_t>(hi) });
         }
         if (std::fabs(leads[a] - lead) > anchor_drift_seconds) {
             times.misses++;
