@@ -294,7 +294,7 @@ std::vector<voice_stretch> numbered_stretches(const std::vector<piece_frames> & 
 std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n_samples, int32_t n_fixed,
                                                 const voice_finding_settings & s) {
     const voice_cepstra       c      = compute_voice_cepstra(samples, n_samples);
-    std::vector<piece_frames> pieces = speech_frames(samples, n_samples, s.speech_margin_db);
+    std::vector<piece_frames> pieces = speech_frames(samples, n_samples, s.speech_margin_db, s.speech_margin_share);
     if (pieces.empty()) {
         return {};
     }

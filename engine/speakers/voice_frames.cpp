@@ -44,7 +44,8 @@ size_t voice_run_end(const piece_frames & p, size_t k) {
     return k + 1 < p.voices.size() ? p.voices[k + 1].from : p.n_frames;
 }
 
-std::vector<piece_frames> speech_frames(const float * samples, int32_t n_samples, double margin_db) {
+std::vector<piece_frames> speech_frames(const float * samples, int32_t n_samples, double margin_db,
+                                        double margin_share) {
     std::vector<piece_frames> out;
     const int32_t             n_frames = voice_frame_count(n_samples);
     if (n_frames == 0) {
@@ -61,7 +62,8 @@ std::vector<piece_frames> speech_frames(const float * samples, int32_t n_samples
                                       static_cast<size_t>(pause_rule::loud_percentile / 100.0 * last) });
     const double floor     = at[0];
     const double loud      = at[1];
-    const double threshold = std::max(floor + margin_db, loud - pause_rule::speech_range_db);
+    const double margin    = std::min(margin_db, margin_share * (loud - floor));
+    const double threshold = std::max(floor + margin, loud - pause_rule::speech_range_db);
     for (const speech_piece & p : cut_at_pauses(samples, n_samples)) {
         piece_frames pf;
         const auto   end = static_cast<int32_t>(std::min<int64_t>(

@@ -48,8 +48,10 @@ std::vector<voice_run> joined(const std::vector<voice_run> & voices, size_t n_fr
 size_t voice_run_end(const piece_frames & p, size_t k);
 
 // Speech frames of each piece the recogniser would cut `n_samples` samples into: those above both the
-// recording's noise floor plus `margin_db` and its loud level less the pause rule's speech range. Pieces
-// without speech frames are left out; every voice is 0.
-std::vector<piece_frames> speech_frames(const float * samples, int32_t n_samples, double margin_db);
+// recording's noise floor plus a margin and its loud level less the pause rule's speech range. The margin is
+// `margin_db`, or `margin_share` of the span from the floor to the loud level where that is less, so that
+// speech in loud noise keeps enough frames. Pieces without speech frames are left out; every voice is 0.
+std::vector<piece_frames> speech_frames(const float * samples, int32_t n_samples, double margin_db,
+                                        double margin_share);
 
 } // namespace kelvo_asr
