@@ -4,10 +4,11 @@
 //
 //   train_projection METHOD CHUNK_FRAMES LIST > engine/speakers/voice_projection.cpp
 //
-// LIST holds `VOICE<TAB>WAV` lines (16 kHz). Each voice's speech frames (those within 35 dB of its loudest)
-// are cut into chunks of CHUNK_FRAMES frames, and the means of the chunks give two scatters: within a voice
-// (the chunks about their voice's mean: what the content moves) and between voices (the voices' means about
-// the mean of all). METHOD orders the rows, most voice-like first:
+// LIST holds `VOICE<TAB>WAV[<TAB>CLEAN]` lines (16 kHz). Each voice's speech frames (those within 35 dB of its
+// loudest, read from CLEAN when given: the same recording before noise was added) are cut into chunks of CHUNK_FRAMES
+// frames, and the means of the chunks give two scatters: within a voice (the chunks about their voice's mean: what the
+// content moves) and between voices (the voices' means about the mean of all). METHOD orders the rows, most voice-like
+// first:
 //   lda: the directions with the highest ratio of between to within scatter (generalised eigenvectors);
 //   nap: the eigenvectors of the within scatter, the smallest first, so that dropping the last rows removes
 //        the directions along which one voice moves most with content.
@@ -85,12 +86,23 @@ void symmetric_eigen(matrix a, std::array<double, d> & values, matrix & vectors)
     }
 }
 
-// The chunk means of one recording's speech frames.
-std::vector<std::array<double, d>> chunk_means(const std::string & wav, int chunk) {
+// The samples of a 16 kHz recording; exits when it cannot be read.
+std::vector<float> load_16k(const std::string & wav) {
     std::vector<float> samples;
     int32_t            rate = 0;
     if (!kelvo_asr::load_audio_file(wav, samples, rate) || rate != 16000) {
         std::fprintf(stderr, "cannot read %s as 16 kHz audio\n", wav.c_str());
+        std::exit(1);
+    }
+    return samples;
+}
+
+// The chunk means of one recording's speech frames, picked by the levels of `clean` (the same length).
+std::vector<std::array<double, d>> chunk_means(const std::string & wav, const std::string & clean, int chunk) {
+    const std::vector<float> samples = load_16k(wav);
+    const std::vector<float> picker  = clean == wav ? samples : load_16k(clean);
+    if (picker.size() != samples.size()) {
+        std::fprintf(stderr, "%s and %s differ in length\n", wav.c_str(), clean.c_str());
         std::exit(1);
     }
     const kelvo_asr::voice_cepstra c =
@@ -101,7 +113,7 @@ std::vector<std::array<double, d>> chunk_means(const std::string & wav, int chun
     std::vector<float> level_db(static_cast<size_t>(c.n_frames));
     for (int32_t f = 0; f < c.n_frames; f++) {
         level_db[static_cast<size_t>(f)] =
-            kelvo_asr::frame_level_db(samples.data(), static_cast<int32_t>(samples.size()), f);
+            kelvo_asr::frame_level_db(picker.data(), static_cast<int32_t>(picker.size()), f);
     }
     const float                        loudest = *std::max_element(level_db.begin(), level_db.end());
     std::vector<std::array<double, d>> out;
@@ -145,8 +157,10 @@ int main(int argc, char ** argv) {
         if (tab == std::string::npos) {
             continue;
         }
-        auto   means = chunk_means(line.substr(tab + 1), chunk);
-        auto & v     = voices[line.substr(0, tab)];
+        const auto        tab2  = line.find('\t', tab + 1);
+        const std::string wav   = line.substr(tab + 1, tab2 == std::string::npos ? std::string::npos : tab2 - tab - 1);
+        auto              means = chunk_means(wav, tab2 == std::string::npos ? wav : line.substr(tab2 + 1), chunk);
+        auto &            v     = voices[line.substr(0, tab)];
         v.insert(v.end(), means.begin(), means.end());
     }
     matrix                             within{};
