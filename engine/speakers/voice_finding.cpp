@@ -113,14 +113,16 @@ double voice_distance(const frame_sums & a, const frame_sums & b, const voice_ve
            both.n;
 }
 
-// Merges the closest two voices while they are closer than `threshold`.
+// Merges the closest two voices, again and again down to one, and keeps every merge up to the last one
+// closer than `threshold`: a merge over it that brings the rest under it is kept too, as when one voice was
+// split by what it said into parts that each lie far from the others but close to their union.
 // `sums` holds each voice's frame sums.
 void merge_close_voices(std::vector<piece_frames> & pieces, std::vector<frame_sums> sums, const voice_vector & ridge,
                         double threshold) {
-    std::vector<int32_t> into(sums.size());
-    std::iota(into.begin(), into.end(), 0);
+    std::vector<std::pair<size_t, size_t>> merges; // (into, from), closest first
+    size_t                                 keep = 0; // merges kept
     for (;;) {
-        double best = threshold;
+        double best = std::numeric_limits<double>::infinity();
         size_t a    = 0;
         size_t b    = 0;
         for (size_t i = 0; i < sums.size(); i++) {
@@ -140,9 +142,17 @@ void merge_close_voices(std::vector<piece_frames> & pieces, std::vector<frame_su
         }
         add_sums(sums[a], sums[b]);
         sums[b] = frame_sums{};
+        merges.emplace_back(a, b);
+        if (best < threshold) {
+            keep = merges.size();
+        }
+    }
+    std::vector<int32_t> into(sums.size());
+    std::iota(into.begin(), into.end(), 0);
+    for (size_t k = 0; k < keep; k++) {
         for (int32_t & v : into) {
-            if (v == static_cast<int32_t>(b)) {
-                v = static_cast<int32_t>(a);
+            if (v == static_cast<int32_t>(merges[k].second)) {
+                v = static_cast<int32_t>(merges[k].first);
             }
         }
     }

@@ -12,19 +12,19 @@ namespace kelvo_asr {
 
 // The settings of speaker finding (lengths in 10 ms frames of speech).
 struct voice_finding_settings {
-    double  speech_margin_db    = 12.0;  // a frame this far above the noise floor is speech ...
-    double  speech_margin_share = 0.45;  // ... or this share of the way from the floor to the loudest frames
-    double  ridge               = 0.02;  // covariances widened by this share of the recording's variances
-    int32_t change_window       = 100;   // frames on each side of a candidate change
-    int32_t change_step         = 5;     // frames between candidates
-    double  change_penalty      = 1.0;   // BIC penalty weight for a change: lower finds more
-    int32_t min_stretch         = 50;    // no change closer than this to another or to a piece's end
-    double  merge_penalty       = 1.3;   // BIC penalty weight for clustering: higher merges more
-    int32_t smooth_frames       = 10;    // frame likelihoods averaged over this many frames on each side
-    double  switch_penalty      = 50.0;  // log-likelihood a change of voice costs in the resegmentation
-    int32_t resegment_rounds    = 2;     // rounds of Gaussians re-estimated and frames relabelled
-    int32_t min_voice_frames    = 300;   // a voice with less speech than this is given to the others
-    double  voice_distance      = 0.225; // two found voices closer than this (likelihood per frame) are one
+    double  speech_margin_db    = 12.0; // a frame this far above the noise floor is speech ...
+    double  speech_margin_share = 0.45; // ... or this share of the way from the floor to the loudest frames
+    double  ridge               = 0.02; // covariances widened by this share of the recording's variances
+    int32_t change_window       = 100;  // frames on each side of a candidate change
+    int32_t change_step         = 5;    // frames between candidates
+    double  change_penalty      = 1.0;  // BIC penalty weight for a change: lower finds more
+    int32_t min_stretch         = 50;   // no change closer than this to another or to a piece's end
+    double  merge_penalty       = 1.3;  // BIC penalty weight for clustering: higher merges more
+    int32_t smooth_frames       = 10;   // frame likelihoods averaged over this many frames on each side
+    double  switch_penalty      = 50.0; // log-likelihood a change of voice costs in the resegmentation
+    int32_t resegment_rounds    = 2;    // rounds of Gaussians re-estimated and frames relabelled
+    int32_t min_voice_frames    = 300;  // a voice with less speech than this is given to the others
+    double  voice_distance      = 0.25; // two found voices closer than this (likelihood per frame) are one
 };
 
 // Voice stretches of `n_samples` samples at 16 kHz: `n_fixed` voices when above 0, else as many as the

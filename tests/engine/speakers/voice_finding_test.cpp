@@ -1,5 +1,6 @@
-// Speaker finding on synthesised speech: one voice saying the same lines over and over, split by the
-// clustering into several, leaves no voice holding less speech than the minimum.
+// Speaker finding on synthesised speech: one voice saying the same lines over and over, each repeat the same
+// frames, which the clustering splits by line into parts far apart from each other, is found as one voice,
+// and no voice holds less speech than the minimum.
 
 #include "engine/speakers/voice_finding.h"
 #include "test_support.h"
@@ -42,6 +43,7 @@ TEST(VoiceFinding, NoVoiceHoldsLessThanTheMinimumOfSpeech) {
     for (const auto & [voice, samples] : speech) {
         EXPECT_GE(samples, settings.min_voice_frames * 160) << "voice " << voice;
     }
+    EXPECT_EQ(speech.size(), 1u);
 }
 
 } // namespace
