@@ -119,7 +119,7 @@ double voice_distance(const frame_sums & a, const frame_sums & b, const voice_ve
 // `sums` holds each voice's frame sums.
 void merge_close_voices(std::vector<piece_frames> & pieces, std::vector<frame_sums> sums, const voice_vector & ridge,
                         double threshold) {
-    std::vector<std::pair<size_t, size_t>> merges; // (into, from), closest first
+    std::vector<std::pair<size_t, size_t>> merges;   // (into, from), closest first
     size_t                                 keep = 0; // merges kept
     for (;;) {
         double best = std::numeric_limits<double>::infinity();
