@@ -119,30 +119,49 @@ double voice_distance(const frame_sums & a, const frame_sums & b, const voice_ve
 // `sums` holds each voice's frame sums.
 void merge_close_voices(std::vector<piece_frames> & pieces, std::vector<frame_sums> sums, const voice_vector & ridge,
                         double threshold) {
+    std::vector<size_t> alive; // the voices with speech, in order
+    for (size_t v = 0; v < sums.size(); v++) {
+        if (sums[v].n > 0.0) {
+            alive.push_back(v);
+        }
+    }
+    // Each pair's distance (among the voices with speech), kept so that a merge computes only the merged
+    // voice's.
+    const size_t        m = alive.size();
+    std::vector<double> apart(m * m, 0.0);
+    for (size_t i = 0; i < m; i++) {
+        for (size_t j = i + 1; j < m; j++) {
+            apart[i * m + j] = voice_distance(sums[alive[i]], sums[alive[j]], ridge);
+        }
+    }
     std::vector<std::pair<size_t, size_t>> merges;   // (into, from), closest first
     size_t                                 keep = 0; // merges kept
     for (;;) {
         double best = std::numeric_limits<double>::infinity();
         size_t a    = 0;
         size_t b    = 0;
-        for (size_t i = 0; i < sums.size(); i++) {
-            for (size_t j = i + 1; j < sums.size(); j++) {
-                if (sums[i].n > 0.0 && sums[j].n > 0.0) {
-                    const double d = voice_distance(sums[i], sums[j], ridge);
-                    if (d < best) {
-                        best = d;
-                        a    = i;
-                        b    = j;
-                    }
+        for (size_t i = 0; i < m; i++) {
+            for (size_t j = i + 1; j < m; j++) {
+                if (sums[alive[i]].n > 0.0 && sums[alive[j]].n > 0.0 && apart[i * m + j] < best) {
+                    best = apart[i * m + j];
+                    a    = i;
+                    b    = j;
                 }
             }
         }
         if (a == b) {
             break;
         }
-        add_sums(sums[a], sums[b]);
-        sums[b] = frame_sums{};
-        merges.emplace_back(a, b);
+        add_sums(sums[alive[a]], sums[alive[b]]);
+        sums[alive[b]] = frame_sums{};
+        for (size_t j = 0; j < m; j++) {
+            if (j != a && sums[alive[j]].n > 0.0) {
+                const size_t lo    = std::min(a, j);
+                const size_t hi    = std::max(a, j);
+                apart[lo * m + hi] = voice_distance(sums[alive[lo]], sums[alive[hi]], ridge);
+            }
+        }
+        merges.emplace_back(alive[a], alive[b]);
         if (best < threshold) {
             keep = merges.size();
         }
