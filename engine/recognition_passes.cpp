@@ -168,6 +168,7 @@ struct batch {
     std::condition_variable               changed;
     bool                                  stop        = false;
     size_t                                first_open  = 0; // segments before it have ended
+    size_t                                open        = 0; // segments begun and not ended
     bool                                  means_moved = false;
     std::function<ps_decoder_t *()>       make;
     std::deque<std::pair<size_t, size_t>> returned; // pieces handed to a thread that had no decoder
@@ -177,7 +178,8 @@ struct batch {
         segment_state & s  = states[i];
         s.segment->outcome = outcome;
         s.stage            = segment_stage::ended;
-        s.pcm              = {};
+        open--;
+        s.pcm = {};
         s.passes.clear();
         if (!outcome.ok) {
             stop = true;
@@ -187,20 +189,18 @@ struct batch {
         }
     }
 
+    // A segment begins once every segment before it that shares a voice with it has ended, begun or not,
+    // and while few enough are open.
     bool may_begin(size_t i) const {
-        if (i > 0 && states[i - 1].stage == segment_stage::waiting) {
-            return false; // segments begin in order
+        if (open >= max_open_segments) {
+            return false;
         }
-        size_t open = 0;
         for (size_t j = first_open; j < i; j++) {
-            if (states[j].stage != segment_stage::ended) {
-                open++;
-                if (share_a_voice(states[j], states[i])) {
-                    return false;
-                }
+            if (states[j].stage != segment_stage::ended && share_a_voice(states[j], states[i])) {
+                return false;
             }
         }
-        return open < max_open_segments;
+        return true;
     }
 
     // Prepares the segment `i`, marked busy by the caller, with `held` locked: cut, grouped and cleaned, its
@@ -344,11 +344,10 @@ struct batch {
                     i    = j;
                     k    = s.order[s.handed++];
                     part = true;
-                } else if (s.stage == segment_stage::waiting) {
-                    if (may_begin(j)) {
-                        i       = j;
-                        s.stage = segment_stage::busy;
-                    }
+                } else if (s.stage == segment_stage::waiting && may_begin(j)) {
+                    i       = j;
+                    s.stage = segment_stage::busy;
+                    open++;
                     break;
                 }
             }
@@ -437,7 +436,7 @@ void run_segment_passes(decoder_pool & pool, speaker_adaptation & adaptation, st
     if (segments.empty()) {
         return;
     }
-    batch b{ pool, adaptation, {}, {}, {}, false, 0, false, pool.make, {} };
+    batch b{ pool, adaptation, {}, {}, {}, false, 0, 0, false, pool.make, {} };
     for (segment_passes & seg : segments) {
         segment_state & s = b.states.emplace_back();
         s.segment         = &seg;
