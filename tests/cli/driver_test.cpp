@@ -405,8 +405,8 @@ TEST_F(Driver, FoundSpeakersLabelWordsAndReachTheRecogniser) {
     EXPECT_EQ(r.result.status, 0) << r.result.out;
     ASSERT_GE(r.calls.size(), 11U);
     EXPECT_EQ(r.calls[6], "transcribe at 0 n 480000 chunk 1024 language [] threads 4 flags 00 voices 0:480000:2");
-    EXPECT_EQ(r.calls[8], "transcribe at 480000 n 560000 chunk 1024 language [] threads 4 flags 00 voices 0:480000:1");
-    EXPECT_EQ(r.calls[10],
+    EXPECT_EQ(r.calls[7], "transcribe at 480000 n 560000 chunk 1024 language [] threads 4 flags 00 voices 0:480000:1");
+    EXPECT_EQ(r.calls[8],
               "transcribe at 1040000 n 560000 chunk 1024 language [] threads 4 flags 00 voices 80000:560000:2");
 
     // With confidences too, the speaker comes before the confidence, which is always the last key.

@@ -257,10 +257,9 @@ TEST_F(Recognizer, AdaptedWordsAreTheSameForAnyThreadCount) {
     EXPECT_FALSE(second_voice(as_own).empty());
     EXPECT_EQ(second_voice(voiced[0]), second_voice(as_own));
     EXPECT_TRUE(results[0].adaptation_off.empty()) << results[0].adaptation_off;
-    // A transform was made and changes the words of this recording: adaptation is not a no-op.
-    const kelvo_asr::transcribe_result unadapted = asr->transcribe(recording.data(), n, plain);
-    ASSERT_TRUE(unadapted.success) << unadapted.error;
-    EXPECT_TRUE(unadapted.text != results[0].text || unadapted.word_frames != results[0].word_frames);
+    // A transform was made and changes the words of this recording: adaptation is not a no-op (the voices
+    // given change nothing without it).
+    EXPECT_TRUE(as_own.text != results[0].text || as_own.word_frames != results[0].word_frames);
 }
 
 // A model whose features cannot be computed again per piece (a cepstral mean carried from one utterance to
