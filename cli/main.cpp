@@ -193,14 +193,25 @@ int run(int argc, const char * const * argv) {
     };
     const std::string transcribing = "transcription failed: ";
     const std::string aligning     = "alignment failed: ";
-    if (adapting) {
-        const StopReportScope scope(transcribing + stopped_run, transcribing + ran_out);
+    // Segments of different voices are decoded at once by the engine; each voice's come in order.
+    auto requests = [&](bool listen_only) {
+        std::vector<kelvo_asr::segment_request> batch;
         for (const Segment & segment : segments) {
-            const kelvo_asr::transcribe_result learned = asr.transcribe(
-                samples.data() + segment.start, segment.end - segment.start, segment_params(segment, true));
-            report_off_notes(learned);
-            if (!learned.success) {
-                return report_error(transcribing + learned.error);
+            batch.push_back(
+                { samples.data() + segment.start, segment.end - segment.start, segment_params(segment, listen_only) });
+        }
+        return batch;
+    };
+    if (adapting) {
+        std::vector<kelvo_asr::transcribe_result> learned;
+        {
+            const StopReportScope scope(transcribing + stopped_run, transcribing + ran_out);
+            learned = asr.transcribe_segments(requests(true));
+        }
+        for (const kelvo_asr::transcribe_result & result : learned) {
+            report_off_notes(result);
+            if (!result.success) {
+                return report_error(transcribing + result.error);
             }
         }
     }
@@ -210,18 +221,20 @@ int run(int argc, const char * const * argv) {
                                    [&](const Segment & segment) { return segment_params(segment, false); });
     }
 
-    std::vector<TimedWord> timed_words;
-    const size_t           n = segments.size();
+    std::vector<TimedWord>                    timed_words;
+    const size_t                              n = segments.size();
+    std::vector<kelvo_asr::transcribe_result> all_heard;
+    if (n > 0) {
+        report_progress(0.0, "transcribing");
+        const StopReportScope scope(transcribing + stopped_run, transcribing + ran_out);
+        all_heard = asr.transcribe_segments(requests(false));
+    }
     for (size_t j = 0; j < n; j++) {
         const Segment & segment = segments[j];
-        report_progress(static_cast<double>(j) / static_cast<double>(n), "transcribing");
-
-        kelvo_asr::transcribe_result heard;
-        {
-            const StopReportScope scope(transcribing + stopped_run, transcribing + ran_out);
-            heard = asr.transcribe(samples.data() + segment.start, segment.end - segment.start,
-                                   segment_params(segment, false));
+        if (j > 0) {
+            report_progress(static_cast<double>(j) / static_cast<double>(n), "transcribing");
         }
+        const kelvo_asr::transcribe_result & heard = all_heard[j];
         report_off_notes(heard);
         if (!heard.success) {
             return report_error(transcribing + heard.error);

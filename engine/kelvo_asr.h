@@ -177,6 +177,13 @@ struct transcribe_result {
     std::vector<float> word_posterior;
 };
 
+// One segment of a batch for `KelvoASR::transcribe_segments`: its samples (borrowed) and settings.
+struct segment_request {
+    const float *     samples   = nullptr;
+    int32_t           n_samples = 0;
+    transcribe_params params;
+};
+
 class KelvoASR {
   public:
     KelvoASR();
@@ -197,6 +204,12 @@ class KelvoASR {
     // model is loaded or a decoder fails (a decoder that stopped on a fault is dropped); silence and noise
     // without speech give success with an empty text.
     transcribe_result transcribe(const float * samples, int32_t n_samples, const transcribe_params & params);
+
+    // Recognises the segments as `transcribe` called on each in turn would, results in order, and the same
+    // for any thread count: a segment waits only for the segments before it that adapt to one of its voices,
+    // so that segments of other voices are decoded at the same time, on up to the first segment's
+    // `n_threads` threads. After a failed segment, those after it fail with the same error.
+    std::vector<transcribe_result> transcribe_segments(const std::vector<segment_request> & segments);
 
     // Makes the entries of a vocabulary text (UTF-8, one word or phrase of up to 6 words a line; after a
     // tab, a pronunciation in the model's phones for a one-word entry) recognisable and a little more

@@ -1,6 +1,6 @@
-// The passes of one recognition call over a segment's pieces: the pieces grouped by the voice that speaks
-// them, each group decoded with every decoder set to its voice's means, and the voices' adaptation
-// statistics gathered on the way. Private to the engine.
+// The passes of recognition calls over segments' pieces: the pieces grouped by the voice that speaks them,
+// each group decoded with every decoder set to its voice's means, and the voices' adaptation statistics
+// gathered on the way. Private to the engine.
 
 #pragma once
 
@@ -28,22 +28,25 @@ struct voice_group {
 std::vector<voice_group> group_by_voice(const std::vector<speech_piece> & pieces, const std::string & speaker,
                                         const std::vector<voice_stretch> & voices);
 
-// A segment as one call decodes it: its pieces, its cleaned samples, and the call's settings.
-struct segment_call {
-    const std::vector<speech_piece> & pieces;
-    const std::vector<int16_t> &      pcm;
-    const transcribe_params &         params;
+// One segment of a batch: its samples and settings, and what its passes found.
+struct segment_passes {
+    const float *             samples   = nullptr;
+    int32_t                   n_samples = 0;
+    const transcribe_params * params    = nullptr;
+    // Filled by run_segment_passes:
+    std::vector<speech_piece>            pieces; // where the segment was cut
+    std::vector<std::vector<heard_word>> heard;  // by piece; empty when nothing was decoded for the text
+    job_outcome                          outcome;
 };
 
-// Decodes blocks of each voice's pieces from the start until the voice has a transform or its pieces end,
-// only to learn the voices' transforms.
-job_outcome listen_to_voices(decoder_pool & pool, speaker_adaptation & adaptation, const segment_call & call,
-                             const std::vector<voice_group> & groups);
-
-// Decodes every group's pieces into `heard` (by piece), with the decoders set to the group's voice's
-// transform and the voice's statistics gathered when `adapting`.
-job_outcome recognize_voices(decoder_pool & pool, speaker_adaptation & adaptation, const segment_call & call,
-                             const std::vector<voice_group> & groups, bool adapting,
-                             std::vector<std::vector<heard_word>> & heard);
+// Runs every segment's passes as the calls would run one after the other: a listening segment decodes
+// blocks of each voice's pieces from the start until the voice has a transform or its pieces end; any other
+// decodes all its pieces into `heard`, each group with its voice's transform (when `adapt`), and gathers the
+// voices' statistics. A segment starts once every segment before it that adapts to one of its voices has
+// ended, so that each voice's passes come in the calls' order and the words are the same for any threads;
+// segments of other voices are decoded at the same time, on up to the first segment's `n_threads` threads.
+// After a failure no new pass starts; the failed segment's outcome says why, and the first failed segment
+// is the last with an outcome of its own (later ones are left failed too).
+void run_segment_passes(decoder_pool & pool, speaker_adaptation & adaptation, std::vector<segment_passes> & segments);
 
 } // namespace kelvo_asr

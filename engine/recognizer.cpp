@@ -195,88 +195,83 @@ vocabulary_result KelvoASR::set_vocabulary(const std::string & text) try {
     return result;
 }
 
-transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples, const transcribe_params & params) try {
-    transcribe_result result;
+transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples, const transcribe_params & params) {
+    std::vector<transcribe_result> results = transcribe_segments({ { samples, n_samples, params } });
+    return std::move(results.front());
+}
+
+std::vector<transcribe_result> KelvoASR::transcribe_segments(const std::vector<segment_request> & segments) try {
+    std::vector<transcribe_result> results(segments.size());
     if (pimpl->folder.empty() || (pimpl->pool.decoders.empty() && !pimpl->pool.make)) {
-        result.error = "no speech model is loaded";
-        return result;
+        for (transcribe_result & result : results) {
+            result.error = "no speech model is loaded";
+        }
+        return results;
     }
-    result.language = params.language.empty() ? pimpl->language_tag : params.language;
-    if (samples == nullptr || n_samples <= 0 || rms_energy(samples, n_samples) < silence_energy_floor) {
+    speaker_adaptation &        adaptation = pimpl->adaptation;
+    std::vector<segment_passes> work;
+    std::vector<size_t>         work_of(segments.size(), segments.size()); // by segment; none for silence
+    for (size_t j = 0; j < segments.size(); j++) {
+        const segment_request & r = segments[j];
+        results[j].language       = r.params.language.empty() ? pimpl->language_tag : r.params.language;
         // Decoding digital silence invents words; there is nothing to recognise.
-        result.success = true;
-        return result;
+        if (r.samples != nullptr && r.n_samples > 0 && rms_energy(r.samples, r.n_samples) >= silence_energy_floor) {
+            work_of[j] = work.size();
+            work.push_back({ r.samples, r.n_samples, &r.params, {}, {}, {} });
+        }
     }
-    speaker_adaptation & adaptation = pimpl->adaptation;
-    // Said once per model, to the first call that asks for adaptation after it was found off.
-    auto report_off = [&] {
+    run_segment_passes(pimpl->pool, adaptation, work);
+    // Why adaptation is off is said once per model, to the first segment that asks for adaptation; why the
+    // hesitation model is off, to the first segment.
+    if (!results.empty()) {
+        results.front().hesitations_off = std::move(pimpl->hesitations_off);
+        pimpl->hesitations_off.clear();
+    }
+    for (size_t j = 0; j < segments.size(); j++) {
+        const transcribe_params & params = segments[j].params;
+        transcribe_result &       result = results[j];
         if (params.adapt) {
-            std::string reason = take_off_reason(adaptation);
-            if (!reason.empty()) {
-                result.adaptation_off = std::move(reason);
+            result.adaptation_off = take_off_reason(adaptation);
+        }
+        if (work_of[j] == segments.size()) {
+            result.success = true;
+            continue;
+        }
+        segment_passes & done = work[work_of[j]];
+        if (!done.outcome.ok) {
+            result.error = done.outcome.error;
+            // The segments after a failed one were not recognised.
+            for (size_t later = j + 1; later < segments.size(); later++) {
+                results[later].error = result.error;
             }
+            break;
         }
-    };
-    report_off();
-    result.hesitations_off = std::move(pimpl->hesitations_off);
-    pimpl->hesitations_off.clear();
-    // The cut is made on the samples as given: on cleaned ones it came out no better.
-    const std::vector<speech_piece> pieces = cut_at_pauses(samples, n_samples);
-    const std::vector<voice_group>  groups = group_by_voice(pieces, params.speaker, params.voices);
-    if (params.listen_only) {
-        const bool learned = std::all_of(groups.begin(), groups.end(), [&](const voice_group & g) {
-            return voice_has_transform(adaptation, g.name);
-        });
-        if (!params.adapt || !adaptation_on(adaptation) || learned) {
-            result.success = true; // nothing left to learn
-            return result;
-        }
-    }
-    if (pieces.empty()) {
-        result.success = true; // noise without speech
-        return result;
-    }
-    // Cleaned once, here, so that every piece sees the same samples whatever thread decodes it.
-    const std::vector<int16_t> pcm = clean_segment(samples, n_samples, params.denoise);
-    const segment_call         call{ pieces, pcm, params };
-    if (params.listen_only) {
-        const job_outcome outcome = listen_to_voices(pimpl->pool, adaptation, call, groups);
-        if (!outcome.ok) {
-            result.error = outcome.error;
-            return result;
-        }
-        report_off();
         result.success = true;
-        return result;
-    }
-    const bool                           adapting = params.adapt && adaptation_on(adaptation);
-    std::vector<std::vector<heard_word>> heard(pieces.size());
-    const job_outcome outcome = recognize_voices(pimpl->pool, adaptation, call, groups, adapting, heard);
-    if (!outcome.ok) {
-        result.error = outcome.error;
-        return result;
-    }
-    if (params.word_confidence) {
-        add_segment_evidence(samples, n_samples, heard);
-    }
-    for (size_t k = 0; k < pieces.size(); k++) {
-        const int32_t first_frame = pieces[k].start / pause_rule::frame_samples;
-        for (const heard_word & w : heard[k]) {
-            result.text += (result.text.empty() ? "" : " ") + w.text;
-            result.word_frames.push_back(first_frame + w.frame);
-            if (params.word_confidence) {
-                result.word_posterior.push_back(w.evidence.node_posterior);
-                result.word_confidence.push_back(word_confidence(w.evidence));
+        if (params.listen_only || done.heard.empty()) {
+            continue;
+        }
+        if (params.word_confidence) {
+            add_segment_evidence(done.samples, done.n_samples, done.heard);
+        }
+        for (size_t k = 0; k < done.pieces.size(); k++) {
+            const int32_t first_frame = done.pieces[k].start / pause_rule::frame_samples;
+            for (const heard_word & w : done.heard[k]) {
+                result.text += (result.text.empty() ? "" : " ") + w.text;
+                result.word_frames.push_back(first_frame + w.frame);
+                if (params.word_confidence) {
+                    result.word_posterior.push_back(w.evidence.node_posterior);
+                    result.word_confidence.push_back(word_confidence(w.evidence));
+                }
             }
         }
     }
-    report_off();
-    result.success = true;
-    return result;
+    return results;
 } catch (const std::bad_alloc &) {
-    transcribe_result result;
-    result.error = "the recogniser ran out of memory";
-    return result;
+    std::vector<transcribe_result> results(segments.size());
+    for (transcribe_result & result : results) {
+        result.error = "the recogniser ran out of memory";
+    }
+    return results;
 }
 
 const std::string & KelvoASR::last_error() const {

@@ -2,8 +2,8 @@
 # takes more than a few, so that `ctest -j` starts the longest first instead of leaving one of them to run
 # alone at the end. Only the order matters. A name that matches no test is ignored; once ctest has timed a
 # run of its own, it goes by those times instead.
-set_tests_properties(RealEngine.SameDocumentForAnyThreadCount PROPERTIES COST 80)
-set_tests_properties(Recognizer.AdaptedWordsAreTheSameForAnyThreadCount PROPERTIES COST 80)
+set_tests_properties(Recognizer.AdaptedWordsAreTheSameForAnyThreadCount PROPERTIES COST 74)
+set_tests_properties(RealEngine.SameDocumentForAnyThreadCount PROPERTIES COST 56)
 set_tests_properties(Recognizer.SameResultForAnyThreadCountChunkSizeAndHistory PROPERTIES COST 42)
 set_tests_properties(BadInputs.GarbageTurnsAndExtraWordsFilesGiveAValidDocument PROPERTIES COST 40)
 set_tests_properties(Recognizer.NoisyAudioGivesTheSameResultForAnyThreadCount PROPERTIES COST 30)

@@ -5,13 +5,9 @@
 
 #include "engine/decoders/decoder_guard.h"
 
-#include <algorithm>
-
 namespace kelvo_asr {
 
 void forget_decoders(speaker_adaptation & adaptation) {
-    adaptation.holders.clear();
-    adaptation.installed_voice.clear();
     adaptation.installed_version = -1;
 }
 
@@ -49,65 +45,7 @@ job_outcome set_decoder_means(ps_decoder_t * d, const std::shared_ptr<ps_mllr_t>
 }
 
 void forget_installed_means(speaker_adaptation & adaptation) {
-    adaptation.holders.clear();
     adaptation.installed_version = -2;
-}
-
-job_outcome install_voice(std::vector<ps_decoder_t *> & decoders, speaker_adaptation & adaptation,
-                          const std::string & name, bool as_voice) {
-    bool                             own     = true;
-    const std::shared_ptr<ps_mllr_t> mllr    = voice_means(adaptation, name, as_voice, own);
-    const voice_state *              voice   = own ? nullptr : &adaptation.voices.find(name)->second;
-    const int32_t                    version = own ? -1 : voice->version;
-    const bool                       same    = own ? adaptation.installed_version == -1
-                                                   : adaptation.installed_version == version && adaptation.installed_voice == name;
-    std::vector<ps_decoder_t *>      targets;
-    for (ps_decoder_t * d : decoders) {
-        const bool holds =
-            std::find(adaptation.holders.begin(), adaptation.holders.end(), d) != adaptation.holders.end();
-        // A decoder made since the last change holds the model's own means.
-        if (!(same && (holds || own))) {
-            targets.push_back(d);
-        }
-    }
-    if (!same) {
-        adaptation.holders.clear();
-    }
-    adaptation.installed_voice   = own ? std::string() : name;
-    adaptation.installed_version = version;
-    if (targets.empty()) {
-        adaptation.holders = decoders;
-        return {};
-    }
-    if (!mllr) {
-        adaptation.installed_version = -2; // unknown: the next call sets every decoder again
-        return { false, false, "the decoder could not be adapted to the voice" };
-    }
-    std::vector<ps_decoder_t *> faulted;
-    bool                        refused = false;
-    for (ps_decoder_t * d : targets) {
-        ps_mllr_t * ref    = ps_mllr_retain(mllr.get());
-        ps_mllr_t * result = nullptr;
-        if (!run_guarded([&] { result = ps_update_mllr(d, ref); })) {
-            faulted.push_back(d); // the reference it was given is left with it
-        } else if (result == nullptr) {
-            refused = true;
-        }
-    }
-    if (!faulted.empty()) {
-        // Dropped unfreed: their state is unknown.
-        std::erase_if(decoders,
-                      [&](ps_decoder_t * d) { return std::find(faulted.begin(), faulted.end(), d) != faulted.end(); });
-    }
-    if (faulted.empty() && !refused) {
-        adaptation.holders = decoders;
-        return {};
-    }
-    adaptation.installed_version = -2; // unknown: the next call sets every decoder again
-    if (!faulted.empty()) {
-        return { false, true, decoder_fault_text };
-    }
-    return { false, false, "the decoder could not be adapted to the voice" };
 }
 
 } // namespace kelvo_asr

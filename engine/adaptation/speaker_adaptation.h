@@ -60,9 +60,7 @@ struct speaker_adaptation {
     bool                               off_reported = false; // `off_reason` was handed to a caller
     std::shared_ptr<ps_mllr_t>         identity;             // the model's own means, made when prepared
     std::map<std::string, voice_state> voices;
-    std::string                        installed_voice;        // whose transform the decoders hold
-    int32_t                            installed_version = -1; // -1: the decoders hold the model's own means
-    std::vector<ps_decoder_t *>        holders;                // decoders known to hold the installed transform
+    int32_t installed_version = -1; // -1: every decoder holds the model's own means; else not known
 };
 
 // Reads the Gaussians of the acoustic model `folder` into `adaptation`, forgetting every voice; leaves it
@@ -119,17 +117,10 @@ int64_t frames_to_learn(const speaker_adaptation & adaptation, const std::string
 // the model's own means; a freed decoder's address may come back for a new one).
 void forget_decoders(speaker_adaptation & adaptation);
 
-// Sets every decoder of `decoders` to the transform of the voice `name` (`as_voice`), or to the model's own
-// means when not `as_voice` or when the voice has no transform. When the voice's transform cannot be made,
-// adaptation is turned off (with `off_reason`) and every decoder is set to the model's own means, so that
-// all of them decode alike. Fails when the library refuses; a decoder that faulted is dropped from
-// `decoders`, unfreed, and the outcome says so.
-job_outcome install_voice(std::vector<ps_decoder_t *> & decoders, speaker_adaptation & adaptation,
-                          const std::string & name, bool as_voice);
-
 // The means the voice `name` is decoded with, as the library takes them: its transform when `as_voice` and it
 // has one (`own` false), else the model's own means (`own` true). A transform that cannot be made turns
-// adaptation off, with `off_reason`, as install_voice does. nullptr when the model's own means are missing.
+// adaptation off, with `off_reason`, so that every decoder decodes alike. nullptr when the model's own means are
+// missing.
 std::shared_ptr<ps_mllr_t> voice_means(speaker_adaptation & adaptation, const std::string & name, bool as_voice,
                                        bool & own);
 
@@ -137,7 +128,7 @@ std::shared_ptr<ps_mllr_t> voice_means(speaker_adaptation & adaptation, const st
 // `faulted` when the decoder stopped on a fault and must be dropped.
 job_outcome set_decoder_means(ps_decoder_t * d, const std::shared_ptr<ps_mllr_t> & mllr);
 
-// Records that the decoders may hold different means, so that the next install_voice sets every one.
+// Records that the decoders may hold other means than the model's own, so that each is set before it decodes.
 void forget_installed_means(speaker_adaptation & adaptation);
 
 // One pass's gathering of a voice's statistics over some of a segment's pieces: each piece's statistics

@@ -35,11 +35,4 @@ struct job_outcome {
     std::string error;
 };
 
-// Runs `job(decoder, index)` for every index below `n_jobs`, in the order given by `order` (a permutation
-// of the indices), on up to `n_threads` threads (see `usable_threads`), one decoder each. Makes decoders
-// as needed; a decoder that cannot be made leaves fewer threads at work. After a failed job no new job
-// starts; the first failure in `order` is returned. A faulted decoder is dropped from the pool.
-job_outcome run_jobs(decoder_pool & pool, int32_t n_threads, const std::vector<size_t> & order,
-                     const std::function<job_outcome(ps_decoder_t *, size_t)> & job);
-
 } // namespace kelvo_asr

@@ -209,6 +209,22 @@ transcribe_result KelvoASR::transcribe(const float * samples, int32_t n_samples,
     return result;
 }
 
+std::vector<transcribe_result> KelvoASR::transcribe_segments(const std::vector<segment_request> & segments) {
+    std::vector<transcribe_result> results;
+    for (const segment_request & r : segments) {
+        results.push_back(transcribe(r.samples, r.n_samples, r.params));
+        if (!results.back().success) {
+            const std::string error = results.back().error;
+            results.resize(segments.size());
+            for (size_t j = results.size(); j-- > 0 && !results[j].success && results[j].error.empty();) {
+                results[j].error = error;
+            }
+            break;
+        }
+    }
+    return results;
+}
+
 speaker_result find_speakers(const float * samples, int32_t n_samples, const speaker_params & params) {
     speaker_result    result;
     const std::string line = find_line("speakers", 0);
