@@ -37,8 +37,8 @@ bool turn_between(const std::vector<TranscriptWord> & words, size_t i) { // betw
            closes_sentence(words[i].text);
 }
 
-// Moves a stretch's word that opens a turn (or sentence) and was drawn over the end of the speech before it,
-// with a pause after it, to just before the word after the pause; the same for a word that closes one.
+} // namespace
+
 void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & s, StretchTimes & times) {
     for (size_t k = 1; k + 1 < times.placed.size(); k++) {
         const size_t i = s.first + k;
@@ -59,8 +59,6 @@ void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & 
         }
     }
 }
-
-} // namespace
 
 double median_lead(std::vector<double> leads) {
     if (leads.empty()) {
