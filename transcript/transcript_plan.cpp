@@ -16,7 +16,7 @@ constexpr size_t min_hole_words = 2;
 constexpr double min_stretch_seconds = 0.3;
 
 // A word of this many letters or fewer, alone between two matched words, is aligned even without room.
-constexpr size_t max_swallowed_letters = 3;
+constexpr size_t max_swallowed_letters = 4;
 
 int32_t to_sample(double seconds, int32_t rate) {
     return static_cast<int32_t>(std::lround(seconds * static_cast<double>(rate)));
