@@ -129,6 +129,11 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
                          std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
                          kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error);
 
+// Moves a placed word of stretch `s` that opens a turn or sentence, drawn against the word before it with a
+// pause of 0.3 s or more after it, to end where the word after the pause starts; likewise a word that closes
+// one, drawn against the word after it, to start where the word before the pause ends. Lengths are kept.
+void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & s, StretchTimes & times);
+
 // Force-aligns segment `index`'s transcript words stretch by stretch (unheard and soundless words left out of
 // the text), retries a stretch that leaves words unplaced or anchors far from where they were heard on a
 // window 1 s wider (within the segment) and then piece by piece between its anchors, keeping the try that

@@ -15,6 +15,9 @@ constexpr size_t min_hole_words = 2;
 // Stretches shorter than this are merged: a stretch needs room for the aligner to find its words.
 constexpr double min_stretch_seconds = 0.3;
 
+// A word of this many letters or fewer, alone between two matched words, is aligned even without room.
+constexpr size_t max_swallowed_letters = 4;
+
 int32_t to_sample(double seconds, int32_t rate) {
     return static_cast<int32_t>(std::lround(seconds * static_cast<double>(rate)));
 }
@@ -72,10 +75,88 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
         p = q;
     }
 
-    // Each stretch of unmatched words between two matched ones (or the ends) is shared out over the segments
-    // of the recognised words between them; with none, it stays with a matched neighbour.
+    // A lone match (not part of an anchored run) can take a recognised word of the wrong place: the same key
+    // heard a few words early ("the" of "forty hives on the hill" matched to a misheard "the" before them)
+    // leaves the words between with no room and turns their speech into a hole. Such a match is undone when
+    // the run beyond it holds more recognised words than written ones (speech the match may belong to) and the
+    // run it closes and that run, taken as one, have room for their words.
     const double recording_end =
         segments.empty() ? 0.0 : static_cast<double>(segments.back().end) / static_cast<double>(rate);
+    const auto has_room = [&](size_t first, size_t end) { // the unmatched words [first, end) between matches
+        // The recogniser often runs a short word into its neighbours ("and to work" heard as "and work"):
+        // one such word is always given its try.
+        if (end - first == 1 && words[first].key.size() <= max_swallowed_letters) {
+            return true;
+        }
+        double need = 0;
+        for (size_t k = first; k < end; k++) {
+            need += words[k].key.empty() ? 0.0 : spoken_seconds(words[k].key);
+        }
+        int32_t j0 = -1;
+        for (size_t k = first; k-- > 0;) {
+            if (plan.heard[k] >= 0) {
+                j0 = plan.heard[k];
+                break;
+            }
+        }
+        const double from =
+            j0 >= 0 ? heard[static_cast<size_t>(j0)].start + spoken_seconds(heard[static_cast<size_t>(j0)].key) : 0.0;
+        const double to = end < n ? heard[static_cast<size_t>(plan.heard[end])].start : recording_end;
+        return to - from >= 0.5 * need;
+    };
+    const auto next_matched = [&](size_t k) { // the first matched word at k or after; n when none
+        while (k < n && plan.heard[k] < 0) {
+            k++;
+        }
+        return k;
+    };
+    const auto after_matched_before = [&](size_t k) { // the word after the last matched one before k; 0 when none
+        while (k-- > 0) {
+            if (plan.heard[k] >= 0) {
+                return k + 1;
+            }
+        }
+        return size_t{ 0 };
+    };
+    const auto more_heard = [&](size_t first, size_t end) { // the unmatched words [first, end) between matches
+        const size_t  before  = after_matched_before(first);
+        const int32_t j0      = before > 0 ? plan.heard[before - 1] : -1;
+        const int32_t j1      = end < n ? plan.heard[end] : static_cast<int32_t>(heard.size());
+        const auto    written = static_cast<int32_t>(std::count_if(
+               words.begin() + static_cast<std::ptrdiff_t>(first), words.begin() + static_cast<std::ptrdiff_t>(end),
+               [](const TranscriptWord & w) { return !w.key.empty(); }));
+        return j1 - j0 - 1 > written;
+    };
+    for (bool changed = !heard.empty(); changed;) {
+        changed = false;
+        for (size_t i = 0; i < n;) {
+            if (plan.heard[i] >= 0) {
+                i++;
+                continue;
+            }
+            const size_t  end    = next_matched(i);
+            const size_t  before = i > 0 && after_matched_before(i) > 0 ? after_matched_before(i) - 1 : i; // i: none
+            const int32_t j0     = before < i ? plan.heard[before] : -1;
+            const int32_t j1     = end < n ? plan.heard[end] : static_cast<int32_t>(heard.size());
+            if (j1 - j0 - 1 > 0 || has_room(i, end)) {
+                i = end;
+                continue;
+            }
+            if (end < n && !plan.anchor[end] && more_heard(end + 1, next_matched(end + 1)) &&
+                has_room(i, next_matched(end + 1))) {
+                plan.heard[end] = -1;
+                changed         = true;
+            } else if (before < i && !plan.anchor[before] && more_heard(after_matched_before(before), before) &&
+                       has_room(after_matched_before(before), end)) {
+                plan.heard[before] = -1;
+                changed            = true;
+            }
+            i = end;
+        }
+    }
+
+    // Each stretch of unmatched words between two matched ones (or the ends) is shared out over the segments
+    // of the recognised words between them; with none, it stays with a matched neighbour.
     int32_t j0 = -1;
     size_t  i  = 0;
     while (i < n) {
@@ -111,19 +192,9 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
         }
         // No recognised word between the neighbours: the recogniser may have missed the words, but only where
         // there is time for them between the two recognised starts, after the earlier word itself.
-        if (inside == 0 && !heard.empty()) {
-            double need = 0;
+        if (inside == 0 && !heard.empty() && !has_room(i, end)) {
             for (size_t k = i; k < end; k++) {
-                need += words[k].key.empty() ? 0.0 : spoken_seconds(words[k].key);
-            }
-            const double from =
-                j0 >= 0 ? heard[static_cast<size_t>(j0)].start + spoken_seconds(heard[static_cast<size_t>(j0)].key)
-                        : 0.0;
-            const double to = end < n ? heard[static_cast<size_t>(j1)].start : recording_end;
-            if (to - from < 0.5 * need) {
-                for (size_t k = i; k < end; k++) {
-                    plan.unheard[k] = true;
-                }
+                plan.unheard[k] = true;
             }
         }
         i = end;

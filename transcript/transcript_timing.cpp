@@ -23,7 +23,42 @@ constexpr size_t min_left_out_run = 3;
 // How far a badly placed stretch is widened on each side for its second try.
 constexpr double wider_seconds = 1.0;
 
+// A word that opens a turn or a sentence, drawn against the word before it with a pause after it, belongs
+// after the pause (and one that closes a turn or sentence, likewise, before the pause ahead of it).
+constexpr double turn_pause_seconds = 0.3;
+constexpr double abutting_seconds   = 0.03;
+
+bool closes_sentence(const std::string & text) {
+    return !text.empty() && (text.back() == '.' || text.back() == '?' || text.back() == '!');
+}
+
+bool turn_between(const std::vector<TranscriptWord> & words, size_t i) { // between words i and i + 1
+    return words[i].who != words[i + 1].who || words[i].speaker != words[i + 1].speaker ||
+           closes_sentence(words[i].text);
+}
+
 } // namespace
+
+void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & s, StretchTimes & times) {
+    for (size_t k = 1; k + 1 < times.placed.size(); k++) {
+        const size_t i = s.first + k;
+        if (!times.placed[k] || !times.placed[k - 1] || !times.placed[k + 1]) {
+            continue;
+        }
+        const double length = times.end[k] - times.start[k];
+        const double before = times.start[k] - times.end[k - 1];
+        const double after  = times.start[k + 1] - times.end[k];
+        if (turn_between(words, i - 1) && !turn_between(words, i) && before <= abutting_seconds &&
+            after >= turn_pause_seconds) {
+            times.end[k]   = times.start[k + 1];
+            times.start[k] = times.end[k] - length;
+        } else if (turn_between(words, i) && !turn_between(words, i - 1) && after <= abutting_seconds &&
+                   before >= turn_pause_seconds) {
+            times.start[k] = times.end[k - 1];
+            times.end[k]   = times.start[k] + length;
+        }
+    }
+}
 
 double median_lead(std::vector<double> leads) {
     if (leads.empty()) {
@@ -188,6 +223,7 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
                                  error)) {
             return false;
         }
+        keep_turn_edges(words, s, times);
         for (size_t i = s.first; i < s.last; i++) {
             const TranscriptWord & w = words[i];
             TimedWord              word;

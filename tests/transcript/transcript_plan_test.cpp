@@ -60,6 +60,53 @@ TEST(TranscriptPlan, MismatchesAreAnchoredAroundSharedOutAndLeftUnheardWithoutRo
     EXPECT_FALSE(plan_transcript(words, heard, segments, 16000).unheard[12]);
 }
 
+TEST(TranscriptPlan, ALoneMatchTakenTooEarlyIsUndoneAndALoneShortWordIsTried) {
+    // "the" is heard once, just after "with", where the recogniser misheard the words before it: matched there,
+    // it would leave "beekeeper who looks after" no room and their speech a hole.
+    const std::vector<Segment> segments = { { 0, 160000, 0 } };
+    std::vector<HeardWord>     heard;
+    hear(heard, { "a", "b", "c", "with", "the", "key", "for", "staff", "hill", "behind", "e", "f", "g" }, 1.0, 0);
+    const auto words = transcript(
+        { "a", "b", "c", "with", "beekeeper", "who", "looks", "after", "the", "hill", "behind", "to", "e", "f", "g" });
+    const TranscriptPlan plan = plan_transcript(words, heard, segments, 16000);
+    EXPECT_EQ(plan.heard[8], -1);
+    EXPECT_EQ(plan.heard[9], 8);
+    // "to" between "behind" and "e", heard with no room between them, is still given its try.
+    for (size_t i = 0; i < words.size(); i++) {
+        EXPECT_FALSE(plan.unheard[i]) << i;
+    }
+    // With "the" anchored (heard where it belongs, in a run) the words before it have no room, as before.
+    heard.clear();
+    hear(heard, { "a", "b", "c", "with", "the", "hill", "behind", "e", "f", "g" }, 1.0, 0);
+    const TranscriptPlan anchored = plan_transcript(words, heard, segments, 16000);
+    EXPECT_EQ(anchored.heard[8], 4);
+    EXPECT_TRUE(anchored.unheard[4] && anchored.unheard[7]);
+}
+
+TEST(TranscriptTimes, AWordOpeningATurnDrawnBeforeAPauseIsMovedAfterIt) {
+    std::vector<TranscriptWord> words = transcript({ "queen.", "and", "where", "do", "bees", "go.", "home" });
+    for (size_t i = 1; i < 6; i++) {
+        words[i].who = 'C'; // the first and last words are another speaker's
+    }
+    const Stretch s{ 0, 160000, 0, 7 };
+    StretchTimes  times{
+        { 1.0, 1.3, 2.5, 2.8, 3.0, 3.3, 4.2 }, { 1.3, 1.4, 2.8, 3.0, 3.3, 3.6, 4.5 }, std::vector<bool>(7, true), 0
+    };
+    keep_turn_edges(words, s, times);
+    EXPECT_NEAR(times.start[1], 2.4, 1e-9); // opens a turn: after the pause
+    EXPECT_NEAR(times.end[1], 2.5, 1e-9);
+    EXPECT_NEAR(times.start[4], 3.0, 1e-9); // "bees" opens nothing: it stays
+    EXPECT_NEAR(times.start[5], 3.3, 1e-9); // closes a sentence, no pause before it: it stays
+
+    // A word closing a sentence drawn against the next one, with a pause before it, goes back to the speech.
+    times = {
+        { 1.0, 1.3, 2.0, 2.3, 2.6, 3.4, 3.6 }, { 1.3, 1.6, 2.3, 2.6, 2.9, 3.6, 3.9 }, std::vector<bool>(7, true), 0
+    };
+    keep_turn_edges(words, s, times);
+    EXPECT_NEAR(times.start[5], 2.9, 1e-9);
+    EXPECT_NEAR(times.end[5], 3.1, 1e-9);
+}
+
 TEST(TranscriptPlan, NothingHeardSharesTheWordsOutByLength) {
     const std::vector<Segment> segments = { { 0, 16000, 0 }, { 16000, 64000, 0 } };
     const TranscriptPlan       plan     = plan_transcript(transcript({ "a", "b", "c", "d" }), {}, segments, 16000);
