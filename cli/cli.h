@@ -105,6 +105,8 @@ constexpr int64_t min_voice_samples =
 constexpr double babble_floor_spread = 2.5;
 // ... and that stands less than this far (dB) below the speech.
 constexpr double babble_speech_over_floor = 32.0;
+// Voices that change with less silence than this between their stretches take turns without pausing.
+constexpr int32_t min_turn_pause_samples = 16000 / 10;
 } // namespace voice_plan_rule
 
 enum class VoicePlan {
@@ -114,10 +116,16 @@ enum class VoicePlan {
 };
 
 // How a recording whose found voices are `voices` and whose background is `background` is adapted to: not at
-// all over babble (voice_plan_rule's spread and gap); else as one voice when fewer than two are found; a
-// transform each when every one has voice_plan_rule::min_voice_samples of speech; else not at all.
+// all over babble (voice_plan_rule's spread and gap), without speech, or when a voice has less than
+// voice_plan_rule::min_voice_samples of speech; else as one voice when one is found, and a transform each
+// when more are.
 VoicePlan plan_voice_adaptation(const std::vector<kelvo_asr::voice_stretch> & voices,
                                 const kelvo_asr::noise_levels &               background);
+
+// Where a recording adapted to each found voice is cut into segments: the middle of the gap at each change of
+// voice in `voices` (in order, not overlapping); where most changes have less than
+// voice_plan_rule::min_turn_pause_samples between the two stretches, only at the changes with that much.
+std::vector<int32_t> segment_cuts(const std::vector<kelvo_asr::voice_stretch> & voices);
 
 //
 // The run with a transcript (part of the driver, cli/transcript_mode.cpp)

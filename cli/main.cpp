@@ -169,7 +169,7 @@ int run(int argc, const char * const * argv) {
     if (adapt_per_voice) {
         // Each found voice's turns are segments of their own, as a turns file makes them: a voice's transform
         // is then refined after each of its turns, and no piece of one voice is decoded as the other's.
-        segments = plan_segments_at(kelvo_asr::voice_changes(voices), samples, rate);
+        segments = plan_segments_at(segment_cuts(voices), samples, rate);
     }
 
     // Each voice (a turn label, a found voice, or the whole recording) is learned from the start of its

@@ -6,6 +6,23 @@
 #include <algorithm>
 #include <map>
 
+namespace {
+
+// Whether most changes of voice come without a pause between the two voices' stretches.
+bool turns_without_pauses(const std::vector<kelvo_asr::voice_stretch> & voices) {
+    size_t changes = 0;
+    size_t quick   = 0;
+    for (size_t k = 1; k < voices.size(); k++) {
+        if (voices[k].voice != voices[k - 1].voice) {
+            changes++;
+            quick += voices[k].start - voices[k - 1].end < voice_plan_rule::min_turn_pause_samples ? 1 : 0;
+        }
+    }
+    return 2 * quick > changes;
+}
+
+} // namespace
+
 VoicePlan plan_voice_adaptation(const std::vector<kelvo_asr::voice_stretch> & voices,
                                 const kelvo_asr::noise_levels &               background) {
     // Over other voices the words a transform is learned from are too often wrong, and it moves the means
@@ -19,12 +36,31 @@ VoicePlan plan_voice_adaptation(const std::vector<kelvo_asr::voice_stretch> & vo
     for (const kelvo_asr::voice_stretch & v : voices) {
         speech[v.voice] += v.end - v.start;
     }
-    if (speech.size() < 2) {
-        return VoicePlan::as_one;
-    }
-    // A found voice with little speech is as likely a piece of another voice (one reader cut into many) or
-    // noise taken for a voice as a voice of its own; adapting on such voices lost to not adapting at all.
+    // A voice with little speech is as likely a piece of another voice (one reader cut into many) or noise
+    // taken for a voice as a voice of its own, and a lone voice's transform learned from as little lost to
+    // not adapting at all.
     const bool doubtful = std::any_of(speech.begin(), speech.end(),
                                       [](const auto & v) { return v.second < voice_plan_rule::min_voice_samples; });
-    return doubtful ? VoicePlan::none : VoicePlan::each_voice;
+    if (speech.empty() || doubtful) {
+        return VoicePlan::none;
+    }
+    if (speech.size() == 1) {
+        return VoicePlan::as_one;
+    }
+    return VoicePlan::each_voice;
+}
+
+std::vector<int32_t> segment_cuts(const std::vector<kelvo_asr::voice_stretch> & voices) {
+    // Where most turns follow each other without a pause, the found changes come a little early, inside the
+    // last word of a turn: cut there, that word is lost on both sides, and the recogniser's pieces (each
+    // decoded as the voice that speaks most of it) do better uncut.
+    const bool           quick = turns_without_pauses(voices);
+    std::vector<int32_t> cuts;
+    for (size_t k = 1; k < voices.size(); k++) {
+        const int32_t gap = voices[k].start - voices[k - 1].end;
+        if (voices[k].voice != voices[k - 1].voice && (!quick || gap >= voice_plan_rule::min_turn_pause_samples)) {
+            cuts.push_back(voices[k - 1].end + gap / 2);
+        }
+    }
+    return cuts;
 }
