@@ -26,6 +26,10 @@ namespace {
 
 constexpr int32_t required_rate = 16000;
 
+// Segments per recognition call: enough for turns of different voices to be decoded side by side, few enough
+// that progress lines and alignment follow the recognition closely.
+constexpr size_t segments_per_call = 4;
+
 const char * const usage_text = "usage: tavrik-asr --asr <model> --aligner <model> --audio <16 kHz mono wav>";
 const char * const audio_text = "could not read the audio (it must be 16 kHz mono WAV)";
 
@@ -193,10 +197,12 @@ int run(int argc, const char * const * argv) {
     };
     const std::string transcribing = "transcription failed: ";
     const std::string aligning     = "alignment failed: ";
-    // Segments of different voices are decoded at once by the engine; each voice's come in order.
-    auto requests = [&](bool listen_only) {
+    // Segments of different voices are decoded at once by the engine; each voice's come in order. The
+    // segments [first, end) make one call.
+    auto requests = [&](bool listen_only, size_t first, size_t end) {
         std::vector<kelvo_asr::segment_request> batch;
-        for (const Segment & segment : segments) {
+        for (size_t j = first; j < end; j++) {
+            const Segment & segment = segments[j];
             batch.push_back(
                 { samples.data() + segment.start, segment.end - segment.start, segment_params(segment, listen_only) });
         }
@@ -206,7 +212,7 @@ int run(int argc, const char * const * argv) {
         std::vector<kelvo_asr::transcribe_result> learned;
         {
             const StopReportScope scope(transcribing + stopped_run, transcribing + ran_out);
-            learned = asr.transcribe_segments(requests(true));
+            learned = asr.transcribe_segments(requests(true, 0, segments.size()));
         }
         for (const kelvo_asr::transcribe_result & result : learned) {
             report_off_notes(result);
@@ -221,20 +227,21 @@ int run(int argc, const char * const * argv) {
                                    [&](const Segment & segment) { return segment_params(segment, false); });
     }
 
-    std::vector<TimedWord>                    timed_words;
-    const size_t                              n = segments.size();
-    std::vector<kelvo_asr::transcribe_result> all_heard;
-    if (n > 0) {
-        report_progress(0.0, "transcribing");
-        const StopReportScope scope(transcribing + stopped_run, transcribing + ran_out);
-        all_heard = asr.transcribe_segments(requests(false));
-    }
+    std::vector<TimedWord> timed_words;
+    const size_t           n = segments.size();
+    // The segments are recognised a few at a time, so that each progress line still comes when its segment
+    // is reached and the words of a long recording are aligned as they come.
+    std::vector<kelvo_asr::transcribe_result> heard_batch;
+    size_t                                    batch_first = 0;
     for (size_t j = 0; j < n; j++) {
         const Segment & segment = segments[j];
-        if (j > 0) {
-            report_progress(static_cast<double>(j) / static_cast<double>(n), "transcribing");
+        report_progress(static_cast<double>(j) / static_cast<double>(n), "transcribing");
+        if (j == batch_first + heard_batch.size()) {
+            batch_first = j;
+            const StopReportScope scope(transcribing + stopped_run, transcribing + ran_out);
+            heard_batch = asr.transcribe_segments(requests(false, j, std::min(n, j + segments_per_call)));
         }
-        const kelvo_asr::transcribe_result & heard = all_heard[j];
+        const kelvo_asr::transcribe_result & heard = heard_batch[j - batch_first];
         report_off_notes(heard);
         if (!heard.success) {
             return report_error(transcribing + heard.error);

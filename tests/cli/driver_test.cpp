@@ -272,6 +272,25 @@ TEST_F(Driver, ThreeTurnsGiveTheFullProgressScheduleAndLabelledWords) {
     EXPECT_EQ(r.calls[6], "transcribe at 45600 n 36800 chunk 1024 language [] threads 4 flags 00");
 }
 
+TEST_F(Driver, ManySegmentsAreRecognisedAFewAtATimeBetweenAlignments) {
+    std::string turns  = file("turns.txt", "0 1 P\n2 3 C\n4 5 P\n6 7 C\n8 9 P\n10 11 C\n");
+    std::string script = "audio ok 16000 200000\n" + ok_models;
+    for (int k = 0; k < 6; k++) {
+        script += "transcribe ok en word\n";
+    }
+    for (int k = 0; k < 6; k++) {
+        script += "align echo\n";
+    }
+    DriverRun r = run(script, { "--asr", "m", "--aligner", "a", "--audio", "x.wav", "--turns", turns });
+    ASSERT_EQ(r.result.status, 0);
+    ASSERT_EQ(r.calls.size(), 19U); // and the two destroys
+    // A progress line must not wait for the whole recording to be recognised.
+    for (size_t k = 5; k < 17; k++) {
+        const bool recognising = k < 9 || (k >= 13 && k < 15);
+        EXPECT_EQ(r.calls[k].rfind(recognising ? "transcribe " : "align ", 0), 0U) << k << ": " << r.calls[k];
+    }
+}
+
 TEST_F(Driver, FailureInTheSecondOfThreeSegmentsStopsAtItsProgressLine) {
     std::string turns = file("turns.txt", "0.0 2.0 P\n3.0 5.0 C\n6.0 8.0 S\n");
     DriverRun   r =
