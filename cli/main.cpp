@@ -26,9 +26,9 @@ namespace {
 
 constexpr int32_t required_rate = 16000;
 
-// Segments per recognition call: enough for turns of different voices to be decoded side by side, few enough
-// that progress lines and alignment follow the recognition closely.
-constexpr size_t segments_per_call = 4;
+// Seconds of audio per recognition call, at least one segment: enough for turns of different voices to be
+// decoded side by side, little enough that progress lines and alignment follow the recognition.
+constexpr int64_t call_seconds = 60;
 
 const char * const usage_text = "usage: tavrik-asr --asr <model> --aligner <model> --audio <16 kHz mono wav>";
 const char * const audio_text = "could not read the audio (it must be 16 kHz mono WAV)";
@@ -239,7 +239,13 @@ int run(int argc, const char * const * argv) {
         if (j == batch_first + heard_batch.size()) {
             batch_first = j;
             const StopReportScope scope(transcribing + stopped_run, transcribing + ran_out);
-            heard_batch = asr.transcribe_segments(requests(false, j, std::min(n, j + segments_per_call)));
+            size_t                end   = j;
+            int64_t               audio = 0;
+            while (end < n && (end == j || audio < call_seconds * rate)) {
+                audio += segments[end].end - segments[end].start;
+                end++;
+            }
+            heard_batch = asr.transcribe_segments(requests(false, j, end));
         }
         const kelvo_asr::transcribe_result & heard = heard_batch[j - batch_first];
         report_off_notes(heard);
