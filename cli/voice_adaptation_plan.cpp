@@ -54,13 +54,5 @@ std::vector<int32_t> segment_cuts(const std::vector<kelvo_asr::voice_stretch> & 
     // Where most turns follow each other without a pause, the found changes come a little early, inside the
     // last word of a turn: cut there, that word is lost on both sides, and the recogniser's pieces (each
     // decoded as the voice that speaks most of it) do better uncut.
-    const bool           quick = turns_without_pauses(voices);
-    std::vector<int32_t> cuts;
-    for (size_t k = 1; k < voices.size(); k++) {
-        const int32_t gap = voices[k].start - voices[k - 1].end;
-        if (voices[k].voice != voices[k - 1].voice && (!quick || gap >= voice_plan_rule::min_turn_pause_samples)) {
-            cuts.push_back(voices[k - 1].end + gap / 2);
-        }
-    }
-    return cuts;
+    return kelvo_asr::voice_changes(voices, turns_without_pauses(voices) ? voice_plan_rule::min_turn_pause_samples : 0);
 }

@@ -104,8 +104,8 @@ int32_t main_voice(const std::vector<voice_stretch> & stretches, int32_t start, 
 std::vector<voice_stretch> voices_within(const std::vector<voice_stretch> & stretches, int32_t start, int32_t end);
 
 // Where the voice changes, in order: the middle of the gap between each two neighbouring stretches of
-// different voices.
-std::vector<int32_t> voice_changes(const std::vector<voice_stretch> & stretches);
+// different voices; with `min_pause` above 0, only where the gap holds at least that many samples.
+std::vector<int32_t> voice_changes(const std::vector<voice_stretch> & stretches, int32_t min_pause = 0);
 
 //
 // Noise

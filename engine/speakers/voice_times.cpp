@@ -86,11 +86,12 @@ std::vector<voice_stretch> voices_within(const std::vector<voice_stretch> & stre
     return within;
 }
 
-std::vector<int32_t> voice_changes(const std::vector<voice_stretch> & stretches) {
+std::vector<int32_t> voice_changes(const std::vector<voice_stretch> & stretches, int32_t min_pause) {
     std::vector<int32_t> changes;
     for (size_t k = 1; k < stretches.size(); k++) {
-        if (stretches[k].voice != stretches[k - 1].voice) {
-            changes.push_back(stretches[k - 1].end + (stretches[k].start - stretches[k - 1].end) / 2);
+        const int32_t pause = stretches[k].start - stretches[k - 1].end;
+        if (stretches[k].voice != stretches[k - 1].voice && (min_pause <= 0 || pause >= min_pause)) {
+            changes.push_back(stretches[k - 1].end + pause / 2);
         }
     }
     return changes;
