@@ -56,27 +56,24 @@ void symmetric_eigen(matrix a, std::array<double, d> & values, matrix & vectors)
                 if (std::abs(a[p][q]) < 1e-300) {
                     continue;
                 }
-                const double theta = (a[q][q] - a[p][p]) / (2.0 * a[p][q]);
-                const double t     = (theta >= 0 ? 1.0 : -1.0) / (std::abs(theta) + std::sqrt(theta * theta + 1.0));
-                const double c     = 1.0 / std::sqrt(t * t + 1.0);
-                const double s     = t * c;
+                const double theta  = (a[q][q] - a[p][p]) / (2.0 * a[p][q]);
+                const double t      = (theta >= 0 ? 1.0 : -1.0) / (std::abs(theta) + std::sqrt(theta * theta + 1.0));
+                const double c      = 1.0 / std::sqrt(t * t + 1.0);
+                const double s      = t * c;
+                const auto   rotate = [c, s](double & x, double & y) {
+                    const double x0 = x;
+                    const double y0 = y;
+                    x               = c * x0 - s * y0;
+                    y               = s * x0 + c * y0;
+                };
                 for (int k = 0; k < d; k++) {
-                    const double akp = a[k][p];
-                    const double akq = a[k][q];
-                    a[k][p]          = c * akp - s * akq;
-                    a[k][q]          = s * akp + c * akq;
+                    rotate(a[k][p], a[k][q]);
                 }
                 for (int k = 0; k < d; k++) {
-                    const double apk = a[p][k];
-                    const double aqk = a[q][k];
-                    a[p][k]          = c * apk - s * aqk;
-                    a[q][k]          = s * apk + c * aqk;
+                    rotate(a[p][k], a[q][k]);
                 }
                 for (int k = 0; k < d; k++) {
-                    const double vkp = vectors[k][p];
-                    const double vkq = vectors[k][q];
-                    vectors[k][p]    = c * vkp - s * vkq;
-                    vectors[k][q]    = s * vkp + c * vkq;
+                    rotate(vectors[k][p], vectors[k][q]);
                 }
             }
         }
