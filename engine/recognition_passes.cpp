@@ -8,6 +8,7 @@
 #include "engine/audio/noise_suppressor.h"
 #include "engine/decoders/decoder_config.h"
 #include "engine/decoders/decoder_guard.h"
+#include "engine/segment_pass.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -24,140 +25,6 @@ namespace {
 
 // Segments begun and not yet ended at once, at most: each holds its cleaned samples.
 constexpr size_t max_open_segments = 3;
-
-// Some pieces of one voice in a pass, decoded with the voice's means (its transform when `as_voice`), their
-// statistics gathered into `gathering` when it is set.
-struct voice_run {
-    const std::vector<size_t> * pieces = nullptr;
-    std::string                 name;
-    bool                        as_voice  = false;
-    stats_pass *                gathering = nullptr;
-};
-
-// Where a segment stands in the batch.
-enum class segment_stage {
-    waiting,  // not begun
-    busy,     // one thread prepares it or ends its pass
-    decoding, // its pass's pieces are handed out
-    ended,
-};
-
-// A segment's state between its passes: owned by the thread that holds the batch's lock, or by the one
-// thread that marked it busy.
-struct segment_state {
-    segment_passes *         segment = nullptr;
-    std::vector<std::string> voices; // whose adaptation it may read or change
-    segment_stage            stage = segment_stage::waiting;
-    std::vector<voice_group> groups;
-    std::vector<int16_t>     pcm; // cleaned once, so that every piece sees the same samples
-    bool                     listening = false;
-    std::vector<size_t>      next; // by group: the first piece not listened to yet
-    // The pass under way:
-    std::deque<stats_pass>                  passes;
-    std::vector<std::vector<size_t>>        blocks;
-    std::vector<voice_run>                  runs;
-    std::vector<size_t>                     order;  // longest pieces first, run after run
-    std::vector<size_t>                     run_of; // by piece
-    std::vector<std::string>                keys;   // by run: which means ("" the model's own)
-    std::vector<std::shared_ptr<ps_mllr_t>> means;  // by run; empty when the decoders are left as they are
-    size_t                                  handed   = 0;
-    size_t                                  finished = 0;
-};
-
-// The voices whose adaptation a segment may touch: none when it does not adapt.
-std::vector<std::string> voices_of(const transcribe_params & params) {
-    if (!params.adapt) {
-        return {};
-    }
-    if (params.voices.empty()) {
-        return { params.speaker };
-    }
-    std::vector<std::string> names;
-    for (const voice_stretch & v : params.voices) {
-        const std::string name = params.speaker + "#" + std::to_string(v.voice);
-        if (std::find(names.begin(), names.end(), name) == names.end()) {
-            names.push_back(name);
-        }
-    }
-    return names;
-}
-
-bool share_a_voice(const segment_state & a, const segment_state & b) {
-    return std::any_of(a.voices.begin(), a.voices.end(), [&](const std::string & v) {
-        return std::find(b.voices.begin(), b.voices.end(), v) != b.voices.end();
-    });
-}
-
-// The next listening blocks of the segment: for every voice that still needs words, its next pieces from
-// where it stopped, as many as the voice still needs; none when no voice does.
-void next_blocks(segment_state & s, const speaker_adaptation & adaptation) {
-    s.blocks.clear();
-    s.runs.clear();
-    s.passes.clear();
-    std::vector<size_t> voice_of;
-    for (size_t g = 0; g < s.groups.size(); g++) {
-        const voice_group & group = s.groups[g];
-        if (voice_has_transform(adaptation, group.name) || s.next[g] >= group.pieces.size()) {
-            continue;
-        }
-        const int64_t       needed = frames_to_learn(adaptation, group.name);
-        std::vector<size_t> block;
-        int64_t             frames = 0;
-        while (s.next[g] < group.pieces.size() && (block.empty() || frames < needed)) {
-            const speech_piece & p = s.segment->pieces[group.pieces[s.next[g]]];
-            frames += (p.end - p.start) / pause_rule::frame_samples;
-            block.push_back(group.pieces[s.next[g]++]);
-        }
-        s.blocks.push_back(std::move(block));
-        voice_of.push_back(g);
-    }
-    s.passes.resize(s.blocks.size());
-    for (size_t b = 0; b < s.blocks.size(); b++) {
-        s.runs.push_back({ &s.blocks[b], s.groups[voice_of[b]].name, false, nullptr });
-    }
-}
-
-// Every run's pieces in one pass, run after run, each run's longest pieces first, so that the threads
-// finish close together; the means of each run are taken now, as its voice stands.
-void start_pass(segment_state & s, speaker_adaptation & adaptation) {
-    const size_t n_pieces = s.segment->pieces.size();
-    s.order.clear();
-    s.run_of.assign(n_pieces, 0);
-    for (size_t r = 0; r < s.runs.size(); r++) {
-        std::vector<size_t> mine = *s.runs[r].pieces;
-        std::stable_sort(mine.begin(), mine.end(), [&](size_t a, size_t b) {
-            const std::vector<speech_piece> & p = s.segment->pieces;
-            return p[a].end - p[a].start > p[b].end - p[b].start;
-        });
-        for (const size_t k : mine) {
-            s.run_of[k] = r;
-        }
-        s.order.insert(s.order.end(), mine.begin(), mine.end());
-    }
-    s.keys.assign(s.runs.size(), std::string());
-    s.means.clear();
-    if (adaptation_on(adaptation)) {
-        for (const voice_run & run : s.runs) {
-            bool own = true;
-            s.means.push_back(voice_means(adaptation, run.name, run.as_voice, own));
-            s.keys[s.means.size() - 1] =
-                own ? std::string() : run.name + "#" + std::to_string(adaptation.voices.find(run.name)->second.version);
-        }
-    }
-    s.handed   = 0;
-    s.finished = 0;
-    s.stage    = segment_stage::decoding;
-}
-
-// The statistics of a finished piece, from the decoder that decoded it.
-evidence_outcome gather(const voice_run & run, const speaker_adaptation & adaptation, ps_decoder_t * ps, size_t k,
-                        const piece_audio & audio, const std::vector<heard_word> & heard) {
-    std::vector<word_frames> words;
-    for (const heard_word & w : heard) {
-        words.push_back({ w.entry, w.frame, w.last });
-    }
-    return gather_piece(*run.gathering, adaptation, ps, k, audio, words);
-}
 
 // One batch: the segments, the lock over their stages and the adaptation's voices, and the threads' work.
 struct batch {
@@ -413,24 +280,6 @@ struct batch {
 };
 
 } // namespace
-
-std::vector<voice_group> group_by_voice(const std::vector<speech_piece> & pieces, const std::string & speaker,
-                                        const std::vector<voice_stretch> & voices) {
-    std::vector<voice_group> groups;
-    for (size_t k = 0; k < pieces.size(); k++) {
-        std::string name = speaker;
-        if (!voices.empty()) {
-            name = speaker + "#" + std::to_string(main_voice(voices, pieces[k].start, pieces[k].end));
-        }
-        auto g = std::find_if(groups.begin(), groups.end(), [&](const voice_group & x) { return x.name == name; });
-        if (g == groups.end()) {
-            groups.push_back({ name, {} });
-            g = groups.end() - 1;
-        }
-        g->pieces.push_back(k);
-    }
-    return groups;
-}
 
 void run_segment_passes(decoder_pool & pool, speaker_adaptation & adaptation, std::vector<segment_passes> & segments) {
     if (segments.empty()) {
