@@ -99,6 +99,7 @@ conversation "$here/texts/bees.txt" slt kal bees-slt-kal
 conversation "$here/texts/harbour.txt" kal ked harbour-kal-ked
 conversation "$here/texts/bees.txt" ked slt bees-ked-slt
 conversation "$here/texts/lighthouse.txt" kal slt lighthouse-kal-slt
+conversation "$here/texts/bakery.txt" ked slt bakery-ked-slt
 if [[ ${LONG:-0} == 1 ]]; then
     cat "$here"/texts/*.txt "$root"/bench/recognition/texts/*.txt >"$work/long.txt"
     conversation "$work/long.txt" kal slt long-kal-slt
