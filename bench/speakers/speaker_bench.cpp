@@ -60,14 +60,18 @@ bool set_value(kelvo_asr::voice_finding_settings & s, const std::string & item) 
     if (eq == std::string::npos) {
         return false;
     }
-    const std::string               key = item.substr(0, eq);
-    const double                    v   = std::atof(item.c_str() + eq + 1);
-    std::map<std::string, double *> doubles{
-        { "speech_margin_db", &s.speech_margin_db },      { "ridge", &s.ridge },
-        { "change_penalty", &s.change_penalty },          { "merge_penalty", &s.merge_penalty },
-        { "switch_penalty", &s.switch_penalty },          { "voice_distance", &s.voice_distance },
-        { "speech_margin_share", &s.speech_margin_share }
-    };
+    const std::string                key = item.substr(0, eq);
+    const double                     v   = std::atof(item.c_str() + eq + 1);
+    std::map<std::string, double *>  doubles{ { "speech_margin_db", &s.speech_margin_db },
+                                             { "ridge", &s.ridge },
+                                             { "change_penalty", &s.change_penalty },
+                                             { "merge_penalty", &s.merge_penalty },
+                                             { "switch_penalty", &s.switch_penalty },
+                                             { "voice_distance", &s.voice_distance },
+                                             { "speech_margin_share", &s.speech_margin_share },
+                                             { "high_voice_distance", &s.high_voice_distance },
+                                             { "high_pitch", &s.high_pitch },
+                                             { "pitch_apart", &s.pitch_apart } };
     std::map<std::string, int32_t *> ints{
         { "change_window", &s.change_window },       { "change_step", &s.change_step },
         { "min_stretch", &s.min_stretch },           { "smooth_frames", &s.smooth_frames },

@@ -10,6 +10,7 @@
 #include "engine/speakers/voice_clustering.h"
 #include "engine/speakers/voice_frames.h"
 #include "engine/speakers/voice_gaussian.h"
+#include "engine/speakers/voice_pitch.h"
 #include "engine/speakers/voice_resegmentation.h"
 
 #include <algorithm>
@@ -113,25 +114,63 @@ double voice_distance(const frame_sums & a, const frame_sums & b, const voice_ve
            both.n;
 }
 
-// Merges the closest two voices, again and again down to one, and keeps every merge up to the last one
-// closer than `threshold`: a merge over it that brings the rest under it is kept too, as when one voice was
-// split by what it said into parts that each lie far from the others but close to their union.
-// `sums` holds each voice's frame sums.
-void merge_close_voices(std::vector<piece_frames> & pieces, std::vector<frame_sums> sums, const voice_vector & ridge,
-                        double threshold) {
-    std::vector<size_t> alive; // the voices with speech, in order
+// The pitches of each of `n_voices` voices' voiced frames: one pass over the speech frames.
+std::vector<pitch_histogram> voice_pitches(const voice_cepstra & c, const std::vector<piece_frames> & pieces,
+                                           size_t n_voices) {
+    std::vector<pitch_histogram> pitches(n_voices);
+    for (const piece_frames & p : pieces) {
+        frame_walk walk;
+        for (size_t r = 0; r < p.voices.size(); r++) {
+            pitch_histogram & h = pitches[static_cast<size_t>(p.voices[r].voice)];
+            for (size_t i = p.voices[r].from; i < voice_run_end(p, r); i++) {
+                const float semitones = frame_pitch_semitones(c.samples, c.n_samples, frame_at(p, walk, i));
+                if (semitones > 0.0f) {
+                    add_pitch(h, semitones);
+                }
+            }
+        }
+    }
+    return pitches;
+}
+
+// How far apart two voices may lie and still be one, by how high they speak: two voices whose median
+// pitches differ by more than `pitch_apart` are never one (infinity); two high voices may lie farther apart
+// than two low ones, as a high voice's harmonics, which the low filters resolve, move its cepstra more.
+double merge_distance(const pitch_histogram & a, const pitch_histogram & b, const voice_finding_settings & s) {
+    const double pitch_a = median_pitch(a);
+    const double pitch_b = median_pitch(b);
+    if (pitch_a > 0.0 && pitch_b > 0.0 && std::fabs(pitch_a - pitch_b) > s.pitch_apart) {
+        return -std::numeric_limits<double>::infinity();
+    }
+    return std::min(pitch_a, pitch_b) >= s.high_pitch ? s.high_voice_distance : s.voice_distance;
+}
+
+// Merges the closest two voices (by their distance over the distance allowed for their pitches), again and
+// again down to one or until only pairs of distinct pitch are left, and keeps every merge up to the last
+// one closer than it may be: a merge over it that brings the rest under it is kept too, as when one voice
+// was split by what it said into parts that each lie far from the others but close to their union. `sums`
+// holds each voice's frame sums.
+void merge_close_voices(const voice_cepstra & c, std::vector<piece_frames> & pieces, std::vector<frame_sums> sums,
+                        const voice_vector & ridge, const voice_finding_settings & s) {
+    std::vector<pitch_histogram> pitches = voice_pitches(c, pieces, sums.size());
+    std::vector<size_t>          alive; // the voices with speech, in order
     for (size_t v = 0; v < sums.size(); v++) {
         if (sums[v].n > 0.0) {
             alive.push_back(v);
         }
     }
-    // Each pair's distance (among the voices with speech), kept so that a merge computes only the merged
-    // voice's.
-    const size_t        m = alive.size();
+    // Each pair's distance over its allowed distance (among the voices with speech), kept so that a merge
+    // computes only the merged voice's.
+    const size_t m     = alive.size();
+    auto         ratio = [&](size_t i, size_t j) {
+        const double allowed = merge_distance(pitches[alive[i]], pitches[alive[j]], s);
+        return allowed < 0.0 ? std::numeric_limits<double>::infinity()
+                                     : voice_distance(sums[alive[i]], sums[alive[j]], ridge) / allowed;
+    };
     std::vector<double> apart(m * m, 0.0);
     for (size_t i = 0; i < m; i++) {
         for (size_t j = i + 1; j < m; j++) {
-            apart[i * m + j] = voice_distance(sums[alive[i]], sums[alive[j]], ridge);
+            apart[i * m + j] = ratio(i, j);
         }
     }
     std::vector<std::pair<size_t, size_t>> merges;   // (into, from), closest first
@@ -154,15 +193,16 @@ void merge_close_voices(std::vector<piece_frames> & pieces, std::vector<frame_su
         }
         add_sums(sums[alive[a]], sums[alive[b]]);
         sums[alive[b]] = frame_sums{};
+        add_pitches(pitches[alive[a]], pitches[alive[b]]);
         for (size_t j = 0; j < m; j++) {
             if (j != a && sums[alive[j]].n > 0.0) {
                 const size_t lo    = std::min(a, j);
                 const size_t hi    = std::max(a, j);
-                apart[lo * m + hi] = voice_distance(sums[alive[lo]], sums[alive[hi]], ridge);
+                apart[lo * m + hi] = ratio(lo, hi);
             }
         }
         merges.emplace_back(alive[a], alive[b]);
-        if (best < threshold) {
+        if (best < 1.0) {
             keep = merges.size();
         }
     }
@@ -289,7 +329,7 @@ int32_t cluster_voices(const voice_cepstra & c, std::vector<piece_frames> & piec
         // Small voices first: a voice of a few seconds lies far from its speaker's other voice by content
         // alone, and merging never leaves a voice smaller.
         give_away_small_voices(c, pieces, sums, ridge, s.min_voice_frames);
-        merge_close_voices(pieces, std::move(sums), ridge, s.voice_distance);
+        merge_close_voices(c, pieces, std::move(sums), ridge, s);
     }
     return n_voices;
 }

@@ -24,7 +24,10 @@ struct voice_finding_settings {
     double  switch_penalty      = 50.0; // log-likelihood a change of voice costs in the resegmentation
     int32_t resegment_rounds    = 2;    // rounds of Gaussians re-estimated and frames relabelled
     int32_t min_voice_frames    = 300;  // a voice with less speech than this is given to the others
-    double  voice_distance      = 0.25; // two found voices closer than this (likelihood per frame) are one
+    double  voice_distance      = 0.25; // two found voices closer than this (likelihood per frame) are one ...
+    double  high_voice_distance = 0.4;  // ... or than this when both speak higher than high_pitch
+    double  high_pitch          = 85.0; // median pitch, semitones above 1 Hz (about 134 Hz)
+    double  pitch_apart         = 4.0;  // two found voices whose median pitches differ by more are never one
 };
 
 // Voice stretches of `n_samples` samples at 16 kHz: `n_fixed` voices when above 0, else as many as the
