@@ -136,10 +136,10 @@ void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & 
 
 // Force-aligns segment `index`'s transcript words stretch by stretch (unheard and soundless words left out of
 // the text), retries a stretch that leaves words unplaced or anchors far from where they were heard on a
-// window 1 s wider (within the segment) and then piece by piece between its anchors, keeping the try that
-// misses fewest, and appends one TimedWord per
-// word. Words that stay unplaced are untimed, between their neighbours. Returns false with `error` when the
-// aligner fails. `labels` gives `who` from the segment instead of the transcript.
+// window 1 s wider (within the segment, but past its edge for the stretch at that edge) and then piece by
+// piece between its anchors, keeping the try that misses fewest, and appends one TimedWord per word. Words that stay
+// unplaced are untimed, between their neighbours. Returns false with `error` when the aligner fails. `labels` gives
+// `who` from the segment instead of the transcript.
 bool align_transcript_segment(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                               const std::vector<HeardWord> & heard, const Segment & segment, size_t index,
                               std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,

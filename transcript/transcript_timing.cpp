@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -158,8 +159,13 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
         // Audio and text disagree here: the words may lie just outside the stretch, so try once more on a
         // wider window; and when words are still missed, align the pieces between the anchors apart, so that a
         // stretch of text the audio lacks costs only its own piece.
-        const int32_t from = std::max(segment.start, s.from - wider);
-        const int32_t to   = std::min(segment.end, s.to + wider);
+        // A segment's edge can fall inside a word (a change of voice found a little off): the stretch at the
+        // segment's edge may then reach into the audio beyond it.
+        const int32_t reach_from = s.from == segment.start ? 0 : segment.start;
+        const int32_t reach_to =
+            s.to == segment.end ? static_cast<int32_t>(std::min<size_t>(samples.size(), INT32_MAX)) : segment.end;
+        const int32_t from = std::max(reach_from, s.from - wider);
+        const int32_t to   = std::min(reach_to, s.to + wider);
         if (times.misses > 0 && (from < s.from || to > s.to)) {
             StretchTimes retry;
             if (!align_stretch(words, plan, plan.unheard, heard, s, from, to, samples, rate, language, denoise, aligner,
