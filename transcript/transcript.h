@@ -134,6 +134,14 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
 // one, drawn against the word after it, to start where the word before the pause ends. Lengths are kept.
 void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & s, StretchTimes & times);
 
+// Where a word drawn from `start` to `end` (seconds) begins to sound: when it opens with a pause (a stretch of
+// 0.1 s or more far quieter than its loudest part, which the aligner drew into it), a little before the sound
+// after the pause; else `start`.
+double quiet_opening_end(std::span<const float> samples, int32_t rate, double start, double end);
+
+// Moves the start of each placed word of `times` that opens with a pause to where its sound begins.
+void trim_quiet_starts(std::span<const float> samples, int32_t rate, StretchTimes & times);
+
 // Force-aligns segment `index`'s transcript words stretch by stretch (unheard and soundless words left out of
 // the text), retries a stretch that leaves words unplaced or anchors far from where they were heard on a
 // window 1 s wider (within the segment, but past its edge for the stretch at that edge) and then piece by

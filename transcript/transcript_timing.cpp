@@ -230,6 +230,7 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
             return false;
         }
         keep_turn_edges(words, s, times);
+        trim_quiet_starts(samples, rate, times);
         for (size_t i = s.first; i < s.last; i++) {
             const TranscriptWord & w = words[i];
             TimedWord              word;
