@@ -139,7 +139,12 @@ void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & 
 // after the pause; else `start`.
 double quiet_opening_end(std::span<const float> samples, int32_t rate, double start, double end);
 
-// Moves the start of each placed word of `times` that opens with a pause to where its sound begins.
+// Where a word drawn from `start` to `end`, after a pause that begins at `after`, begins to sound: when its
+// sound runs back from `start` into the pause, a little before the sound's beginning; else `start`.
+double sound_before_start(std::span<const float> samples, int32_t rate, double after, double start, double end);
+
+// Moves the start of each placed word of `times` that opens with a pause, or whose sound began in the pause
+// before it, to where its sound begins.
 void trim_quiet_starts(std::span<const float> samples, int32_t rate, StretchTimes & times);
 
 // Force-aligns segment `index`'s transcript words stretch by stretch (unheard and soundless words left out of

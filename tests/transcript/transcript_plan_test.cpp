@@ -125,6 +125,8 @@ TEST(TranscriptTimes, AWordDrawnOverThePauseBeforeItStartsWhereItSounds) {
     EXPECT_DOUBLE_EQ(quiet_opening_end(paused, 16000, 0.4, 0.8), 0.4);     // starts on the sound
     EXPECT_DOUBLE_EQ(quiet_opening_end(recording(0.35, 0.02f), 16000, 0.2, 0.8), 0.2); // noise: not told apart
     EXPECT_DOUBLE_EQ(quiet_opening_end(paused, 16000, 0.2, 0.3), 0.2);                 // nothing but pause
+    EXPECT_NEAR(sound_before_start(paused, 16000, 0.1, 0.45, 0.8), 0.325, 0.006);      // drawn late, after the pause
+    EXPECT_DOUBLE_EQ(sound_before_start(paused, 16000, 0.3, 0.45, 0.8), 0.45);         // no pause before the sound
     StretchTimes times{ { 0.0, 0.2 }, { 0.2, 0.8 }, { true, true }, 0 };
     trim_quiet_starts(paused, 16000, times);
     EXPECT_DOUBLE_EQ(times.start[0], 0.0);
