@@ -24,6 +24,9 @@ constexpr double onset_lead_seconds = 0.02;
 // A start already this near the onset stays.
 constexpr double min_move_seconds = 0.03;
 
+// A start moves back over at most this much sound: more is likely a word the transcript lacks, said just before.
+constexpr double max_back_seconds = 0.15;
+
 // How much audio is read around a word.
 constexpr double max_read_seconds = 1.5;
 
@@ -90,7 +93,7 @@ double sound_before_start(std::span<const float> samples, int32_t rate, double a
         onset--;
     }
     const double moved = static_cast<double>(at - onset) * hop_seconds;
-    if (moved < min_move_seconds || !is_pause(db, 0, onset, loudest)) {
+    if (moved < min_move_seconds || moved > max_back_seconds || !is_pause(db, 0, onset, loudest)) {
         return start;
     }
     return std::max(from, from + static_cast<double>(onset) * hop_seconds - onset_lead_seconds);

@@ -140,7 +140,8 @@ void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & 
 double quiet_opening_end(std::span<const float> samples, int32_t rate, double start, double end);
 
 // Where a word drawn from `start` to `end`, after a pause that begins at `after`, begins to sound: when its
-// sound runs back from `start` into the pause, a little before the sound's beginning; else `start`.
+// sound runs back from `start` (0.15 s at most) into the pause, a little before the sound's beginning; else
+// `start`.
 double sound_before_start(std::span<const float> samples, int32_t rate, double after, double start, double end);
 
 // Moves the start of each placed word of `times` that opens with a pause, or whose sound began in the pause
@@ -149,8 +150,9 @@ void trim_quiet_starts(std::span<const float> samples, int32_t rate, StretchTime
 
 // Force-aligns segment `index`'s transcript words stretch by stretch (unheard and soundless words left out of
 // the text), retries a stretch that leaves words unplaced or anchors far from where they were heard on a
-// window 1 s wider (within the segment, but past its edge for the stretch at that edge) and then piece by
-// piece between its anchors, keeping the try that misses fewest, and appends one TimedWord per word. Words that stay
+// window 1 s wider (within the segment; a stretch at the segment's edge also past that edge, no word drawn
+// wholly beyond it) and then piece by piece between its anchors, keeping the try that misses fewest, and
+// appends one TimedWord per word. Words that stay
 // unplaced are untimed, between their neighbours. Returns false with `error` when the aligner fails. `labels` gives
 // `who` from the segment instead of the transcript.
 bool align_transcript_segment(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,

@@ -38,6 +38,18 @@ bool turn_between(const std::vector<TranscriptWord> & words, size_t i) { // betw
            closes_sentence(words[i].text);
 }
 
+// Whether every placed word of `times` starts before the segment's end and ends after its start.
+bool within_segment(const StretchTimes & times, const Segment & segment, int32_t rate) {
+    const double start = static_cast<double>(segment.start) / static_cast<double>(rate);
+    const double end   = static_cast<double>(segment.end) / static_cast<double>(rate);
+    for (size_t k = 0; k < times.placed.size(); k++) {
+        if (times.placed[k] && (times.start[k] >= end || times.end[k] <= start)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & s, StretchTimes & times) {
@@ -159,13 +171,8 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
         // Audio and text disagree here: the words may lie just outside the stretch, so try once more on a
         // wider window; and when words are still missed, align the pieces between the anchors apart, so that a
         // stretch of text the audio lacks costs only its own piece.
-        // A segment's edge can fall inside a word (a change of voice found a little off): the stretch at the
-        // segment's edge may then reach into the audio beyond it.
-        const int32_t reach_from = s.from == segment.start ? 0 : segment.start;
-        const int32_t reach_to =
-            s.to == segment.end ? static_cast<int32_t>(std::min<size_t>(samples.size(), INT32_MAX)) : segment.end;
-        const int32_t from = std::max(reach_from, s.from - wider);
-        const int32_t to   = std::min(reach_to, s.to + wider);
+        const int32_t from = std::max(segment.start, s.from - wider);
+        const int32_t to   = std::min(segment.end, s.to + wider);
         if (times.misses > 0 && (from < s.from || to > s.to)) {
             StretchTimes retry;
             if (!align_stretch(words, plan, plan.unheard, heard, s, from, to, samples, rate, language, denoise, aligner,
@@ -174,6 +181,24 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
             }
             if (retry.misses < times.misses) {
                 times = std::move(retry);
+            }
+        }
+        // A segment's edge can fall inside a word (a change of voice found a little off), leaving the stretch at
+        // that edge no room for its text: it may reach past the edge, but no word may be drawn wholly beyond it
+        // (that speech is the next segment's, where a written word the audio lacks would find room).
+        if (times.misses > 0 && (s.from == segment.start || s.to == segment.end)) {
+            const int32_t past_from = s.from == segment.start ? std::max(0, s.from - wider) : from;
+            const int32_t past_to   = s.to == segment.end
+                                          ? static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(samples.size()),
+                                                                                 static_cast<int64_t>(s.to) + wider))
+                                          : to;
+            StretchTimes  past;
+            if (!align_stretch(words, plan, plan.unheard, heard, s, past_from, past_to, samples, rate, language,
+                               denoise, aligner, past, error)) {
+                return false;
+            }
+            if (past.misses < times.misses && within_segment(past, segment, rate)) {
+                times = std::move(past);
             }
         }
         const std::vector<Stretch> pieces =
