@@ -134,12 +134,27 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
 // one, drawn against the word after it, to start where the word before the pause ends. Lengths are kept.
 void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & s, StretchTimes & times);
 
+// Where a word drawn from `start` to `end` (seconds) begins to sound: when it opens with a pause (a stretch of
+// 0.1 s or more far quieter than its loudest part, which the aligner drew into it), a little before the sound
+// after the pause; else `start`.
+double quiet_opening_end(std::span<const float> samples, int32_t rate, double start, double end);
+
+// Where a word drawn from `start` to `end`, after a pause that begins at `after`, begins to sound: when its
+// sound runs back from `start` (0.15 s at most) into the pause, a little before the sound's beginning; else
+// `start`.
+double sound_before_start(std::span<const float> samples, int32_t rate, double after, double start, double end);
+
+// Moves the start of each placed word of `times` that opens with a pause, or whose sound began in the pause
+// before it, to where its sound begins.
+void trim_quiet_starts(std::span<const float> samples, int32_t rate, StretchTimes & times);
+
 // Force-aligns segment `index`'s transcript words stretch by stretch (unheard and soundless words left out of
 // the text), retries a stretch that leaves words unplaced or anchors far from where they were heard on a
-// window 1 s wider (within the segment) and then piece by piece between its anchors, keeping the try that
-// misses fewest, and appends one TimedWord per
-// word. Words that stay unplaced are untimed, between their neighbours. Returns false with `error` when the
-// aligner fails. `labels` gives `who` from the segment instead of the transcript.
+// window 1 s wider (within the segment; a stretch at the segment's edge also past that edge, no word drawn
+// wholly beyond it) and then piece by piece between its anchors, keeping the try that misses fewest, and
+// appends one TimedWord per word. Words that stay
+// unplaced are untimed, between their neighbours. Returns false with `error` when the aligner fails. `labels` gives
+// `who` from the segment instead of the transcript.
 bool align_transcript_segment(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                               const std::vector<HeardWord> & heard, const Segment & segment, size_t index,
                               std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -35,6 +36,18 @@ bool closes_sentence(const std::string & text) {
 bool turn_between(const std::vector<TranscriptWord> & words, size_t i) { // between words i and i + 1
     return words[i].who != words[i + 1].who || words[i].speaker != words[i + 1].speaker ||
            closes_sentence(words[i].text);
+}
+
+// Whether every placed word of `times` starts before the segment's end and ends after its start.
+bool within_segment(const StretchTimes & times, const Segment & segment, int32_t rate) {
+    const double start = static_cast<double>(segment.start) / static_cast<double>(rate);
+    const double end   = static_cast<double>(segment.end) / static_cast<double>(rate);
+    for (size_t k = 0; k < times.placed.size(); k++) {
+        if (times.placed[k] && (times.start[k] >= end || times.end[k] <= start)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -170,6 +183,24 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
                 times = std::move(retry);
             }
         }
+        // A segment's edge can fall inside a word (a change of voice found a little off), leaving the stretch at
+        // that edge no room for its text: it may reach past the edge, but no word may be drawn wholly beyond it
+        // (that speech is the next segment's, where a written word the audio lacks would find room).
+        if (times.misses > 0 && (s.from == segment.start || s.to == segment.end)) {
+            const int32_t past_from = s.from == segment.start ? std::max(0, s.from - wider) : from;
+            const int32_t past_to   = s.to == segment.end
+                                          ? static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(samples.size()),
+                                                                                 static_cast<int64_t>(s.to) + wider))
+                                          : to;
+            StretchTimes  past;
+            if (!align_stretch(words, plan, plan.unheard, heard, s, past_from, past_to, samples, rate, language,
+                               denoise, aligner, past, error)) {
+                return false;
+            }
+            if (past.misses < times.misses && within_segment(past, segment, rate)) {
+                times = std::move(past);
+            }
+        }
         const std::vector<Stretch> pieces =
             times.misses > 0 ? split_at_anchors(plan, heard, s, rate) : std::vector<Stretch>{};
         if (pieces.size() > 1) {
@@ -224,6 +255,7 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
             return false;
         }
         keep_turn_edges(words, s, times);
+        trim_quiet_starts(samples, rate, times);
         for (size_t i = s.first; i < s.last; i++) {
             const TranscriptWord & w = words[i];
             TimedWord              word;

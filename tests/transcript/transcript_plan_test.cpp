@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 std::vector<TranscriptWord> transcript(const std::vector<std::string> & keys) {
@@ -105,6 +107,30 @@ TEST(TranscriptTimes, AWordOpeningATurnDrawnBeforeAPauseIsMovedAfterIt) {
     keep_turn_edges(words, s, times);
     EXPECT_NEAR(times.start[5], 2.9, 1e-9);
     EXPECT_NEAR(times.end[5], 3.1, 1e-9);
+}
+
+TEST(TranscriptTimes, AWordDrawnOverThePauseBeforeItStartsWhereItSounds) {
+    // 1 s at 16 kHz: a faint pause up to `sound`, then a loud tone (or a pause as loud as the noise `floor`).
+    auto recording = [](double sound, float floor) {
+        std::vector<float> samples(16000);
+        for (size_t i = 0; i < samples.size(); i++) {
+            const double t = static_cast<double>(i) / 16000.0;
+            samples[i]     = static_cast<float>(t < sound ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
+        }
+        return samples;
+    };
+    const std::vector<float> paused = recording(0.35, 0.0005f);
+    EXPECT_NEAR(quiet_opening_end(paused, 16000, 0.2, 0.8), 0.325, 0.006); // 150 ms of pause drawn into the word
+    EXPECT_DOUBLE_EQ(quiet_opening_end(paused, 16000, 0.28, 0.8), 0.28);   // 70 ms: a stop's closure, kept
+    EXPECT_DOUBLE_EQ(quiet_opening_end(paused, 16000, 0.4, 0.8), 0.4);     // starts on the sound
+    EXPECT_DOUBLE_EQ(quiet_opening_end(recording(0.35, 0.02f), 16000, 0.2, 0.8), 0.2); // noise: not told apart
+    EXPECT_DOUBLE_EQ(quiet_opening_end(paused, 16000, 0.2, 0.3), 0.2);                 // nothing but pause
+    EXPECT_NEAR(sound_before_start(paused, 16000, 0.1, 0.45, 0.8), 0.325, 0.006);      // drawn late, after the pause
+    EXPECT_DOUBLE_EQ(sound_before_start(paused, 16000, 0.3, 0.45, 0.8), 0.45);         // no pause before the sound
+    StretchTimes times{ { 0.0, 0.2 }, { 0.2, 0.8 }, { true, true }, 0 };
+    trim_quiet_starts(paused, 16000, times);
+    EXPECT_DOUBLE_EQ(times.start[0], 0.0);
+    EXPECT_NEAR(times.start[1], 0.325, 0.006);
 }
 
 TEST(TranscriptPlan, NothingHeardSharesTheWordsOutByLength) {
