@@ -71,6 +71,12 @@ double spoken_seconds(const std::string & key);
 TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
                                const std::vector<Segment> & segments, int32_t rate, size_t min_run = 3);
 
+// Marks unheard each whole sentence (three or more words to say) of a run of unmatched words that has no room
+// between the recognised words around it, longest first, until the rest has room: a sentence the recording
+// does not hold would otherwise draw the said words beside it off their speech.
+void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
+                                double recording_end, TranscriptPlan & plan);
+
 //
 // Timing
 //
@@ -128,6 +134,17 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
                          const std::vector<HeardWord> & heard, const Stretch & s, size_t index,
                          std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
                          kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error);
+
+// Marks the written words of stretch `s` (of five letters or more) that lie between two matched words where at
+// most half as many recognised words as written ones were heard: words the audio likely lacks.
+std::vector<bool> surplus_words(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                                const Stretch & s);
+
+// Takes `without` (stretch `s` aligned with the words of `left_out` left out) into `times` in each place where
+// the two disagree (between words both place within 30 ms of each other) and `without` misses fewer words there:
+// unplaced words meant to be aligned, and anchors placed off the usual lead of the anchors around them.
+void keep_fewer_misses(const TranscriptPlan & plan, const std::vector<HeardWord> & heard, const Stretch & s,
+                       const std::vector<bool> & left_out, const StretchTimes & without, StretchTimes & times);
 
 // Moves a placed word of stretch `s` that opens a turn or sentence, drawn against the word before it with a
 // pause of 0.3 s or more after it, to end where the word after the pause starts; likewise a word that closes
