@@ -12,10 +12,14 @@ namespace {
 // little.
 constexpr size_t max_swallowed_letters = 4;
 
+// The recogniser also misses longer words it was given time for; words are taken as never said only where
+// there was hardly any time for them, less than this share of what they take to say.
+constexpr double room_share = 0.25;
+
 } // namespace
 
 std::vector<bool> surplus_words(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
-                                const Stretch & s) {
+                                const std::vector<HeardWord> & heard, const Stretch & s) {
     std::vector<bool> surplus(words.size(), false);
     int32_t           previous = -1; // transcript index of the last matched word
     for (size_t i = s.first; i <= s.last; i++) {
@@ -32,7 +36,14 @@ std::vector<bool> surplus_words(const std::vector<TranscriptWord> & words, const
             }
             const auto heard_between =
                 static_cast<size_t>(plan.heard[i] - plan.heard[static_cast<size_t>(previous)] - 1);
-            if (!written.empty() && 2 * heard_between <= written.size()) {
+            // The time between the two matched words, after the first is said, against what the words take.
+            const HeardWord & h0 = heard[static_cast<size_t>(plan.heard[static_cast<size_t>(previous)])];
+            const double room    = heard[static_cast<size_t>(plan.heard[i])].start - h0.start - spoken_seconds(h0.key);
+            double       need    = 0;
+            for (const size_t k : written) {
+                need += spoken_seconds(words[k].key);
+            }
+            if (!written.empty() && 2 * heard_between <= written.size() && room < room_share * need) {
                 for (const size_t k : written) {
                     surplus[k] = words[k].key.size() > max_swallowed_letters;
                 }

@@ -136,9 +136,10 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
                          kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error);
 
 // Marks the written words of stretch `s` (of five letters or more) that lie between two matched words where at
-// most half as many recognised words as written ones were heard: words the audio likely lacks.
+// most half as many recognised words as written ones were heard, in under a quarter of the time they take to
+// say: words the audio likely lacks.
 std::vector<bool> surplus_words(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
-                                const Stretch & s);
+                                const std::vector<HeardWord> & heard, const Stretch & s);
 
 // Takes `without` (stretch `s` aligned with the words of `left_out` left out) into `times` in each place where
 // the two disagree (between words both place within 30 ms of each other) and `without` misses fewer words there:

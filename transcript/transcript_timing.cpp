@@ -238,7 +238,7 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
         // Still missed: written words the recogniser heard nothing for, between matched ones, may be words the
         // audio lacks that drag their neighbours; without them the rest may be placed.
         if (times.misses > 0) {
-            const std::vector<bool> surplus  = surplus_words(words, plan, s);
+            const std::vector<bool> surplus  = surplus_words(words, plan, heard, s);
             std::vector<bool>       left_out = plan.unheard;
             size_t                  dropped  = 0;
             for (size_t i = s.first; i < s.last; i++) {
