@@ -135,21 +135,10 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
                          std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
                          kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error);
 
-// Marks the written words of stretch `s` (of five letters or more) that lie between two matched words where at
-// most half as many recognised words as written ones were heard, in under a quarter of the time they take to
-// say: words the audio likely lacks.
-std::vector<bool> surplus_words(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
-                                const std::vector<HeardWord> & heard, const Stretch & s);
-
-// Takes `without` (stretch `s` aligned with the words of `left_out` left out) into `times` in each place where
-// the two disagree (between words both place within 30 ms of each other) and `without` misses fewer words there:
-// unplaced words meant to be aligned, and anchors placed off the usual lead of the anchors around them.
-void keep_fewer_misses(const TranscriptPlan & plan, const std::vector<HeardWord> & heard, const Stretch & s,
-                       const std::vector<bool> & left_out, const StretchTimes & without, StretchTimes & times);
-
-// Moves a placed word of stretch `s` that opens a turn or sentence, drawn against the word before it with a
+// Moves a placed word of stretch `s` that opens a turn or sentence, drawn against the placed word before it with a
 // pause of 0.3 s or more after it, to end where the word after the pause starts; likewise a word that closes
-// one, drawn against the word after it, to start where the word before the pause ends. Lengths are kept.
+// one, drawn against the word after it, to start where the word before the pause ends. Unplaced words between
+// are skipped (a left-out sentence does not hide a turn). Lengths are kept.
 void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & s, StretchTimes & times);
 
 // Force-aligns segment `index`'s transcript words stretch by stretch (unheard and soundless words left out of

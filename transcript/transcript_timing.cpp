@@ -235,27 +235,6 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
                 }
             }
         }
-        // Still missed: written words the recogniser heard nothing for, between matched ones, may be words the
-        // audio lacks that drag their neighbours; without them the rest may be placed.
-        if (times.misses > 0) {
-            const std::vector<bool> surplus  = surplus_words(words, plan, heard, s);
-            std::vector<bool>       left_out = plan.unheard;
-            size_t                  dropped  = 0;
-            for (size_t i = s.first; i < s.last; i++) {
-                if (surplus[i] && !left_out[i]) {
-                    left_out[i] = true;
-                    dropped++;
-                }
-            }
-            StretchTimes without;
-            if (dropped > 0 && !align_stretch(words, plan, left_out, heard, s, s.from, s.to, samples, rate, language,
-                                              denoise, aligner, without, error)) {
-                return false;
-            }
-            if (dropped > 0) {
-                keep_fewer_misses(plan, heard, s, left_out, without, times);
-            }
-        }
         // Where the written words and the recognised ones disagree, a written word the audio lacks (or one said
         // differently) can drag its neighbours off their words.
         if (!check_against_heard(words, plan, heard, s, index, samples, rate, language, denoise, aligner, times,
