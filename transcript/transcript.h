@@ -71,6 +71,12 @@ double spoken_seconds(const std::string & key);
 TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
                                const std::vector<Segment> & segments, int32_t rate, size_t min_run = 3);
 
+// Marks unheard each whole sentence (three or more words to say) of a run of unmatched words that has no room
+// between the recognised words around it, longest first, until the rest has room: a sentence the recording
+// does not hold would otherwise draw the said words beside it off their speech.
+void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
+                                double recording_end, TranscriptPlan & plan);
+
 //
 // Timing
 //
@@ -129,9 +135,10 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
                          std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
                          kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error);
 
-// Moves a placed word of stretch `s` that opens a turn or sentence, drawn against the word before it with a
+// Moves a placed word of stretch `s` that opens a turn or sentence, drawn against the placed word before it with a
 // pause of 0.3 s or more after it, to end where the word after the pause starts; likewise a word that closes
-// one, drawn against the word after it, to start where the word before the pause ends. Lengths are kept.
+// one, drawn against the word after it, to start where the word before the pause ends. Unplaced words between
+// are skipped (a left-out sentence does not hide a turn). Lengths are kept.
 void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & s, StretchTimes & times);
 
 // Where a word drawn from `start` to `end` (seconds) begins to sound: when it opens with a pause (a stretch of

@@ -199,6 +199,7 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
         }
         i = end;
     }
+    leave_out_unsaid_sentences(words, heard, recording_end, plan);
     return plan;
 }
 

@@ -53,21 +53,39 @@ bool within_segment(const StretchTimes & times, const Segment & segment, int32_t
 } // namespace
 
 void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & s, StretchTimes & times) {
+    // Between placed words b and a (stretch positions, b < a): whether a turn or sentence ends anywhere there,
+    // so that words left out between them (a sentence never said) do not hide the turn.
+    const auto turn_in = [&](size_t b, size_t a) {
+        for (size_t m = b; m < a; m++) {
+            if (turn_between(words, s.first + m)) {
+                return true;
+            }
+        }
+        return false;
+    };
     for (size_t k = 1; k + 1 < times.placed.size(); k++) {
-        const size_t i = s.first + k;
-        if (!times.placed[k] || !times.placed[k - 1] || !times.placed[k + 1]) {
+        if (!times.placed[k]) {
+            continue;
+        }
+        size_t b = k - 1;
+        while (b > 0 && !times.placed[b]) {
+            b--;
+        }
+        size_t a = k + 1;
+        while (a + 1 < times.placed.size() && !times.placed[a]) {
+            a++;
+        }
+        if (!times.placed[b] || !times.placed[a]) {
             continue;
         }
         const double length = times.end[k] - times.start[k];
-        const double before = times.start[k] - times.end[k - 1];
-        const double after  = times.start[k + 1] - times.end[k];
-        if (turn_between(words, i - 1) && !turn_between(words, i) && before <= abutting_seconds &&
-            after >= turn_pause_seconds) {
-            times.end[k]   = times.start[k + 1];
+        const double before = times.start[k] - times.end[b];
+        const double after  = times.start[a] - times.end[k];
+        if (turn_in(b, k) && !turn_in(k, a) && before <= abutting_seconds && after >= turn_pause_seconds) {
+            times.end[k]   = times.start[a];
             times.start[k] = times.end[k] - length;
-        } else if (turn_between(words, i) && !turn_between(words, i - 1) && after <= abutting_seconds &&
-                   before >= turn_pause_seconds) {
-            times.start[k] = times.end[k - 1];
+        } else if (turn_in(k, a) && !turn_in(b, k) && after <= abutting_seconds && before >= turn_pause_seconds) {
+            times.start[k] = times.end[b];
             times.end[k]   = times.start[k] + length;
         }
     }

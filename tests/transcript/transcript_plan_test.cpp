@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -131,6 +132,29 @@ TEST(TranscriptTimes, AWordDrawnOverThePauseBeforeItStartsWhereItSounds) {
     trim_quiet_starts(paused, 16000, times);
     EXPECT_DOUBLE_EQ(times.start[0], 0.0);
     EXPECT_NEAR(times.start[1], 0.325, 0.006);
+}
+
+TEST(TranscriptPlan, AWholeSentenceWithNoRoomIsLeftOutAndTheSaidWordsAroundItKept) {
+    // "town need" is misheard as "q r"; the sentence after it was never said. The run of unmatched words between
+    // "c" and "m" has no room for all of them, but has for all but that sentence.
+    const std::vector<Segment> segments = { { 0, 160000, 0 } };
+    std::vector<HeardWord>     heard;
+    hear(heard, { "a", "b", "c", "q", "r", "m", "n", "o" }, 1.0, 0);
+    heard[5].start                    = 2.8;
+    std::vector<TranscriptWord> words = transcript(
+        { "a", "b", "c", "town", "need", "nobody", "in", "this", "room", "ever", "said", "these", "m", "n", "o" });
+    words[4].text             = "need.";
+    words[11].text            = "these.";
+    const TranscriptPlan plan = plan_transcript(words, heard, segments, 16000);
+    for (size_t i = 0; i < words.size(); i++) {
+        EXPECT_EQ(plan.unheard[i], i >= 5 && i <= 11) << i;
+    }
+    // With the time the sentence takes between "c" and "m", it is aligned.
+    for (size_t j = 5; j < heard.size(); j++) {
+        heard[j].start += 2.0;
+    }
+    const TranscriptPlan roomy = plan_transcript(words, heard, segments, 16000);
+    EXPECT_EQ(std::count(roomy.unheard.begin(), roomy.unheard.end(), true), 0);
 }
 
 TEST(TranscriptPlan, NothingHeardSharesTheWordsOutByLength) {

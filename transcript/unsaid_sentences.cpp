@@ -1,0 +1,82 @@
+// Whole sentences of the transcript that the recording does not hold, found where the recognised words leave
+// no room for them.
+
+#include "transcript/transcript.h"
+
+#include <algorithm>
+
+namespace {
+
+// The fewest words with something to say that make a sentence worth leaving out whole.
+constexpr size_t min_sentence_words = 3;
+
+// The least room, as a share of the time its words take to say, for a run of unmatched words.
+constexpr double room_share = 0.5;
+
+bool ends_sentence(const std::vector<TranscriptWord> & words, size_t i) { // between words i and i + 1
+    const std::string & text = words[i].text;
+    return i + 1 == words.size() || words[i].who != words[i + 1].who || words[i].speaker != words[i + 1].speaker ||
+           (!text.empty() && (text.back() == '.' || text.back() == '?' || text.back() == '!'));
+}
+
+} // namespace
+
+void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
+                                double recording_end, TranscriptPlan & plan) {
+    const size_t n = words.size();
+    if (heard.empty()) {
+        return;
+    }
+    for (size_t i = 0; i < n;) {
+        if (plan.heard[i] >= 0) {
+            i++;
+            continue;
+        }
+        size_t end = i;
+        while (end < n && plan.heard[end] < 0) {
+            end++;
+        }
+        // The time between the matched words around the run: from the end of the one before (its start plus
+        // the time it takes to say) to the start of the one after.
+        const int32_t j0 = i > 0 ? plan.heard[i - 1] : -1;
+        const double  from =
+            j0 >= 0 ? heard[static_cast<size_t>(j0)].start + spoken_seconds(heard[static_cast<size_t>(j0)].key) : 0.0;
+        const double to   = end < n ? heard[static_cast<size_t>(plan.heard[end])].start : recording_end;
+        auto         need = [&]() {
+            double sum = 0;
+            for (size_t k = i; k < end; k++) {
+                sum += plan.unheard[k] ? 0.0 : spoken_seconds(words[k].key);
+            }
+            return sum;
+        };
+        // The sentences wholly inside the run, longest first, are left out while the rest has no room.
+        std::vector<std::pair<size_t, size_t>> sentences; // [first, last)
+        for (size_t k = i; k < end;) {
+            size_t last = k;
+            while (last < end && !ends_sentence(words, last)) {
+                last++;
+            }
+            const bool starts = k == 0 || ends_sentence(words, k - 1);
+            if (last < end && starts) {
+                const auto said =
+                    static_cast<size_t>(std::count_if(words.begin() + static_cast<std::ptrdiff_t>(k),
+                                                      words.begin() + static_cast<std::ptrdiff_t>(last + 1),
+                                                      [](const TranscriptWord & w) { return !w.key.empty(); }));
+                if (said >= min_sentence_words) {
+                    sentences.emplace_back(k, last + 1);
+                }
+            }
+            k = last + 1;
+        }
+        std::stable_sort(sentences.begin(), sentences.end(),
+                         [](const auto & a, const auto & b) { return a.second - a.first > b.second - b.first; });
+        for (const auto & [first, last] : sentences) {
+            if (to - from >= room_share * need()) {
+                break;
+            }
+            std::fill(plan.unheard.begin() + static_cast<std::ptrdiff_t>(first),
+                      plan.unheard.begin() + static_cast<std::ptrdiff_t>(last), true);
+        }
+        i = end;
+    }
+}
