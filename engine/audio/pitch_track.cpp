@@ -1,5 +1,6 @@
 // The voice's pitch, frame by frame, from the normalised autocorrelation of each frame.
 
+#include "engine/audio/pitch_period.h"
 #include "engine/audio/samples.h"
 #include "engine/kelvo_asr.h"
 
@@ -57,25 +58,8 @@ float frame_pitch(const float * frame) {
     if (best < voicing_threshold || best_lag == 0) {
         return 0;
     }
-    // The shortest period scoring nearly as well as the best: a multiple of the period scores as well as
-    // the period itself, and taking it would halve the pitch.
-    for (int32_t lag = lowest_lag; lag < best_lag; lag++) {
-        if (scores[lag] >= 0.9 * best && scores[lag] >= scores[lag - 1] && scores[lag] >= scores[lag + 1]) {
-            best_lag = lag;
-            break;
-        }
-    }
-    double lag = best_lag;
-    if (best_lag > lowest_lag && best_lag < highest_lag) {
-        const double a = scores[best_lag - 1];
-        const double b = scores[best_lag];
-        const double c = scores[best_lag + 1];
-        const double d = a - 2 * b + c;
-        if (d < 0) {
-            lag += 0.5 * (a - c) / d;
-        }
-    }
-    return static_cast<float>(sample_rate / lag);
+    return static_cast<float>(sample_rate /
+                              pitch_period(scores, lowest_lag, lowest_lag, highest_lag, best_lag, best, 0.9));
 }
 
 float median(std::vector<float> values) {

@@ -3,6 +3,8 @@
 
 #include "engine/speakers/voice_pitch.h"
 
+#include "engine/audio/pitch_period.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -71,22 +73,7 @@ float frame_pitch_semitones(const float * samples, int32_t n_samples, int32_t f)
     if (best < voiced_repeat || best_lag == 0) {
         return 0.0f;
     }
-    for (int32_t lag = lowest_lag + 1; lag < best_lag; lag++) {
-        if (scores[lag] >= near_best * best && scores[lag] >= scores[lag - 1] && scores[lag] >= scores[lag + 1]) {
-            best_lag = lag;
-            break;
-        }
-    }
-    double lag = best_lag;
-    if (best_lag > lowest_lag && best_lag < highest_lag) {
-        const double a = scores[best_lag - 1];
-        const double b = scores[best_lag];
-        const double c = scores[best_lag + 1];
-        const double d = a - 2.0 * b + c;
-        if (d < 0.0) {
-            lag += 0.5 * (a - c) / d;
-        }
-    }
+    const double lag = pitch_period(scores, lowest_lag + 1, lowest_lag, highest_lag, best_lag, best, near_best);
     return static_cast<float>(12.0 * std::log2(decimated_hz / lag));
 }
 
