@@ -71,6 +71,10 @@ double spoken_seconds(const std::string & key);
 TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
                                const std::vector<Segment> & segments, int32_t rate, size_t min_run = 3);
 
+// True when a turn or a sentence ends after word `i`: the next word has another speaker, the word closes a
+// sentence (., ? or !), or it is the last word.
+bool turn_or_sentence_ends(const std::vector<TranscriptWord> & words, size_t i);
+
 // Marks unheard each whole sentence (three or more words to say) of a run of unmatched words that has no room
 // between the recognised words around it, longest first, until the rest has room: a sentence the recording
 // does not hold would otherwise draw the said words beside it off their speech.

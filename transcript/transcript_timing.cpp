@@ -29,15 +29,6 @@ constexpr double wider_seconds = 1.0;
 constexpr double turn_pause_seconds = 0.3;
 constexpr double abutting_seconds   = 0.03;
 
-bool closes_sentence(const std::string & text) {
-    return !text.empty() && (text.back() == '.' || text.back() == '?' || text.back() == '!');
-}
-
-bool turn_between(const std::vector<TranscriptWord> & words, size_t i) { // between words i and i + 1
-    return words[i].who != words[i + 1].who || words[i].speaker != words[i + 1].speaker ||
-           closes_sentence(words[i].text);
-}
-
 // Whether every placed word of `times` starts before the segment's end and ends after its start.
 bool within_segment(const StretchTimes & times, const Segment & segment, int32_t rate) {
     const double start = static_cast<double>(segment.start) / static_cast<double>(rate);
@@ -52,12 +43,18 @@ bool within_segment(const StretchTimes & times, const Segment & segment, int32_t
 
 } // namespace
 
+bool turn_or_sentence_ends(const std::vector<TranscriptWord> & words, size_t i) {
+    const std::string & text = words[i].text;
+    return i + 1 == words.size() || words[i].who != words[i + 1].who || words[i].speaker != words[i + 1].speaker ||
+           (!text.empty() && (text.back() == '.' || text.back() == '?' || text.back() == '!'));
+}
+
 void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & s, StretchTimes & times) {
     // Between placed words b and a (stretch positions, b < a): whether a turn or sentence ends anywhere there,
     // so that words left out between them (a sentence never said) do not hide the turn.
     const auto turn_in = [&](size_t b, size_t a) {
         for (size_t m = b; m < a; m++) {
-            if (turn_between(words, s.first + m)) {
+            if (turn_or_sentence_ends(words, s.first + m)) {
                 return true;
             }
         }

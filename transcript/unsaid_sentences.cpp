@@ -13,12 +13,6 @@ constexpr size_t min_sentence_words = 3;
 // The least room, as a share of the time its words take to say, for a run of unmatched words.
 constexpr double room_share = 0.5;
 
-bool ends_sentence(const std::vector<TranscriptWord> & words, size_t i) { // between words i and i + 1
-    const std::string & text = words[i].text;
-    return i + 1 == words.size() || words[i].who != words[i + 1].who || words[i].speaker != words[i + 1].speaker ||
-           (!text.empty() && (text.back() == '.' || text.back() == '?' || text.back() == '!'));
-}
-
 } // namespace
 
 void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
@@ -53,10 +47,10 @@ void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const
         std::vector<std::pair<size_t, size_t>> sentences; // [first, last)
         for (size_t k = i; k < end;) {
             size_t last = k;
-            while (last < end && !ends_sentence(words, last)) {
+            while (last < end && !turn_or_sentence_ends(words, last)) {
                 last++;
             }
-            const bool starts = k == 0 || ends_sentence(words, k - 1);
+            const bool starts = k == 0 || turn_or_sentence_ends(words, k - 1);
             if (last < end && starts) {
                 const auto said =
                     static_cast<size_t>(std::count_if(words.begin() + static_cast<std::ptrdiff_t>(k),
