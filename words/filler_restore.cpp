@@ -114,8 +114,9 @@ void restore_fillers(SegmentWords & words, const std::vector<ExtraWord> & extra_
     // The window: the segment's span widened by the slack; lower bound inclusive, upper bound exclusive.
     const double slack   = segment.label != 0 ? 0.1 : 1.0;
     const double start_s = double(segment.start) / double(rate);
+    const double end_s   = (double(segment.end) - double(segment.start)) / double(rate) + start_s;
     const double lower   = start_s - slack;
-    const double upper   = (double(segment.end) - double(segment.start)) / double(rate) + start_s + slack;
+    const double upper   = end_s + slack;
 
     // The selected words in file order, each a non-filler to match (list a), a filler to restore, or neither
     // (an empty key).
@@ -161,27 +162,44 @@ void restore_fillers(SegmentWords & words, const std::vector<ExtraWord> & extra_
     }
 
     // The nearest anchor before each selected word (-1 when none) and after it (the transcript's word count
-    // when none), found in two passes rather than by a search per filler.
+    // when none), and how many extra words that found no match lie between the word and each of them, found
+    // in two passes rather than by a search per filler. Towards a side with no anchor only the words said
+    // inside the segment's own span count: those in the window's slack belong to the segments beside it.
     const size_t         k_count = selected.size();
     std::vector<int32_t> earlier(k_count);
     std::vector<int32_t> later(k_count);
+    std::vector<int32_t> unmatched_before(k_count);
+    std::vector<int32_t> unmatched_after(k_count);
     int32_t              last_seen = -1;
+    int32_t              unmatched = 0;
     for (size_t k = 0; k < k_count; k++) {
-        earlier[k] = last_seen;
+        earlier[k]          = last_seen;
+        unmatched_before[k] = unmatched;
+        const double t      = extra_words[selected[k]].time;
         if (anchors[k] >= 0) {
             last_seen = anchors[k];
+            unmatched = 0;
+        } else if (anchors[k] == -1 && (last_seen >= 0 || start_s <= t)) {
+            unmatched++;
         }
     }
     last_seen = static_cast<int32_t>(count);
+    unmatched = 0;
     for (size_t k = k_count; k-- > 0;) {
-        later[k] = last_seen;
+        later[k]           = last_seen;
+        unmatched_after[k] = unmatched;
+        const double t     = extra_words[selected[k]].time;
         if (anchors[k] >= 0) {
             last_seen = anchors[k];
+            unmatched = 0;
+        } else if (anchors[k] == -1 && (last_seen < static_cast<int32_t>(count) || t < end_s)) {
+            unmatched++;
         }
     }
 
-    // Fillers to insert, each after the transcript word e (before the first when e is -1). Anchors
-    // increase along the selected words, so e never decreases along this list.
+    // Fillers to insert, each after the transcript word `after` (before the first when -1). Anchors increase
+    // along the selected words, and between two anchors the unmatched words before a filler only grow and
+    // those after it only shrink, so `after` never decreases along this list.
     struct Insertion {
         int32_t after;
         size_t  extra;
@@ -196,9 +214,26 @@ void restore_fillers(SegmentWords & words, const std::vector<ExtraWord> & extra_
         if (e + 1 < f && fillers_before[f] - fillers_before[e + 1] > 0) {
             continue; // the recogniser already heard a filler between the anchors
         }
-        if (f - e <= 2) {
-            insertions.push_back({ e, selected[k] });
+        if (f - e > 2) {
+            continue;
         }
+        // A filler said in the window's slack, with none of this segment's words beyond it, is the segment
+        // beside's to restore; restoring it in both puts one filler twice.
+        const double t = extra_words[selected[k]].time;
+        if ((t < start_s && e < 0) || (t >= end_s && f == static_cast<int32_t>(count))) {
+            continue;
+        }
+        // The filler must lie as near its anchors in the extra words as the recognised words between them
+        // allow, give or take one word; else an anchor is false (a word said elsewhere) or the filler was said
+        // beyond what this segment heard, and restoring it puts a filler where none was said.
+        const int32_t between = f - e - 1; // recognised words between the anchors: 0 or 1
+        if (unmatched_before[k] + unmatched_after[k] > between + 1) {
+            continue;
+        }
+        // One recognised word between the anchors: the filler goes on the side of it where the extra words
+        // hold more unmatched words (a word misheard, "I'm uh" heard as "I"); before it on a tie.
+        const bool after_it = between == 1 && unmatched_before[k] > unmatched_after[k];
+        insertions.push_back({ after_it ? e + 1 : e, selected[k] });
     }
     if (insertions.empty()) {
         return;

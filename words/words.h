@@ -61,7 +61,10 @@ SegmentWords build_segment_words(const std::string & text, const std::vector<flo
 std::vector<int32_t> match_sequences(const std::vector<std::string> & a, const std::vector<std::string> & b);
 
 // Inserts into `words` the extra fillers of the segment's time window whose matched neighbours lie at most
-// one recognised word apart, marked as added (with no_confidence when the words carry confidences).
+// one recognised word apart, and at most one unmatched extra word more than that (towards a side with no
+// matched neighbour, counting the extra words inside the segment's span only); between two neighbours one
+// word apart, a filler goes on the side of that word with more unmatched extra words. Restored fillers are
+// marked as added (with no_confidence when the words carry confidences).
 // `words` holds three lists of equal length. Cannot fail.
 void restore_fillers(SegmentWords & words, const std::vector<ExtraWord> & extra_words, const Segment & segment,
                      int32_t rate);

@@ -41,13 +41,16 @@ std::vector<int32_t> reference_match(const Strings & a, const Strings & b) {
 // Filler restoration step by step: a linear search for each anchor, a scan for transcript fillers and
 // one insertion at a time from the last entry to the first.
 void reference_restore(SegmentWords & words, const std::vector<ExtraWord> & extra, const Segment & segment) {
-    double  slack = segment.label != 0 ? 0.1 : 1.0;
-    double  start = double(segment.start) / rate;
-    double  upper = double(segment.end - segment.start) / rate + start + slack;
-    Strings texts;
+    double              slack = segment.label != 0 ? 0.1 : 1.0;
+    double              start = double(segment.start) / rate;
+    double              upper = double(segment.end - segment.start) / rate + start + slack;
+    double              end   = double(segment.end - segment.start) / rate + start;
+    Strings             texts;
+    std::vector<double> times;
     for (const ExtraWord & word : extra) {
         if (start - slack <= word.time && word.time < upper) {
             texts.push_back(word.text);
+            times.push_back(word.time);
         }
     }
     Strings             a, b;
@@ -89,8 +92,19 @@ void reference_restore(SegmentWords & words, const std::vector<ExtraWord> & extr
         for (int32_t t = e + 1; t < f; t++) {
             filler_between = filler_between || is_filler(b[size_t(t)]);
         }
-        if (!filler_between && f - e <= 2) {
-            insertions.push_back({ e, make_match_key(texts[k]) });
+        // Unmatched extra words between the filler and its anchors; towards a side without one, those
+        // said inside the segment's span.
+        int32_t before = 0, after = 0;
+        for (size_t q = k; q-- > 0 && anchors[q] < 0;) {
+            before += anchors[q] == -1 && (e >= 0 || times[q] >= start);
+        }
+        for (size_t q = k + 1; q < texts.size() && anchors[q] < 0; q++) {
+            after += anchors[q] == -1 && (f < int32_t(b.size()) || times[q] < end);
+        }
+        int32_t between = f - e - 1;
+        bool    beside  = (times[k] < start && e < 0) || (times[k] >= end && f == int32_t(b.size()));
+        if (!filler_between && f - e <= 2 && before + after <= between + 1 && !beside) {
+            insertions.push_back({ between == 1 && before > after ? e + 1 : e, make_match_key(texts[k]) });
         }
     }
     for (size_t x = insertions.size(); x-- > 0;) {
@@ -234,6 +248,25 @@ TEST(RestoreFillers, InsertsFillersBetweenCloseAnchors) {
         { "so think", { "so", "-", "um", "think" }, { "so", "um", "think" }, { 0, 1, 0 } },
         { "so think", { "so", "um-hm", "think" }, { "so", "think" }, { 0, 0 } }, // key "umhm" is no filler
         { "so think", {}, { "so", "think" }, { 0, 0 } },
+        // One misheard word between the anchors: the filler goes where the extra words put it.
+        { "day I not", { "day", "I'm", "uh", "not" }, { "day", "I", "uh", "not" }, { 0, 0, 1, 0 } },
+        { "day I not", { "day", "uh", "I'm", "not" }, { "day", "uh", "I", "not" }, { 0, 1, 0, 0 } },
+        { "day I not", { "day", "uh", "not" }, { "day", "uh", "I", "not" }, { 0, 1, 0, 0 } },
+        { "are they I", { "are", "there", "um", "I" }, { "are", "they", "um", "I" }, { 0, 0, 1, 0 } },
+        // The filler no farther from its anchors in the extra words than the recognised words allow: a false
+        // anchor ("it", said later), or an anchor on one side only and the filler beyond the segment's words.
+        { "them the it",
+          { "them", "fair", "enough", "can", "I", "uh", "pick", "it" },
+          { "them", "the", "it" },
+          { 0, 0, 0 } },
+        { "so think", { "so", "a", "b", "um", "think" }, { "so", "think" }, { 0, 0 } },
+        { "so well think", { "so", "a", "um", "b", "think" }, { "so", "um", "well", "think" }, { 0, 1, 0, 0 } },
+        { "", { "so", "well", "um" }, {}, {} },
+        { "them", { "them", "fair", "enough", "can", "uh" }, { "them" }, { 0 } },
+        { "them", { "them", "okay", "uh" }, { "them", "uh" }, { 0, 1 } },
+        { "them OK", { "them", "okay", "uh" }, { "them", "OK", "uh" }, { 0, 0, 1 } },
+        { "now", { "uh", "so", "then", "now" }, { "now" }, { 0 } },
+        { "now", { "uh", "so", "now" }, { "uh", "now" }, { 1, 0 } },
     };
     for (const Case & c : cases) {
         SegmentWords words = build_segment_words(c.text);
@@ -260,10 +293,42 @@ TEST(RestoreFillers, SelectsTheWindowWithItsSlack) {
           { nan, 0, false },   { -nan, 'P', false }, { inf, 0, false },     { -inf, 0, false },
     };
     for (const Case & c : cases) {
-        SegmentWords words = build_segment_words("");
-        restore_fillers(words, { { c.time, "um" } }, { 160000, 192000, c.label }, rate);
-        EXPECT_EQ(words.display.size(), c.selected ? 1u : 0u) << c.time << " label " << int(c.label);
+        SegmentWords words = build_segment_words("so think");
+        restore_fillers(words, { { c.time, "so" }, { c.time, "um" }, { c.time, "think" } }, { 160000, 192000, c.label },
+                        rate);
+        EXPECT_EQ(words.display.size(), c.selected ? 3u : 2u) << c.time << " label " << int(c.label);
     }
+}
+
+TEST(RestoreFillers, LeavesAFillerSaidBesideTheSegmentToTheSegmentBeside) {
+    // "um" lies in the first segment's slack with none of its words after it: only the second restores it.
+    const std::vector<ExtraWord> extra = {
+        { 10.6, "in" }, { 11.0, "August" }, { 12.5, "um" }, { 12.9, "I" }, { 13.1, "was" },
+    };
+    SegmentWords first  = build_segment_words("in August");
+    SegmentWords second = build_segment_words("I was");
+    restore_fillers(first, extra, ten_to_twelve, rate);
+    restore_fillers(second, extra, { 192000, 224000, 0 }, rate);
+    EXPECT_EQ(first.display, (Strings{ "in", "August" }));
+    EXPECT_EQ(second.display, (Strings{ "um", "I", "was" }));
+    // With a word of the segment beyond it, a filler in the slack is this segment's.
+    SegmentWords late = build_segment_words("in August I");
+    restore_fillers(late, extra, ten_to_twelve, rate);
+    EXPECT_EQ(late.display, (Strings{ "in", "August", "um", "I" }));
+}
+
+TEST(RestoreFillers, CountsOnlyTheSpansOwnWordsTowardsASideWithoutAnAnchor) {
+    // Unmatched words in the slack before the span belong to the segment before; inside it they count.
+    SegmentWords slack = build_segment_words("yes");
+    restore_fillers(slack, { { 9.2, "so" }, { 9.4, "well" }, { 10.05, "um" }, { 10.5, "yes" } }, ten_to_twelve, rate);
+    EXPECT_EQ(slack.display, (Strings{ "um", "yes" }));
+    SegmentWords inside = build_segment_words("yes");
+    restore_fillers(inside, { { 10.1, "so" }, { 10.2, "well" }, { 10.3, "um" }, { 10.5, "yes" } }, ten_to_twelve, rate);
+    EXPECT_EQ(inside.display, (Strings{ "yes" }));
+    // The same after the last anchor, at the span's end.
+    SegmentWords tail = build_segment_words("yes");
+    restore_fillers(tail, { { 10.5, "yes" }, { 11.9, "um" }, { 12.2, "so" }, { 12.4, "well" } }, ten_to_twelve, rate);
+    EXPECT_EQ(tail.display, (Strings{ "yes", "um" }));
 }
 
 TEST(RestoreFillers, KeepsFileOrderAndSearchesAfreshPerSegment) {
