@@ -96,8 +96,9 @@ struct Stretch {
 // Cuts segment `index`'s transcript words (those of `plan.segment` equal to it) into stretches: the whole
 // segment, less each hole of two or more recognised words that no transcript word stands for (speech the
 // transcript lacks), so that no word is drawn over one. Empty when the segment has no words.
-std::vector<Stretch> plan_stretches(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
-                                    const Segment & segment, size_t index, int32_t rate);
+std::vector<Stretch> plan_stretches(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                                    const std::vector<HeardWord> & heard, const Segment & segment, size_t index,
+                                    int32_t rate);
 
 // Cuts `whole` before each run of anchors (a little ahead of where its first word was heard), for a stretch the
 // aligner cannot place whole; pieces shorter than 0.3 s are not cut off.
