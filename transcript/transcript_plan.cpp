@@ -329,7 +329,7 @@ std::vector<Stretch> plan_stretches(const std::vector<TranscriptWord> & words, c
             } else { // too little before the hole to align: the stretch starts after it
                 open.from = to;
             }
-        } else if (!nothing_to_align && i < last && i_next > first) {
+        } else if (!nothing_to_align && i < last) {
             // A few written words beside more recognised speech than they take, that open a sentence (or close
             // one): they are said at that speech's end (or start), and the rest is a hole.
             const auto [keep_from, keep_to] = said_beside_hole(words, plan, heard, i_next, i, j_next, j);
