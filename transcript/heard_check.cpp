@@ -131,10 +131,24 @@ std::vector<std::pair<size_t, size_t>> disagreeing_regions(const TranscriptPlan 
 // A place where the heard alignment was kept: transcript words [first, last), and whether the written
 // alignment had drawn one of its matched words far off where it was heard.
 struct KeptRegion {
-    size_t first  = 0;
-    size_t last   = 0;
-    bool   pushed = false;
+    size_t              first  = 0;
+    size_t              last   = 0;
+    bool                pushed = false;
+    std::vector<double> expected; // per word of the region: where a matched word should start (heard + lead)
 };
+
+// What the matched words of region `r` cost in `v` (positions of the region), as prefer_nearer_to_heard counts.
+double region_cost(const TranscriptPlan & plan, const KeptRegion & r, const StretchTimes & v, size_t offset) {
+    double sum = 0;
+    for (size_t i = r.first; i < r.last; i++) {
+        if (plan.heard[i] >= 0) {
+            const size_t k = i - offset;
+            sum +=
+                v.placed[k] ? std::min(std::fabs(v.start[k] - r.expected[i - r.first]), unplaced_cost) : unplaced_cost;
+        }
+    }
+    return sum;
+}
 
 // Keeps the heard alignment in each region where it puts the region's matched words nearer where the
 // recogniser heard them, against the usual lead of the aligner's start over the recogniser's among the
@@ -195,10 +209,14 @@ std::vector<KeptRegion> prefer_nearer_to_heard(const TranscriptPlan & plan, cons
     }
     std::vector<KeptRegion> kept;
     for (const auto & [first, last] : widened) {
-        if (cost(heard_times, first, last) + prefer_margin_seconds < cost(times, first, last)) {
-            bool pushed = false;
+        const double heard_cost = cost(heard_times, first, last);
+        if (heard_cost + prefer_margin_seconds < cost(times, first, last)) {
+            KeptRegion region{ first, last, false, std::vector<double>(last - first, 0.0) };
             for (size_t i = first; i < last; i++) {
-                pushed = pushed || (plan.heard[i] >= 0 && off(i));
+                if (plan.heard[i] >= 0) {
+                    region.pushed              = region.pushed || off(i);
+                    region.expected[i - first] = heard_start(i) + lead(i);
+                }
             }
             for (size_t i = first; i < last; i++) {
                 const size_t k  = i - s.first;
@@ -206,7 +224,7 @@ std::vector<KeptRegion> prefer_nearer_to_heard(const TranscriptPlan & plan, cons
                 times.end[k]    = heard_times.end[k];
                 times.placed[k] = heard_times.placed[k];
             }
-            kept.push_back({ first, last, pushed });
+            kept.push_back(std::move(region));
         }
     }
     return kept;
@@ -303,7 +321,9 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
         const size_t first = region.first;
         const size_t last  = region.last;
         // The heard alignment tells where the region lies; its edges within are the recognised words', so the
-        // written words are drawn again over that span, and kept when they place as many words as before.
+        // written words are drawn again over that span, and kept when they place as many words as before and
+        // put the matched words nearer where they were heard than the first alignment did (drawn again, they
+        // often fall back where the first alignment had them).
         StretchTimes inside;
         if (!realign_region(words, plan, heard, s, first, last, samples, rate, language, denoise, aligner, heard_times,
                             times, inside, error)) {
@@ -314,6 +334,8 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
                               placed.begin() + static_cast<std::ptrdiff_t>(to), true);
         };
         if (!inside.placed.empty() && inside.misses == 0 &&
+            region_cost(plan, region, inside, first) + prefer_margin_seconds <
+                region_cost(plan, region, written, s.first) &&
             placed_span(inside.placed, 0, last - first) >=
                 placed_span(written.placed, first - s.first, last - s.first)) {
             for (size_t i = first; i < last; i++) {
