@@ -128,12 +128,10 @@ std::vector<std::pair<size_t, size_t>> disagreeing_regions(const TranscriptPlan 
     return regions;
 }
 
-// A place where the heard alignment was kept: transcript words [first, last), and whether the written
-// alignment had drawn one of its matched words far off where it was heard.
+// A place where the heard alignment was kept: transcript words [first, last).
 struct KeptRegion {
-    size_t              first  = 0;
-    size_t              last   = 0;
-    bool                pushed = false;
+    size_t              first = 0;
+    size_t              last  = 0;
     std::vector<double> expected; // per word of the region: where a matched word should start (heard + lead)
 };
 
@@ -211,10 +209,9 @@ std::vector<KeptRegion> prefer_nearer_to_heard(const TranscriptPlan & plan, cons
     for (const auto & [first, last] : widened) {
         const double heard_cost = cost(heard_times, first, last);
         if (heard_cost + prefer_margin_seconds < cost(times, first, last)) {
-            KeptRegion region{ first, last, false, std::vector<double>(last - first, 0.0) };
+            KeptRegion region{ first, last, std::vector<double>(last - first, 0.0) };
             for (size_t i = first; i < last; i++) {
                 if (plan.heard[i] >= 0) {
-                    region.pushed              = region.pushed || off(i);
                     region.expected[i - first] = heard_start(i) + lead(i);
                 }
             }
@@ -373,13 +370,12 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
                 times.placed[k] = true;
             }
         }
-        // Nearer is not worth words lost: with fewer words placed the place keeps the first alignment, unless that
-        // drew a matched word far off its word (its other words are then no surer than the ones lost).
+        // Nearer is not worth words lost: with fewer words placed the place keeps the first alignment.
         const auto placed_in = [&](const StretchTimes & v) {
             return std::count(v.placed.begin() + static_cast<std::ptrdiff_t>(first - s.first),
                               v.placed.begin() + static_cast<std::ptrdiff_t>(last - s.first), true);
         };
-        if (placed_in(times) < placed_in(written) && !region.pushed) {
+        if (placed_in(times) < placed_in(written)) {
             for (size_t k = first - s.first; k < last - s.first; k++) {
                 times.start[k]  = written.start[k];
                 times.end[k]    = written.end[k];
