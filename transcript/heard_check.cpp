@@ -17,6 +17,14 @@ constexpr double unplaced_cost = 0.5;
 // How much nearer the heard alignment must put a disagreeing region's matched words to be kept.
 constexpr double prefer_margin_seconds = 0.03;
 
+// How far before and after the heard alignment's edges a region's written words may be drawn again, and the
+// shortest span worth aligning.
+constexpr double region_slack_seconds = 0.05;
+constexpr double min_region_seconds   = 0.3;
+
+// A matched word drawn this far off the usual lead of its neighbours was pushed off its word.
+constexpr double pushed_seconds = 0.3;
+
 // The least room, as a share of the time its words take to say, for aligning a run of words on its own.
 constexpr double room_share = 0.5;
 
@@ -120,14 +128,33 @@ std::vector<std::pair<size_t, size_t>> disagreeing_regions(const TranscriptPlan 
     return regions;
 }
 
+// A place where the heard alignment was kept: transcript words [first, last).
+struct KeptRegion {
+    size_t              first = 0;
+    size_t              last  = 0;
+    std::vector<double> expected; // per word of the region: where a matched word should start (heard + lead)
+};
+
+// What the matched words of region `r` cost in `v` (positions of the region), as prefer_nearer_to_heard counts.
+double region_cost(const TranscriptPlan & plan, const KeptRegion & r, const StretchTimes & v, size_t offset) {
+    double sum = 0;
+    for (size_t i = r.first; i < r.last; i++) {
+        if (plan.heard[i] >= 0) {
+            const size_t k = i - offset;
+            sum +=
+                v.placed[k] ? std::min(std::fabs(v.start[k] - r.expected[i - r.first]), unplaced_cost) : unplaced_cost;
+        }
+    }
+    return sum;
+}
+
 // Keeps the heard alignment in each region where it puts the region's matched words nearer where the
 // recogniser heard them, against the usual lead of the aligner's start over the recogniser's among the
 // stretch's matched words around them. Returns the regions where it was kept.
-std::vector<std::pair<size_t, size_t>> prefer_nearer_to_heard(const TranscriptPlan &                         plan,
-                                                              const std::vector<HeardWord> &                 heard,
-                                                              const std::vector<std::pair<size_t, size_t>> & regions,
-                                                              const Stretch & s, const StretchTimes & heard_times,
-                                                              StretchTimes & times) {
+std::vector<KeptRegion> prefer_nearer_to_heard(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
+                                               const std::vector<std::pair<size_t, size_t>> & regions,
+                                               const Stretch & s, const StretchTimes & heard_times,
+                                               StretchTimes & times) {
     std::vector<size_t> matched;
     for (size_t i = s.first; i < s.last; i++) {
         if (plan.heard[i] >= 0) {
@@ -158,16 +185,43 @@ std::vector<std::pair<size_t, size_t>> prefer_nearer_to_heard(const TranscriptPl
         }
         return sum;
     };
-    std::vector<std::pair<size_t, size_t>> kept;
-    for (const auto & [first, last] : regions) {
-        if (cost(heard_times, first, last) + prefer_margin_seconds < cost(times, first, last)) {
+    // Matched words next to a region that the written alignment drew far from where they were heard were pushed
+    // there by the region's words ("They are pleased" behind two written words never said): they go with it.
+    auto off = [&](size_t i) {
+        const size_t k = i - s.first;
+        return !times.placed[k] || std::fabs(times.start[k] - heard_start(i) - lead(i)) > pushed_seconds;
+    };
+    std::vector<std::pair<size_t, size_t>> widened;
+    for (auto [first, last] : regions) {
+        while (first > s.first && plan.heard[first - 1] >= 0 && off(first - 1)) {
+            first--;
+        }
+        while (last < s.last && plan.heard[last] >= 0 && off(last)) {
+            last++;
+        }
+        if (!widened.empty() && first < widened.back().second) {
+            widened.back().second = std::max(widened.back().second, last);
+        } else {
+            widened.emplace_back(first, last);
+        }
+    }
+    std::vector<KeptRegion> kept;
+    for (const auto & [first, last] : widened) {
+        const double heard_cost = cost(heard_times, first, last);
+        if (heard_cost + prefer_margin_seconds < cost(times, first, last)) {
+            KeptRegion region{ first, last, std::vector<double>(last - first, 0.0) };
+            for (size_t i = first; i < last; i++) {
+                if (plan.heard[i] >= 0) {
+                    region.expected[i - first] = heard_start(i) + lead(i);
+                }
+            }
             for (size_t i = first; i < last; i++) {
                 const size_t k  = i - s.first;
                 times.start[k]  = heard_times.start[k];
                 times.end[k]    = heard_times.end[k];
                 times.placed[k] = heard_times.placed[k];
             }
-            kept.emplace_back(first, last);
+            kept.push_back(std::move(region));
         }
     }
     return kept;
@@ -213,6 +267,38 @@ bool fill_between(const std::vector<TranscriptWord> & words, const TranscriptPla
     return true;
 }
 
+// Aligns the written words of region [first, last) again, on their own, over the span the heard alignment
+// (`heard_times`) gives the region, from a little before its first matched word's start to its last one's end,
+// not before the placed word ahead of the region ends. Fills `inside` (positions of the region) and returns false
+// with `error` when the aligner fails; `inside` stays empty when the span is missing or too short.
+bool realign_region(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                    const std::vector<HeardWord> & heard, const Stretch & s, size_t first, size_t last,
+                    std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
+                    kelvo_asr::ForcedAligner & aligner, const StretchTimes & heard_times, const StretchTimes & times,
+                    StretchTimes & inside, std::string & error) {
+    inside = StretchTimes{ {}, {}, {}, 0 };
+    if (!heard_times.placed[first - s.first] || !heard_times.placed[last - 1 - s.first]) {
+        return true;
+    }
+    double from = heard_times.start[first - s.first] - region_slack_seconds;
+    for (size_t k = first - s.first; k-- > 0;) {
+        if (times.placed[k]) {
+            from = std::max(from, times.end[k]);
+            break;
+        }
+    }
+    from            = std::max(from, static_cast<double>(s.from) / static_cast<double>(rate));
+    const double to = std::min(heard_times.end[last - 1 - s.first] + region_slack_seconds,
+                               static_cast<double>(s.to) / static_cast<double>(rate));
+    if (to - from < min_region_seconds) {
+        return true;
+    }
+    const Stretch span{ static_cast<int32_t>(std::lround(from * rate)), static_cast<int32_t>(std::lround(to * rate)),
+                        first, last };
+    return align_stretch(words, plan, plan.unheard, heard, span, span.from, span.to, samples, rate, language, denoise,
+                         aligner, inside, error);
+}
+
 } // namespace
 
 bool check_against_heard(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
@@ -228,10 +314,34 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
         return false;
     }
     const StretchTimes written = times;
-    for (const std::pair<size_t, size_t> & region :
-         prefer_nearer_to_heard(plan, heard, regions, s, heard_times, times)) {
+    for (const KeptRegion & region : prefer_nearer_to_heard(plan, heard, regions, s, heard_times, times)) {
         const size_t first = region.first;
-        const size_t last  = region.second;
+        const size_t last  = region.last;
+        // The heard alignment tells where the region lies; its edges within are the recognised words', so the
+        // written words are drawn again over that span, and kept when they place as many words as before and
+        // put the matched words nearer where they were heard than the first alignment did (drawn again, they
+        // often fall back where the first alignment had them).
+        StretchTimes inside;
+        if (!realign_region(words, plan, heard, s, first, last, samples, rate, language, denoise, aligner, heard_times,
+                            times, inside, error)) {
+            return false;
+        }
+        const auto placed_span = [](const std::vector<bool> & placed, size_t from, size_t to) {
+            return std::count(placed.begin() + static_cast<std::ptrdiff_t>(from),
+                              placed.begin() + static_cast<std::ptrdiff_t>(to), true);
+        };
+        if (!inside.placed.empty() && inside.misses == 0 &&
+            region_cost(plan, region, inside, first) + prefer_margin_seconds <
+                region_cost(plan, region, written, s.first) &&
+            placed_span(inside.placed, 0, last - first) >=
+                placed_span(written.placed, first - s.first, last - s.first)) {
+            for (size_t i = first; i < last; i++) {
+                times.start[i - s.first]  = inside.start[i - first];
+                times.end[i - s.first]    = inside.end[i - first];
+                times.placed[i - s.first] = inside.placed[i - first];
+            }
+            continue;
+        }
         if (!fill_between(words, plan, heard, s, first, last, samples, rate, language, denoise, aligner, written, times,
                           error)) {
             return false;

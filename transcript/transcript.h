@@ -65,9 +65,9 @@ struct TranscriptPlan {
 double spoken_seconds(const std::string & key);
 
 // Lines `words` up with `heard` (in recording order) over `segments`: matches by longest common subsequence of
-// the keys, anchors runs of `min_run` or more consecutive matches (checked against the aligner's times), marks
-// unmatched words with no room for them as unheard, and gives every word a segment (unmatched ones shared out by the
-// recognised words around them).
+// the keys, anchors runs of `min_run` or more consecutive matches (checked against the aligner's times), undoes
+// lone matches that took a word of the wrong place, marks unmatched words with no room for them as unheard, and gives
+// every word a segment (unmatched ones shared out by the recognised words around them).
 TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
                                const std::vector<Segment> & segments, int32_t rate, size_t min_run = 3);
 
@@ -95,9 +95,12 @@ struct Stretch {
 
 // Cuts segment `index`'s transcript words (those of `plan.segment` equal to it) into stretches: the whole
 // segment, less each hole of two or more recognised words that no transcript word stands for (speech the
-// transcript lacks), so that no word is drawn over one. Empty when the segment has no words.
-std::vector<Stretch> plan_stretches(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
-                                    const Segment & segment, size_t index, int32_t rate);
+// transcript lacks), so that no word is drawn over one; a few unmatched words beside such speech that open (or
+// close) a sentence keep only the recognised words at its end (or start) that their time takes. Empty when the
+// segment has no words.
+std::vector<Stretch> plan_stretches(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                                    const std::vector<HeardWord> & heard, const Segment & segment, size_t index,
+                                    int32_t rate);
 
 // Cuts `whole` before each run of anchors (a little ahead of where its first word was heard), for a stretch the
 // aligner cannot place whole; pieces shorter than 0.3 s are not cut off.
@@ -132,8 +135,9 @@ bool align_stretch(const std::vector<TranscriptWord> & words, const TranscriptPl
 
 // Checks `times` of stretch `s` (of segment `index`) against the recognised words: aligns those instead, and
 // where the written and recognised words disagree keeps whichever alignment puts the matched words around
-// the place nearer where they were heard; written words left unplaced there are aligned on their own between
-// their placed neighbours. Returns false with `error` when the aligner fails.
+// the place nearer where they were heard (matched words beside it drawn far off go with it), and there draws the
+// written words again over the span the recognised ones take; written words still unplaced there are aligned on
+// their own between their placed neighbours. Returns false with `error` when the aligner fails.
 bool check_against_heard(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                          const std::vector<HeardWord> & heard, const Stretch & s, size_t index,
                          std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,

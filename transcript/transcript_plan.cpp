@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -18,8 +19,51 @@ constexpr double min_stretch_seconds = 0.3;
 // A word of this many letters or fewer, alone between two matched words, is aligned even without room.
 constexpr size_t max_swallowed_letters = 4;
 
+// The share of their rough length that written words are taken to span among the recognised words.
+constexpr double said_share = 0.5;
+
 int32_t to_sample(double seconds, int32_t rate) {
     return static_cast<int32_t>(std::lround(seconds * static_cast<double>(rate)));
+}
+
+// The written words [first, end), unmatched between two matched ones, beside the recognised words [j_first,
+// j_end) between those: when they open a sentence (the word before them closes one) and close none, the
+// recognised words they are said over, taken from the end, as many as their time takes at the recogniser's
+// pace (half the rough length); when they close one and open none, those from the start. Else an empty range.
+std::pair<size_t, size_t> said_beside_hole(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                                           const std::vector<HeardWord> & heard, size_t first, size_t end,
+                                           size_t j_first, size_t j_end) {
+    if (first == 0 || end <= first || j_end <= j_first || j_end > heard.size()) {
+        return { 0, 0 };
+    }
+    double need   = 0;
+    bool   inside = false; // a sentence ends inside the run, before its last word
+    for (size_t k = first; k < end; k++) {
+        if (plan.unheard[k]) {
+            return { 0, 0 };
+        }
+        need += words[k].key.empty() ? 0.0 : spoken_seconds(words[k].key);
+        inside = inside || (k + 1 < end && turn_or_sentence_ends(words, k));
+    }
+    const bool opens  = turn_or_sentence_ends(words, first - 1);
+    const bool closes = turn_or_sentence_ends(words, end - 1);
+    if (inside || opens == closes) {
+        return { 0, 0 };
+    }
+    const double span = said_share * need;
+    if (opens) { // said at the end: the recognised words from the last one back that span holds
+        const double until = j_end < heard.size() ? heard[j_end].start : heard[j_end - 1].start;
+        size_t       k     = j_end;
+        while (k > j_first && until - heard[k - 1].start < span) {
+            k--;
+        }
+        return { k > j_first ? k - 1 : j_first, j_end };
+    }
+    size_t k = j_first + 1;
+    while (k < j_end && heard[k].start - heard[j_first].start < span) {
+        k++;
+    }
+    return { j_first, k };
 }
 
 } // namespace
@@ -155,6 +199,33 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
         }
     }
 
+    // A lone match with speech the transcript lacks on both sides (recognised words beyond the written ones
+    // between it and the matches around it) is a common word heard inside that speech ("work" of "to work out"
+    // in a sentence the transcript leaves out): it would pull the written words around it into that speech.
+    const auto written_between = [&](size_t first, size_t end) {
+        return static_cast<int32_t>(std::count_if(words.begin() + static_cast<std::ptrdiff_t>(first),
+                                                  words.begin() + static_cast<std::ptrdiff_t>(end),
+                                                  [](const TranscriptWord & w) { return !w.key.empty(); }));
+    };
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (size_t i = 0; i < n; i++) {
+            if (plan.heard[i] < 0 || plan.anchor[i]) {
+                continue;
+            }
+            const size_t  before = after_matched_before(i);
+            const size_t  after  = next_matched(i + 1);
+            const int32_t j0     = before > 0 ? plan.heard[before - 1] : -1;
+            const int32_t j1     = after < n ? plan.heard[after] : static_cast<int32_t>(heard.size());
+            const auto    excess = static_cast<int32_t>(min_hole_words);
+            if (before > 0 && after < n && plan.heard[i] - j0 - 1 - written_between(before, i) >= excess &&
+                j1 - plan.heard[i] - 1 - written_between(i + 1, after) >= excess) {
+                plan.heard[i] = -1;
+                changed       = true;
+            }
+        }
+    }
+
     // Each stretch of unmatched words between two matched ones (or the ends) is shared out over the segments
     // of the recognised words between them; with none, it stays with a matched neighbour.
     int32_t j0 = -1;
@@ -203,8 +274,9 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
     return plan;
 }
 
-std::vector<Stretch> plan_stretches(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
-                                    const Segment & segment, size_t index, int32_t rate) {
+std::vector<Stretch> plan_stretches(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                                    const std::vector<HeardWord> & heard, const Segment & segment, size_t index,
+                                    int32_t rate) {
     const size_t n     = plan.segment.size();
     size_t       first = 0;
     while (first < n && plan.segment[first] < index) {
@@ -256,6 +328,30 @@ std::vector<Stretch> plan_stretches(const TranscriptPlan & plan, const std::vect
                 stretches.push_back({ to, segment.end, i, last });
             } else { // too little before the hole to align: the stretch starts after it
                 open.from = to;
+            }
+        } else if (!nothing_to_align && i < last) {
+            // A few written words beside more recognised speech than they take, that open a sentence (or close
+            // one): they are said at that speech's end (or start), and the rest is a hole.
+            const auto [keep_from, keep_to] = said_beside_hole(words, plan, heard, i_next, i, j_next, j);
+            Stretch & open                  = stretches.back();
+            if (keep_to > keep_from && keep_to == j && keep_from >= j_next + min_hole_words) {
+                const int32_t from = cut_before(j_next);
+                const int32_t to   = cut_before(keep_from);
+                if (from - open.from >= min_samples && i_next > open.first) {
+                    open.to   = from;
+                    open.last = i_next;
+                    stretches.push_back({ to, segment.end, i_next, last });
+                } else if (i_next == open.first) {
+                    open.from = to;
+                }
+            } else if (keep_to > keep_from && keep_from == j_next && j >= keep_to + min_hole_words) {
+                const int32_t from = cut_before(keep_to);
+                const int32_t to   = cut_before(j);
+                if (from - open.from >= min_samples) {
+                    open.to   = from;
+                    open.last = i;
+                    stretches.push_back({ to, segment.end, i, last });
+                }
             }
         }
         j_next = j + 1;

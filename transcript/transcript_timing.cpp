@@ -177,7 +177,7 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
                               bool labels, kelvo_asr::ForcedAligner & aligner, std::vector<TimedWord> & timed_words,
                               std::string & error) {
     const int32_t wider = static_cast<int32_t>(wider_seconds * static_cast<double>(rate));
-    for (const Stretch & s : plan_stretches(plan, heard, segment, index, rate)) {
+    for (const Stretch & s : plan_stretches(words, plan, heard, segment, index, rate)) {
         StretchTimes times;
         if (!align_stretch(words, plan, plan.unheard, heard, s, s.from, s.to, samples, rate, language, denoise, aligner,
                            times, error)) {

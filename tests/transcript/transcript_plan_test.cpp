@@ -46,7 +46,7 @@ TEST(TranscriptPlan, MismatchesAreAnchoredAroundSharedOutAndLeftUnheardWithoutRo
     EXPECT_EQ(plan.heard[7], -1);
 
     // Segment 1: a cut before "m" (a run of its own); the run j k l ends where "extra" starts.
-    const std::vector<Stretch> stretches = plan_stretches(plan, heard, segments[1], 1, 16000);
+    const std::vector<Stretch> stretches = plan_stretches(words, plan, heard, segments[1], 1, 16000);
     ASSERT_EQ(stretches.size(), 2u);
     EXPECT_EQ(stretches[0].from, 64000);
     EXPECT_NEAR(stretches[0].to, (5.2 - 0.02) * 16000, 1);
@@ -84,6 +84,48 @@ TEST(TranscriptPlan, ALoneMatchTakenTooEarlyIsUndoneAndALoneShortWordIsTried) {
     const TranscriptPlan anchored = plan_transcript(words, heard, segments, 16000);
     EXPECT_EQ(anchored.heard[8], 4);
     EXPECT_TRUE(anchored.unheard[4] && anchored.unheard[7]);
+}
+
+TEST(TranscriptPlan, LoneMatchesInsideUnwrittenSpeechAreUndoneAndTheirRunKeptWithItsSentence) {
+    // The recogniser heard a sentence the transcript lacks (h1 ... h10), with "work" and "the" in it; the written
+    // "did the work the" opens the sentence said after it, at that speech's end.
+    const std::vector<Segment> segments = { { 0, 160000, 0 } };
+    std::vector<HeardWord>     heard;
+    hear(heard,
+         { "a", "b", "c", "of", "h1", "h2", "h3", "h4", "work", "h5", "h6", "the", "h7", "h8", "h9", "h10", "boats",
+           "e", "f" },
+         1.0, 0);
+    std::vector<TranscriptWord> words =
+        transcript({ "a", "b", "c", "of", "did", "the", "work", "the", "boats", "e", "f" });
+    words[3].text                = "of?";
+    const TranscriptPlan opening = plan_transcript(words, heard, segments, 16000);
+    for (size_t i = 4; i < 8; i++) {
+        EXPECT_EQ(opening.heard[i], -1) << i;
+        EXPECT_FALSE(opening.unheard[i]) << i;
+    }
+    // Their half length (0.56 s) back from "boats" reaches "h9": the speech before it is a hole.
+    std::vector<Stretch> stretches = plan_stretches(words, opening, heard, segments[0], 0, 16000);
+    ASSERT_EQ(stretches.size(), 2u);
+    EXPECT_NEAR(stretches[0].to, (2.2 - 0.02) * 16000, 1);
+    EXPECT_EQ(stretches[0].last, 4u);
+    EXPECT_NEAR(stretches[1].from, (5.2 - 0.02) * 16000, 1);
+    EXPECT_EQ(stretches[1].first, 4u);
+
+    // Closing the sentence of "of" instead, they are said at the speech's start: the hole runs from "h3".
+    words[3].text                = "of";
+    words[7].text                = "the?";
+    const TranscriptPlan closing = plan_transcript(words, heard, segments, 16000);
+    stretches                    = plan_stretches(words, closing, heard, segments[0], 0, 16000);
+    ASSERT_EQ(stretches.size(), 2u);
+    EXPECT_NEAR(stretches[0].to, (2.8 - 0.02) * 16000, 1);
+    EXPECT_EQ(stretches[0].last, 8u);
+    EXPECT_NEAR(stretches[1].from, (5.8 - 0.02) * 16000, 1);
+    EXPECT_EQ(stretches[1].first, 8u);
+
+    // Inside one sentence nothing tells which end they are said at: one stretch.
+    words[7].text = "the";
+    EXPECT_EQ(
+        plan_stretches(words, plan_transcript(words, heard, segments, 16000), heard, segments[0], 0, 16000).size(), 1u);
 }
 
 TEST(TranscriptTimes, AWordOpeningATurnDrawnBeforeAPauseIsMovedAfterIt) {
