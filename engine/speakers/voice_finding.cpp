@@ -360,9 +360,18 @@ std::vector<voice_stretch> numbered_stretches(const std::vector<piece_frames> & 
 
 } // namespace
 
+double steady_noise_db(const float * samples, int32_t n_samples, const voice_finding_settings & s) {
+    const noise_levels noise = measure_noise(samples, n_samples);
+    if (!(noise.speech_over_floor_db < s.noisy_span_db && noise.floor_spread_db < s.steady_spread_db)) {
+        return -std::numeric_limits<double>::infinity();
+    }
+    return measure_levels(samples, n_samples, pause_rule::floor_percentile, pause_rule::loud_percentile).floor_db +
+           s.noise_margin_db;
+}
+
 std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n_samples, int32_t n_fixed,
                                                 const voice_finding_settings & s) {
-    const voice_cepstra       c      = compute_voice_cepstra(samples, n_samples);
+    const voice_cepstra       c = compute_voice_cepstra(samples, n_samples, steady_noise_db(samples, n_samples, s));
     std::vector<piece_frames> pieces = speech_frames(samples, n_samples, s.speech_margin_db, s.speech_margin_share);
     if (pieces.empty()) {
         return {};
