@@ -161,7 +161,8 @@ void compute_block(const voice_cepstra & c, int32_t first, int32_t n, int16_t * 
     }
 }
 
-// The mean energy in each filter over the frames of `c` at or below `noise_db`; empty when there are none.
+// The mean energy in each filter over the frames of `c` whose window lies at or below `noise_db`; empty when
+// there are none.
 std::vector<double> mean_noise(const voice_cepstra & c, double noise_db) {
     if (!std::isfinite(noise_db)) {
         return {};
@@ -170,8 +171,16 @@ std::vector<double> mean_noise(const voice_cepstra & c, double noise_db) {
     std::vector<double> e(n_filters);
     spectrum_scratch    scratch;
     int32_t             n = 0;
+    // A frame is noise when all it is made of is: the hops its window reaches into are quiet too, and the one
+    // before, whose last sample the pre-emphasis takes.
+    constexpr int32_t hops      = (window_samples + hop_samples - 1) / hop_samples;
+    int32_t           quiet_run = 0; // quiet hops ending at the last one looked at
+    int32_t           next_hop  = 0;
     for (int32_t f = 0; f < c.n_frames; f++) {
-        if (frame_level_db(c.samples, c.n_samples, f) <= noise_db) {
+        for (; next_hop < std::min(c.n_frames, f + hops); next_hop++) {
+            quiet_run = frame_level_db(c.samples, c.n_samples, next_hop) <= noise_db ? quiet_run + 1 : 0;
+        }
+        if (quiet_run >= std::min(hops, c.n_frames - f) + (f > 0 ? 1 : 0)) {
             band_energies(c.tables, c.samples, c.n_samples, f, scratch, e.data());
             for (size_t k = 0; k < sum.size(); k++) {
                 sum[k] += e[k];
