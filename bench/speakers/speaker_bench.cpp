@@ -78,8 +78,7 @@ bool set_value(kelvo_asr::voice_finding_settings & s, const std::string & item) 
     std::map<std::string, int32_t *> ints{
         { "change_window", &s.change_window },       { "change_step", &s.change_step },
         { "min_stretch", &s.min_stretch },           { "smooth_frames", &s.smooth_frames },
-        { "resegment_rounds", &s.resegment_rounds }, { "min_voice_frames", &s.min_voice_frames },
-        { "change_pause", &s.change_pause },         { "change_reach", &s.change_reach }
+        { "resegment_rounds", &s.resegment_rounds }, { "min_voice_frames", &s.min_voice_frames }
     };
     if (doubles.count(key) != 0) {
         *doubles[key] = v;

@@ -360,8 +360,8 @@ std::vector<voice_stretch> numbered_stretches(const std::vector<piece_frames> & 
 
 } // namespace
 
-double steady_noise_db(const float * samples, int32_t n_samples, const noise_levels & noise,
-                       const voice_finding_settings & s) {
+double steady_noise_db(const float * samples, int32_t n_samples, const voice_finding_settings & s) {
+    const noise_levels noise = measure_noise(samples, n_samples);
     if (!(noise.speech_over_floor_db < s.noisy_span_db && noise.floor_spread_db < s.steady_spread_db)) {
         return -std::numeric_limits<double>::infinity();
     }
@@ -371,8 +371,7 @@ double steady_noise_db(const float * samples, int32_t n_samples, const noise_lev
 
 std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n_samples, int32_t n_fixed,
                                                 const voice_finding_settings & s) {
-    const noise_levels  noise = measure_noise(samples, n_samples);
-    const voice_cepstra c = compute_voice_cepstra(samples, n_samples, steady_noise_db(samples, n_samples, noise, s));
+    const voice_cepstra       c = compute_voice_cepstra(samples, n_samples, steady_noise_db(samples, n_samples, s));
     std::vector<piece_frames> pieces = speech_frames(samples, n_samples, s.speech_margin_db, s.speech_margin_share);
     if (pieces.empty()) {
         return {};
@@ -380,11 +379,6 @@ std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n
     const voice_vector               ridge    = ridge_of(c, pieces, s.ridge);
     std::vector<std::vector<size_t>> cuts     = find_changes(c, pieces, ridge, s);
     const int32_t                    n_voices = cluster_voices(c, pieces, std::move(cuts), ridge, n_fixed, s);
-    if (noise.speech_over_floor_db < s.noisy_span_db) {
-        for (piece_frames & p : pieces) {
-            p.voices = joined(changes_at_pauses(p, s.change_pause, s.change_reach), p.n_frames);
-        }
-    }
     return numbered_stretches(pieces, n_voices, n_samples);
 }
 

@@ -31,15 +31,12 @@ struct voice_finding_settings {
     double  noisy_span_db       = 45.0; // loud frames less than this over the quietest: a noisy recording ...
     double  steady_spread_db    = 2.5;  // ... whose quiet frames vary less than this holds steady noise,
     double  noise_margin_db     = 3.0;  // ... heard alone in the frames this close to the noise floor
-    int32_t change_pause        = 15;   // in a noisy recording a change of voice moves into a pause this long ...
-    int32_t change_reach        = 80;   // ... starting or ending this close to it
 };
 
 // The level (dB of full scale) at or below which the frames of `n_samples` samples hold steady noise alone,
 // whose mean spectrum the cepstra then take in; minus infinity for a clean recording or an unsteady
 // background (babble), left as they are.
-double steady_noise_db(const float * samples, int32_t n_samples, const noise_levels & noise,
-                       const voice_finding_settings & settings);
+double steady_noise_db(const float * samples, int32_t n_samples, const voice_finding_settings & settings);
 
 // Voice stretches of `n_samples` samples at 16 kHz: `n_fixed` voices when above 0, else as many as the
 // clustering finds.

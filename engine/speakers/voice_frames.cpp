@@ -44,35 +44,6 @@ size_t voice_run_end(const piece_frames & p, size_t k) {
     return k + 1 < p.voices.size() ? p.voices[k + 1].from : p.n_frames;
 }
 
-std::vector<voice_run> changes_at_pauses(const piece_frames & p, int32_t min_pause, int32_t reach) {
-    std::vector<voice_run> voices = p.voices;
-    // The index of each run's first speech frame.
-    std::vector<size_t> run_from(p.runs.size(), 0);
-    for (size_t r = 1; r < p.runs.size(); r++) {
-        run_from[r] = run_from[r - 1] + static_cast<size_t>(p.runs[r - 1].end - p.runs[r - 1].first);
-    }
-    for (size_t k = 1; k < voices.size(); k++) {
-        const size_t at   = voices[k].from;
-        const size_t high = k + 1 < voices.size() ? voices[k + 1].from : p.n_frames; // the next change
-        const auto   run =
-            static_cast<size_t>(std::upper_bound(run_from.begin(), run_from.end(), at) - run_from.begin() - 1);
-        const int32_t t = p.runs[run].first + static_cast<int32_t>(at - run_from[run]);
-        if (run_from[run] == at && run > 0 && p.runs[run].first - p.runs[run - 1].end >= min_pause) {
-            continue; // already at a pause
-        }
-        // Pauses are the gaps before runs; the runs after the change are looked at, the nearest first. Only
-        // later: noise draws a change early, into the end of the turn before; moving changes earlier as well
-        // lost on quick turns.
-        for (size_t r = run + 1; r < p.runs.size() && p.runs[r - 1].end - t <= reach; r++) {
-            if (p.runs[r].first - p.runs[r - 1].end >= min_pause && run_from[r] < high) {
-                voices[k].from = run_from[r];
-                break;
-            }
-        }
-    }
-    return voices;
-}
-
 std::vector<piece_frames> speech_frames(const float * samples, int32_t n_samples, double margin_db,
                                         double margin_share) {
     std::vector<piece_frames> out;

@@ -47,11 +47,6 @@ std::vector<voice_run> joined(const std::vector<voice_run> & voices, size_t n_fr
 // The index where the voice run at `k` of `p` ends.
 size_t voice_run_end(const piece_frames & p, size_t k);
 
-// The voices of `p` with each change of voice that falls inside speech moved later, to the first quiet run
-// of at least `min_pause` frames between its speech frames that starts within `reach` frames after it, when
-// no other change lies between: in noise, a change found by likelihoods alone drifts into the turn before.
-std::vector<voice_run> changes_at_pauses(const piece_frames & p, int32_t min_pause, int32_t reach);
-
 // Speech frames of each piece the recogniser would cut `n_samples` samples into: those above both the
 // recording's noise floor plus a margin and its loud level less the pause rule's speech range. The margin is
 // `margin_db`, or `margin_share` of the span from the floor to the loud level where that is less, so that
