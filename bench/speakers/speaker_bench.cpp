@@ -71,7 +71,10 @@ bool set_value(kelvo_asr::voice_finding_settings & s, const std::string & item) 
                                              { "speech_margin_share", &s.speech_margin_share },
                                              { "high_voice_distance", &s.high_voice_distance },
                                              { "high_pitch", &s.high_pitch },
-                                             { "pitch_apart", &s.pitch_apart } };
+                                             { "pitch_apart", &s.pitch_apart },
+                                             { "noisy_span_db", &s.noisy_span_db },
+                                             { "steady_spread_db", &s.steady_spread_db },
+                                             { "noise_margin_db", &s.noise_margin_db } };
     std::map<std::string, int32_t *> ints{
         { "change_window", &s.change_window },       { "change_step", &s.change_step },
         { "min_stretch", &s.min_stretch },           { "smooth_frames", &s.smooth_frames },

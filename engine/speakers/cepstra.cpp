@@ -96,42 +96,58 @@ float clean(float v) {
     return std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) : 0.0f;
 }
 
+// Scratch space of one frame's spectrum.
+struct spectrum_scratch {
+    std::vector<double> re    = std::vector<double>(fft_size);
+    std::vector<double> im    = std::vector<double>(fft_size);
+    std::vector<double> power = std::vector<double>(fft_size / 2 + 1);
+};
+
+// The energies of frame `f` of `samples` in each mel filter into `energy` (n_filters values).
+void band_energies(const cepstrum_tables & t, const float * samples, int64_t n_samples, int32_t f, spectrum_scratch & s,
+                   double * energy) {
+    const int32_t n_bins = fft_size / 2 + 1;
+    const int64_t at     = static_cast<int64_t>(f) * hop_samples;
+    std::fill(s.re.begin(), s.re.end(), 0.0);
+    std::fill(s.im.begin(), s.im.end(), 0.0);
+    double previous = at > 0 ? clean(samples[at - 1]) : 0.0;
+    for (int64_t i = 0; i < window_samples && at + i < n_samples; i++) {
+        const double v               = clean(samples[at + i]);
+        s.re[static_cast<size_t>(i)] = (v - 0.97 * previous) * t.window[static_cast<size_t>(i)];
+        previous                     = v;
+    }
+    fft(s.re.data(), s.im.data(), t.twiddle);
+    // Each bin's power once; std::norm is the square of std::abs, a costly call.
+    for (int32_t k = 0; k < n_bins; k++) {
+        const auto at_k = static_cast<size_t>(k);
+        s.power[at_k]   = std::norm(std::complex<double>(s.re[at_k], s.im[at_k]));
+    }
+    for (int32_t k = 0; k < n_filters; k++) {
+        // Bins outside [first, last] weigh 0 and are skipped, as are any inside that weigh 0.
+        const double * w = t.filter.data() + static_cast<size_t>(k) * n_bins;
+        double         e = 0.0;
+        for (int32_t b = t.filter_first[static_cast<size_t>(k)]; b <= t.filter_last[static_cast<size_t>(k)]; b++) {
+            if (w[b] > 0.0) {
+                e += w[b] * s.power[static_cast<size_t>(b)];
+            }
+        }
+        energy[k] = e;
+    }
+}
+
 // The cepstra of frames [first, first + n) of `c` into `out`, a row of n_stored_cepstra values per frame.
 void compute_block(const voice_cepstra & c, int32_t first, int32_t n, int16_t * out) {
-    const cepstrum_tables & t         = c.tables;
-    const float *           samples   = c.samples;
-    const int64_t           n_samples = c.n_samples;
-    const int32_t           n_bins    = fft_size / 2 + 1;
-    std::vector<double>     re(fft_size);
-    std::vector<double>     im(fft_size);
+    const cepstrum_tables & t = c.tables;
+    spectrum_scratch        scratch;
     std::vector<double>     log_energy(n_filters);
-    std::vector<double>     power(static_cast<size_t>(n_bins));
     for (int32_t f = first; f < first + n; f++) {
-        const int64_t at = static_cast<int64_t>(f) * hop_samples;
-        std::fill(re.begin(), re.end(), 0.0);
-        std::fill(im.begin(), im.end(), 0.0);
-        double previous = at > 0 ? clean(samples[at - 1]) : 0.0;
-        for (int64_t i = 0; i < window_samples && at + i < n_samples; i++) {
-            const double v             = clean(samples[at + i]);
-            re[static_cast<size_t>(i)] = (v - 0.97 * previous) * t.window[static_cast<size_t>(i)];
-            previous                   = v;
-        }
-        fft(re.data(), im.data(), t.twiddle);
-        // Each bin's power once; std::norm is the square of std::abs, a costly call.
-        for (int32_t k = 0; k < n_bins; k++) {
-            const auto at_k = static_cast<size_t>(k);
-            power[at_k]     = std::norm(std::complex<double>(re[at_k], im[at_k]));
-        }
+        band_energies(t, c.samples, c.n_samples, f, scratch, log_energy.data());
         for (int32_t k = 0; k < n_filters; k++) {
-            // Bins outside [first, last] weigh 0 and are skipped, as are any inside that weigh 0.
-            const double * w = t.filter.data() + static_cast<size_t>(k) * n_bins;
-            double         e = 0.0;
-            for (int32_t b = t.filter_first[static_cast<size_t>(k)]; b <= t.filter_last[static_cast<size_t>(k)]; b++) {
-                if (w[b] > 0.0) {
-                    e += w[b] * power[static_cast<size_t>(b)];
-                }
+            double & e = log_energy[static_cast<size_t>(k)];
+            if (!t.noise.empty()) {
+                e += t.noise[static_cast<size_t>(k)];
             }
-            log_energy[static_cast<size_t>(k)] = std::log(e + 1e-10);
+            e = std::log(e + 1e-10);
         }
         int16_t * row = out + static_cast<size_t>(f - first) * n_stored_cepstra;
         for (int32_t c_at = 0; c_at < n_stored_cepstra; c_at++) {
@@ -143,6 +159,42 @@ void compute_block(const voice_cepstra & c, int32_t first, int32_t n, int16_t * 
             row[c_at] = static_cast<int16_t>(std::lround(std::clamp(v * cepstrum_steps, -32767.0, 32767.0)));
         }
     }
+}
+
+// The mean energy in each filter over the frames of `c` whose window lies at or below `noise_db`; empty when
+// there are none.
+std::vector<double> mean_noise(const voice_cepstra & c, double noise_db) {
+    if (!std::isfinite(noise_db)) {
+        return {};
+    }
+    std::vector<double> sum(n_filters, 0.0);
+    std::vector<double> e(n_filters);
+    spectrum_scratch    scratch;
+    int32_t             n = 0;
+    // A frame is noise when all it is made of is: the hops its window reaches into are quiet too, and the one
+    // before, whose last sample the pre-emphasis takes.
+    constexpr int32_t hops      = (window_samples + hop_samples - 1) / hop_samples;
+    int32_t           quiet_run = 0; // quiet hops ending at the last one looked at
+    int32_t           next_hop  = 0;
+    for (int32_t f = 0; f < c.n_frames; f++) {
+        for (; next_hop < std::min(c.n_frames, f + hops); next_hop++) {
+            quiet_run = frame_level_db(c.samples, c.n_samples, next_hop) <= noise_db ? quiet_run + 1 : 0;
+        }
+        if (quiet_run >= std::min(hops, c.n_frames - f) + (f > 0 ? 1 : 0)) {
+            band_energies(c.tables, c.samples, c.n_samples, f, scratch, e.data());
+            for (size_t k = 0; k < sum.size(); k++) {
+                sum[k] += e[k];
+            }
+            n++;
+        }
+    }
+    if (n == 0) {
+        return {};
+    }
+    for (double & v : sum) {
+        v /= n;
+    }
+    return sum;
 }
 
 cepstrum_tables make_tables() {
@@ -187,7 +239,7 @@ int32_t voice_frame_count(int32_t n_samples) {
     return n_samples <= 0 ? 0 : static_cast<int32_t>((static_cast<int64_t>(n_samples) + hop_samples - 1) / hop_samples);
 }
 
-voice_cepstra compute_voice_cepstra(const float * samples, int32_t n_samples) {
+voice_cepstra compute_voice_cepstra(const float * samples, int32_t n_samples, double noise_db) {
     voice_cepstra out;
     if (samples == nullptr || n_samples <= 0) {
         return out;
@@ -200,6 +252,7 @@ voice_cepstra compute_voice_cepstra(const float * samples, int32_t n_samples) {
     const auto    n_slots  = static_cast<size_t>(std::min(n_blocks, cepstra_cache_blocks));
     out.rows.resize(n_slots);
     out.block_in_slot.assign(n_slots, -1);
+    out.tables.noise = mean_noise(out, noise_db);
     return out;
 }
 

@@ -10,6 +10,7 @@
 
 #include <complex>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace kelvo_asr {
@@ -43,7 +44,8 @@ struct cepstrum_tables {
     std::vector<double>               filter;       // [filter][bin] weights over bins 0 .. fft_size / 2
     std::vector<int32_t>              filter_first; // each filter's first and last bins with a weight above 0
     std::vector<int32_t>              filter_last;
-    std::vector<double>               dct; // [cepstrum][filter]
+    std::vector<double>               dct;   // [cepstrum][filter]
+    std::vector<double>               noise; // per filter, added to every frame's energy; empty: nothing
 };
 
 // The cepstra of a recording, computed on demand: `samples` must outlive it. The cache is mutable because
@@ -62,8 +64,11 @@ struct voice_cepstra {
 int32_t voice_frame_count(int32_t n_samples);
 
 // The cepstra of `n_samples` samples at 16 kHz (NaN and infinities read as 0), ready to be asked for: frame
-// f is the 25 ms window starting at sample 160 f.
-voice_cepstra compute_voice_cepstra(const float * samples, int32_t n_samples);
+// f is the 25 ms window starting at sample 160 f. Frames at or below `noise_db` (dB of full scale) are taken
+// for steady noise: each filter's mean energy over them is added to every frame's, so that the noise's own
+// flicker no longer moves the cepstra of the bands it drowns (none when no frame is that quiet).
+voice_cepstra compute_voice_cepstra(const float * samples, int32_t n_samples,
+                                    double noise_db = -std::numeric_limits<double>::infinity());
 
 // The level of frame `f` of `samples` (its up to 160 samples, NaN and infinities read as 0) in dB of full
 // scale.

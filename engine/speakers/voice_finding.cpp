@@ -4,6 +4,8 @@
 
 #include "engine/speakers/voice_finding.h"
 
+#include "engine/audio/kth_smallest.h"
+#include "engine/audio/noise_suppressor.h"
 #include "engine/audio/pause_cutter.h"
 #include "engine/speakers/cepstra.h"
 #include "engine/speakers/voice_changes.h"
@@ -360,9 +362,34 @@ std::vector<voice_stretch> numbered_stretches(const std::vector<piece_frames> & 
 
 } // namespace
 
+double steady_noise_db(const float * samples, int32_t n_samples, const voice_finding_settings & s) {
+    const int32_t n_frames = voice_frame_count(n_samples);
+    if (n_frames == 0) {
+        return -std::numeric_limits<double>::infinity();
+    }
+    const auto replay = [&](const auto & sink) {
+        for (int32_t f = 0; f < n_frames; f++) {
+            sink(frame_level_db(samples, n_samples, f));
+        }
+    };
+    // The percentiles noise suppression reads, found without keeping a level per frame.
+    const auto               last = static_cast<size_t>(n_frames - 1);
+    const std::vector<float> at =
+        kth_smallest<float>(replay, { last * static_cast<size_t>(suppression_rule::floor_percentile) / 100,
+                                      last * static_cast<size_t>(pause_rule::floor_percentile) / 100,
+                                      last * static_cast<size_t>(pause_rule::loud_percentile) / 100 });
+    const double lowest = at[0];
+    const double floor  = at[1];
+    const double loud   = at[2];
+    if (!(loud - lowest < s.noisy_span_db && floor - lowest < s.steady_spread_db)) {
+        return -std::numeric_limits<double>::infinity();
+    }
+    return floor + s.noise_margin_db;
+}
+
 std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n_samples, int32_t n_fixed,
                                                 const voice_finding_settings & s) {
-    const voice_cepstra       c      = compute_voice_cepstra(samples, n_samples);
+    const voice_cepstra       c = compute_voice_cepstra(samples, n_samples, steady_noise_db(samples, n_samples, s));
     std::vector<piece_frames> pieces = speech_frames(samples, n_samples, s.speech_margin_db, s.speech_margin_share);
     if (pieces.empty()) {
         return {};

@@ -28,7 +28,15 @@ struct voice_finding_settings {
     double  high_voice_distance = 0.4;  // ... or than this when both speak higher than high_pitch
     double  high_pitch          = 85.0; // median pitch, semitones above 1 Hz (about 134 Hz)
     double  pitch_apart         = 4.0;  // two found voices whose median pitches differ by more are never one
+    double  noisy_span_db       = 45.0; // loud frames less than this over the quietest: a noisy recording ...
+    double  steady_spread_db    = 2.5;  // ... whose quiet frames vary less than this holds steady noise,
+    double  noise_margin_db     = 3.0;  // ... heard alone in the frames this close to the noise floor
 };
+
+// The level (dB of full scale) at or below which the frames of `n_samples` samples hold steady noise alone,
+// whose mean spectrum the cepstra then take in; minus infinity for a clean recording or an unsteady
+// background (babble), left as they are.
+double steady_noise_db(const float * samples, int32_t n_samples, const voice_finding_settings & settings);
 
 // Voice stretches of `n_samples` samples at 16 kHz: `n_fixed` voices when above 0, else as many as the
 // clustering finds.
