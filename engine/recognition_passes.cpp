@@ -83,9 +83,8 @@ struct batch {
         held.lock();
         s.listening = params.listen_only;
         if (params.listen_only) {
-            const bool learned = std::all_of(s.groups.begin(), s.groups.end(), [&](const voice_group & g) {
-                return voice_has_transform(adaptation, g.name);
-            });
+            const bool learned = std::all_of(s.groups.begin(), s.groups.end(),
+                                             [&](const voice_group & g) { return voice_settled(adaptation, g.name); });
             if (!params.adapt || !adaptation_on(adaptation) || learned) {
                 end_segment(i, {}); // nothing left to learn
                 return;

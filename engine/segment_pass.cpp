@@ -40,7 +40,7 @@ void next_blocks(segment_state & s, const speaker_adaptation & adaptation) {
     std::vector<size_t> voice_of;
     for (size_t g = 0; g < s.groups.size(); g++) {
         const voice_group & group = s.groups[g];
-        if (voice_has_transform(adaptation, group.name) || s.next[g] >= group.pieces.size()) {
+        if (voice_settled(adaptation, group.name) || s.next[g] >= group.pieces.size()) {
             continue;
         }
         const int64_t       needed = frames_to_learn(adaptation, group.name);

@@ -43,6 +43,61 @@ void gaussian_scores(const gaussian_model & model, size_t codebook, const float 
     }
 }
 
+// Scores of every Gaussian of the word's phones for its frames `w.first` ... `w.last`: [frame][phone][stream][density].
+void word_gaussian_scores(const gaussian_model & model, const float * features, const word_span & w,
+                          std::vector<float> & scores) {
+    const size_t n_phones  = w.phones.size();
+    const size_t per_state = model.stream_len.size() * model.n_density;
+    const size_t n_t       = static_cast<size_t>(w.last - w.first) + 1;
+    scores.resize(n_t * n_phones * per_state);
+    for (size_t t = 0; t < n_t; t++) {
+        const float * x = features + (static_cast<size_t>(w.first) + t) * model.feature_len;
+        for (size_t p = 0; p < n_phones; p++) {
+            gaussian_scores(model, model.phone_codebook[w.phones[p]], x,
+                            scores.data() + (t * n_phones + p) * per_state);
+        }
+    }
+}
+
+// Each frame's score under each state of the word, streams multiplied: each stream's mixture summed when
+// `mixture`, else its best weighted Gaussian (the alignment's cheaper score). [frame][state].
+std::vector<float> word_state_scores(const gaussian_model & model, const word_span & w, size_t n_t,
+                                     const std::vector<float> & scores, bool mixture) {
+    const size_t       n_streams = model.stream_len.size();
+    const size_t       n_d       = model.n_density;
+    const size_t       n_phones  = w.phones.size();
+    const size_t       per_state = n_streams * n_d;
+    const size_t       n_states  = n_phones * model.states_per_phone;
+    const float        worst     = -std::numeric_limits<float>::infinity();
+    std::vector<float> state_score(n_t * n_states);
+    std::vector<float> weighted(n_d);
+    for (size_t t = 0; t < n_t; t++) {
+        for (size_t s = 0; s < n_states; s++) {
+            const size_t  p   = s / model.states_per_phone;
+            const size_t  sen = w.phones[p] * model.states_per_phone + s % model.states_per_phone;
+            const float * g   = scores.data() + (t * n_phones + p) * per_state;
+            float         sum = 0;
+            for (size_t f = 0; f < n_streams; f++) {
+                const float * lw = model.log_weights.data() + (sen * n_streams + f) * n_d;
+                if (mixture) {
+                    for (size_t d = 0; d < n_d; d++) {
+                        weighted[d] = g[f * n_d + d] + lw[d];
+                    }
+                    sum += log_sum_exp(weighted.data(), n_d);
+                    continue;
+                }
+                float top = worst;
+                for (size_t d = 0; d < n_d; d++) {
+                    top = std::max(top, g[f * n_d + d] + lw[d]);
+                }
+                sum += top;
+            }
+            state_score[t * n_states + s] = sum;
+        }
+    }
+    return state_score;
+}
+
 } // namespace
 
 gaussian_stats empty_gaussian_stats(const gaussian_model & model) {
@@ -84,35 +139,11 @@ void accumulate_words(const gaussian_model & model, const float * features, int3
         if (n_t < n_states) {
             continue;
         }
-        scores.resize(n_t * n_phones * per_state);
-        for (size_t t = 0; t < n_t; t++) {
-            const float * x = features + (static_cast<size_t>(w.first) + t) * model.feature_len;
-            for (size_t p = 0; p < n_phones; p++) {
-                gaussian_scores(model, model.phone_codebook[w.phones[p]], x,
-                                scores.data() + (t * n_phones + p) * per_state);
-            }
-        }
-        // State scores for the alignment: each stream's best weighted Gaussian, streams multiplied (the
-        // mixture's sum is left to the posteriors below, which need it for one state a frame only).
-        std::vector<float> state_score(n_t * n_states);
+        word_gaussian_scores(model, features, w, scores);
+        // State scores for the alignment: each stream's best weighted Gaussian (the mixture's sum is left to
+        // the posteriors below, which need it for one state a frame only).
+        const std::vector<float> state_score = word_state_scores(model, w, n_t, scores, false);
         weighted.resize(n_d);
-        for (size_t t = 0; t < n_t; t++) {
-            for (size_t s = 0; s < n_states; s++) {
-                const size_t  p   = s / model.states_per_phone;
-                const size_t  sen = w.phones[p] * model.states_per_phone + s % model.states_per_phone;
-                const float * g   = scores.data() + (t * n_phones + p) * per_state;
-                float         sum = 0;
-                for (size_t f = 0; f < n_streams; f++) {
-                    const float * lw  = model.log_weights.data() + (sen * n_streams + f) * n_d;
-                    float         top = worst;
-                    for (size_t d = 0; d < n_d; d++) {
-                        top = std::max(top, g[f * n_d + d] + lw[d]);
-                    }
-                    sum += top;
-                }
-                state_score[t * n_states + s] = sum;
-            }
-        }
         // Left to right through the states, staying or moving on by one each frame.
         std::vector<float> best(n_states, worst);
         std::vector<char>  moved(n_t * n_states, 0);
@@ -165,6 +196,36 @@ void accumulate_words(const gaussian_model & model, const float * features, int3
         }
         stats.frames += static_cast<int64_t>(n_t);
     }
+}
+
+double words_log_likelihood(const gaussian_model & model, const piece_evidence & piece, int64_t & frames) {
+    const float        worst = -std::numeric_limits<float>::infinity();
+    std::vector<float> scores;
+    double             total = 0;
+    for (const word_span & w : piece.words) {
+        const size_t n_states = w.phones.size() * model.states_per_phone;
+        if (n_states == 0 || w.first < 0 || w.last >= piece.n_frames || w.last < w.first) {
+            continue;
+        }
+        const size_t n_t = static_cast<size_t>(w.last - w.first) + 1;
+        if (n_t < n_states) {
+            continue;
+        }
+        word_gaussian_scores(model, piece.features.data(), w, scores);
+        const std::vector<float> state_score = word_state_scores(model, w, n_t, scores, true);
+        std::vector<float>       best(n_states, worst);
+        best[0] = state_score[0];
+        for (size_t t = 1; t < n_t; t++) {
+            for (size_t s = std::min(n_states - 1, t); s != static_cast<size_t>(-1); s--) {
+                best[s] = std::max(best[s], s > 0 ? best[s - 1] : worst) + state_score[t * n_states + s];
+            }
+        }
+        if (std::isfinite(best[n_states - 1])) {
+            total += best[n_states - 1];
+            frames += static_cast<int64_t>(n_t);
+        }
+    }
+    return total;
 }
 
 gaussian_stats evidence_stats(const gaussian_model & scoring, const std::vector<piece_evidence> & pieces) {

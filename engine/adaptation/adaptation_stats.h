@@ -50,6 +50,11 @@ struct piece_evidence {
 // the model with a transform applied), the sums kept in the model's own layout.
 gaussian_stats evidence_stats(const gaussian_model & scoring, const std::vector<piece_evidence> & pieces);
 
+// The log-likelihood of the piece's words under `model`, each word along its best path through its
+// phones' states (mixtures summed); `frames` grows by the frames scored. Words that cannot be aligned are
+// left out, as accumulate_words leaves them.
+double words_log_likelihood(const gaussian_model & model, const piece_evidence & piece, int64_t & frames);
+
 // The per-stream statistics of the mean transform shared by every Gaussian.
 std::vector<mllr_stream_stats> transform_stats(const gaussian_model & model, const gaussian_stats & stats);
 

@@ -51,15 +51,6 @@ std::vector<size_t> entry_phones(ps_decoder_t * ps, const gaussian_model & model
     return phones;
 }
 
-// One mean transform per stream from `stats`, held toward the identity by the prior.
-std::vector<mllr_stream_transform> solve_transform(const gaussian_model & model, const gaussian_stats & stats) {
-    std::vector<mllr_stream_transform> t;
-    for (const mllr_stream_stats & s : transform_stats(model, stats)) {
-        t.push_back(solve_mllr(s, adaptation_rule::prior_frames));
-    }
-    return t;
-}
-
 // The text of the library's transform format for `transforms`, in the classic locale.
 std::string mllr_text(const std::vector<mllr_stream_transform> & transforms) {
     std::ostringstream text;
@@ -84,6 +75,14 @@ std::string mllr_text(const std::vector<mllr_stream_transform> & transforms) {
 }
 
 } // namespace
+
+std::vector<mllr_stream_transform> solve_transform(const gaussian_model & model, const gaussian_stats & stats) {
+    std::vector<mllr_stream_transform> t;
+    for (const mllr_stream_stats & s : transform_stats(model, stats)) {
+        t.push_back(solve_mllr(s, adaptation_rule::prior_frames));
+    }
+    return t;
+}
 
 ps_mllr_t * make_mllr(const std::vector<mllr_stream_transform> & transforms, std::string & why_not) {
     // The library reads only from a path.
@@ -245,6 +244,9 @@ evidence_outcome piece_evidence_of(ps_decoder_t * ps, const gaussian_model & mod
 }
 
 void update_voice(const gaussian_model & model, voice_state & voice) {
+    if (voice.declined) {
+        return;
+    }
     const bool             from_heard = voice.heard.frames >= voice.learned.frames;
     const gaussian_stats & from       = from_heard ? voice.heard : voice.learned;
     if (from.frames < adaptation_rule::min_frames) {
@@ -254,16 +256,22 @@ void update_voice(const gaussian_model & model, voice_state & voice) {
         from.frames < voice.solved_frames + voice.solved_frames / 2) {
         return;
     }
+    if (!from_heard) {
+        // A transform that does not carry over to the voice's next words (a reader the model already fits
+        // well) lost words to the model's own means: the check is on words it was not learnt from.
+        int64_t held = 0;
+        if (voice.transform.empty() && held_back_gain(model, voice.listened, held) < held_back_rule::min_gain &&
+            held > 0) {
+            voice.declined = true;
+            voice.listened.clear();
+            return;
+        }
+        voice.transform = listened_transform(model, from, voice.listened);
+    } else {
+        voice.transform = solve_transform(model, from);
+    }
     voice.solved_frames     = from.frames;
     voice.solved_from_heard = from_heard;
-    voice.transform         = solve_transform(model, from);
-    if (!from_heard) {
-        // The words' states are aligned again under the transform, which places them better.
-        for (int k = 1; k < adaptation_rule::listened_solves; k++) {
-            voice.transform =
-                solve_transform(model, evidence_stats(transformed_model(model, voice.transform), voice.listened));
-        }
-    }
     voice.listened.clear(); // no longer needed: a voice listens only until its first transform
     voice.version++;
 }
@@ -283,6 +291,11 @@ std::string take_off_reason(speaker_adaptation & adaptation) {
 bool voice_has_transform(const speaker_adaptation & adaptation, const std::string & voice) {
     const auto known = adaptation.voices.find(voice);
     return known != adaptation.voices.end() && !known->second.transform.empty();
+}
+
+bool voice_settled(const speaker_adaptation & adaptation, const std::string & voice) {
+    const auto known = adaptation.voices.find(voice);
+    return known != adaptation.voices.end() && (!known->second.transform.empty() || known->second.declined);
 }
 
 int64_t frames_to_learn(const speaker_adaptation & adaptation, const std::string & voice) {

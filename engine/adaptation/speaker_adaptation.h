@@ -9,6 +9,7 @@
 
 #include "engine/adaptation/adaptation_stats.h"
 #include "engine/adaptation/gaussian_model.h"
+#include "engine/adaptation/held_back_check.h"
 #include "engine/adaptation/mllr_solve.h"
 #include "engine/audio/pause_cutter.h"
 #include "engine/decoders/decoder_pool.h"
@@ -50,6 +51,7 @@ struct voice_state {
     int32_t                            version           = 0; // changes whenever `transform` does
     int64_t                            solved_frames     = 0; // frames of the statistics it was solved from
     bool                               solved_from_heard = false;
+    bool                               declined          = false; // its first transform failed the held-back check
 };
 
 // The adaptation of one loaded model.
@@ -96,7 +98,9 @@ ps_mllr_t * make_mllr(const std::vector<mllr_stream_transform> & transforms, std
 // much as those it listened to, else the latter; no transform below adaptation_rule::min_frames. Solves
 // only when the statistics changed source or grew by half since the last solve, so that a long recording
 // costs few solves and few changes of the decoders' means. The first transform, from the listened words,
-// is refined by gathering their statistics again under it (adaptation_rule::listened_solves in all).
+// is refined by gathering their statistics again under it (adaptation_rule::listened_solves in all), and
+// kept only when a transform learnt without the last listened words gains on them (held_back_gain): else the
+// voice is declined, keeps the model's own means for good and gathers nothing more.
 void update_voice(const gaussian_model & model, voice_state & voice);
 
 // True when the model's files could be read for adaptation and the decoders still take transforms.
@@ -108,6 +112,9 @@ std::string take_off_reason(speaker_adaptation & adaptation);
 
 // True when the voice named `voice` has a transform.
 bool voice_has_transform(const speaker_adaptation & adaptation, const std::string & voice);
+
+// True when the voice named `voice` has a transform or was declined one: it listens no more.
+bool voice_settled(const speaker_adaptation & adaptation, const std::string & voice);
 
 // Frames of aligned words the voice `voice` still needs for its first transform from passes that only
 // listen.

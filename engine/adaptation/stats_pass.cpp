@@ -36,8 +36,8 @@ void start_listening(stats_pass & pass, speaker_adaptation & adaptation, const s
 bool start_hearing(stats_pass & pass, speaker_adaptation & adaptation, const std::string & voice,
                    const std::vector<size_t> & which, size_t n_pieces) {
     voice_state & state = adaptation.voices[voice];
-    // Statistics are gathered until the voice's transform has settled.
-    if (state.heard.frames >= adaptation_rule::max_frames) {
+    // Statistics are gathered until the voice's transform has settled; a declined voice gathers none.
+    if (state.declined || state.heard.frames >= adaptation_rule::max_frames) {
         return false;
     }
     start_pass(pass, voice, which, n_pieces, state.heard);
