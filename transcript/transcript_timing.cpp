@@ -43,12 +43,6 @@ bool within_segment(const StretchTimes & times, const Segment & segment, int32_t
 
 } // namespace
 
-bool turn_or_sentence_ends(const std::vector<TranscriptWord> & words, size_t i) {
-    const std::string & text = words[i].text;
-    return i + 1 == words.size() || words[i].who != words[i + 1].who || words[i].speaker != words[i + 1].speaker ||
-           (!text.empty() && (text.back() == '.' || text.back() == '?' || text.back() == '!'));
-}
-
 void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & s, StretchTimes & times) {
     // Between placed words b and a (stretch positions, b < a): whether a turn or sentence ends anywhere there,
     // so that words left out between them (a sentence never said) do not hide the turn.

@@ -1,0 +1,10 @@
+// Where a transcript's turn or sentence ends: read by the planner, the timing and the unsaid sentences alike,
+// and kept apart from the timing so that planning needs no aligner.
+
+#include "transcript/transcript.h"
+
+bool turn_or_sentence_ends(const std::vector<TranscriptWord> & words, size_t i) {
+    const std::string & text = words[i].text;
+    return i + 1 == words.size() || words[i].who != words[i + 1].who || words[i].speaker != words[i + 1].speaker ||
+           (!text.empty() && (text.back() == '.' || text.back() == '?' || text.back() == '!'));
+}
