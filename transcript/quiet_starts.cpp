@@ -180,7 +180,8 @@ double hidden_onset_start(std::span<const float> samples, int32_t rate, double s
     if (db[at] > noise || dip == 0 || moved < min_move_seconds || moved > max_back_seconds) {
         return start;
     }
-    return from + static_cast<double>(dip) * hop_seconds;
+    // The quiet may also hold the end of the word before (its closure, its hiss): the start goes halfway back.
+    return start - 0.5 * moved;
 }
 
 void trim_hidden_onsets(const std::vector<TranscriptWord> & words, const Stretch & s, std::span<const float> samples,

@@ -161,8 +161,8 @@ double sound_before_start(std::span<const float> samples, int32_t rate, double a
 void trim_quiet_starts(std::span<const float> samples, int32_t rate, StretchTimes & times);
 
 // Where a word drawn from `start` to `end` begins when noise hides its first sound (a hiss or a closure at the
-// noise floor): when `start` lies at the floor within 0.15 s after louder sound, where the floor began; else
-// `start`. Quiet recordings keep `start`.
+// noise floor): when `start` lies at the floor within 0.15 s after louder sound, halfway back to where the floor
+// began (the quiet may hold the end of the word before too); else `start`. Quiet recordings keep `start`.
 double hidden_onset_start(std::span<const float> samples, int32_t rate, double start, double end);
 
 // Moves the start of each placed word of stretch `s`, drawn less than 0.15 s after a placed word written with
