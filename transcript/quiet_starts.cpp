@@ -187,11 +187,12 @@ double hidden_onset_start(std::span<const float> samples, int32_t rate, double s
 void trim_hidden_onsets(const std::vector<TranscriptWord> & words, const Stretch & s, std::span<const float> samples,
                         int32_t rate, StretchTimes & times) {
     for (size_t k = 1; k < times.placed.size(); k++) {
-        // A word written with a pause after it (a comma, a sentence's end) may well have one.
+        // Only a word drawn against the word before: a gap the aligner drew may be a pause nobody wrote, and a
+        // word written with a pause after it (a comma, a sentence's end) may well have one.
         const std::string & before = words[s.first + k - 1].text;
         if (!times.placed[k] || !times.placed[k - 1] || before.empty() ||
             std::string_view(",;:.?!").find(before.back()) != std::string_view::npos ||
-            times.start[k] - times.end[k - 1] > max_back_seconds) {
+            times.start[k] - times.end[k - 1] > transcript_overlap_seconds) {
             continue;
         }
         const double start = hidden_onset_start(samples, rate, times.start[k], times.end[k]);

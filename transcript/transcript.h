@@ -165,9 +165,8 @@ void trim_quiet_starts(std::span<const float> samples, int32_t rate, StretchTime
 // began (the quiet may hold the end of the word before too); else `start`. Quiet recordings keep `start`.
 double hidden_onset_start(std::span<const float> samples, int32_t rate, double start, double end);
 
-// Moves the start of each placed word of stretch `s`, drawn less than 0.15 s after a placed word written with
-// no pause after it (no comma, no sentence's end), back to where its hidden first sound begins, and ends the word
-// before it there.
+// Moves the start of each placed word of stretch `s`, drawn against a placed word written with no pause after it
+// (no comma, no sentence's end), back to where its hidden first sound begins, and ends the word before it there.
 void trim_hidden_onsets(const std::vector<TranscriptWord> & words, const Stretch & s, std::span<const float> samples,
                         int32_t rate, StretchTimes & times);
 
