@@ -150,9 +150,10 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
 void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & s, StretchTimes & times);
 
 // Where a word drawn from `start` to `end` (seconds) begins to sound: when it opens with a pause (a stretch of
-// 0.1 s or more far quieter than its loudest part, which the aligner drew into it), a little before the sound
-// after the pause; else `start`.
-double quiet_opening_end(std::span<const float> samples, int32_t rate, double start, double end);
+// 0.1 s or more far quieter than its loudest part, or in noise at the noise floor, which the aligner drew into
+// it), a little before the sound after the pause; else `start`. The noise floor is only judged for a word drawn
+// 0.1 s or more after the end of the word before it, `after` (negative when there is none).
+double quiet_opening_end(std::span<const float> samples, int32_t rate, double after, double start, double end);
 
 // Where a word drawn from `start` to `end`, after a pause that begins at `after`, begins to sound: when its
 // sound runs back from `start` (0.15 s at most) into the pause, a little before the sound's beginning; else
@@ -162,6 +163,16 @@ double sound_before_start(std::span<const float> samples, int32_t rate, double a
 // Moves the start of each placed word of `times` that opens with a pause, or whose sound began in the pause
 // before it, to where its sound begins.
 void trim_quiet_starts(std::span<const float> samples, int32_t rate, StretchTimes & times);
+
+// Where a word drawn from `start` to `end` begins when noise hides its first sound (a hiss or a closure at the
+// noise floor): when `start` lies at the floor within 0.15 s after louder sound, halfway back to where the floor
+// began (the quiet may hold the end of the word before too); else `start`. Quiet recordings keep `start`.
+double hidden_onset_start(std::span<const float> samples, int32_t rate, double start, double end);
+
+// Moves the start of each placed word of stretch `s`, drawn against a placed word written with no pause after it
+// (no comma, no sentence's end), back to where its hidden first sound begins, and ends the word before it there.
+void trim_hidden_onsets(const std::vector<TranscriptWord> & words, const Stretch & s, std::span<const float> samples,
+                        int32_t rate, StretchTimes & times);
 
 // Force-aligns segment `index`'s transcript words stretch by stretch (unheard and soundless words left out of
 // the text), retries a stretch that leaves words unplaced or anchors far from where they were heard on a

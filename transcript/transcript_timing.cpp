@@ -265,6 +265,7 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
         }
         keep_turn_edges(words, s, times);
         trim_quiet_starts(samples, rate, times);
+        trim_hidden_onsets(words, s, samples, rate, times);
         for (size_t i = s.first; i < s.last; i++) {
             const TranscriptWord & w = words[i];
             TimedWord              word;

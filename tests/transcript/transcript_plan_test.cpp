@@ -163,17 +163,51 @@ TEST(TranscriptTimes, AWordDrawnOverThePauseBeforeItStartsWhereItSounds) {
         return samples;
     };
     const std::vector<float> paused = recording(0.35, 0.0005f);
-    EXPECT_NEAR(quiet_opening_end(paused, 16000, 0.2, 0.8), 0.325, 0.006); // 150 ms of pause drawn into the word
-    EXPECT_DOUBLE_EQ(quiet_opening_end(paused, 16000, 0.28, 0.8), 0.28);   // 70 ms: a stop's closure, kept
-    EXPECT_DOUBLE_EQ(quiet_opening_end(paused, 16000, 0.4, 0.8), 0.4);     // starts on the sound
-    EXPECT_DOUBLE_EQ(quiet_opening_end(recording(0.35, 0.02f), 16000, 0.2, 0.8), 0.2); // noise: not told apart
-    EXPECT_DOUBLE_EQ(quiet_opening_end(paused, 16000, 0.2, 0.3), 0.2);                 // nothing but pause
-    EXPECT_NEAR(sound_before_start(paused, 16000, 0.1, 0.45, 0.8), 0.325, 0.006);      // drawn late, after the pause
-    EXPECT_DOUBLE_EQ(sound_before_start(paused, 16000, 0.3, 0.45, 0.8), 0.45);         // no pause before the sound
+    EXPECT_NEAR(quiet_opening_end(paused, 16000, -1, 0.2, 0.8), 0.325, 0.006); // 150 ms of pause drawn into the word
+    EXPECT_DOUBLE_EQ(quiet_opening_end(paused, 16000, -1, 0.28, 0.8), 0.28);   // 70 ms: a stop's closure, kept
+    EXPECT_DOUBLE_EQ(quiet_opening_end(paused, 16000, -1, 0.4, 0.8), 0.4);     // starts on the sound
+    EXPECT_DOUBLE_EQ(quiet_opening_end(paused, 16000, -1, 0.2, 0.3), 0.2);     // nothing but pause
+    // In noise 28 dB below the word a pause lies at the noise floor, where a first sound (a hiss) may hide too:
+    // only 0.2 s or more there is a pause, and only after a pause the aligner drew (not right after the word
+    // before), and only where the word rises well above the noise.
+    const std::vector<float> noisy = recording(0.35, 0.02f);
+    EXPECT_NEAR(quiet_opening_end(noisy, 16000, -1, 0.1, 0.8), 0.325, 0.006);
+    EXPECT_DOUBLE_EQ(quiet_opening_end(noisy, 16000, -1, 0.2, 0.8), 0.2);
+    EXPECT_DOUBLE_EQ(quiet_opening_end(noisy, 16000, 0.05, 0.1, 0.8), 0.1);
+    EXPECT_DOUBLE_EQ(quiet_opening_end(recording(0.35, 0.2f), 16000, -1, 0.1, 0.8), 0.1);
+    EXPECT_NEAR(sound_before_start(paused, 16000, 0.1, 0.45, 0.8), 0.325, 0.006); // drawn late, after the pause
+    EXPECT_DOUBLE_EQ(sound_before_start(paused, 16000, 0.3, 0.45, 0.8), 0.45);    // no pause before the sound
     StretchTimes times{ { 0.0, 0.2 }, { 0.2, 0.8 }, { true, true }, 0 };
     trim_quiet_starts(paused, 16000, times);
     EXPECT_DOUBLE_EQ(times.start[0], 0.0);
     EXPECT_NEAR(times.start[1], 0.325, 0.006);
+}
+
+TEST(TranscriptTimes, InNoiseAWordsHiddenFirstSoundIsTakenFromTheWordBefore) {
+    // 1 s at 16 kHz: a loud tone with a stretch as quiet as the noise, `floor`, over [from, 0.4).
+    auto recording = [](double from, float floor) {
+        std::vector<float> samples(16000);
+        for (size_t i = 0; i < samples.size(); i++) {
+            const double t = static_cast<double>(i) / 16000.0;
+            samples[i] =
+                static_cast<float>(t >= from && t < 0.4 ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
+        }
+        return samples;
+    };
+    const std::vector<float> noisy = recording(0.3, 0.02f);
+    EXPECT_NEAR(hidden_onset_start(noisy, 16000, 0.37, 0.8), 0.335, 0.006);                // drawn inside the quiet
+    EXPECT_DOUBLE_EQ(hidden_onset_start(noisy, 16000, 0.42, 0.8), 0.42);                   // drawn on the sound
+    EXPECT_DOUBLE_EQ(hidden_onset_start(recording(0.3, 0.0005f), 16000, 0.37, 0.8), 0.37); // quiet: a real pause
+    EXPECT_DOUBLE_EQ(hidden_onset_start(recording(0.1, 0.02f), 16000, 0.37, 0.8), 0.37);   // too long for one sound
+    // The quiet is the word's own first sound, not a pause: none after a word written with a comma.
+    const Stretch s{ 0, 16000, 0, 2 };
+    StretchTimes  times{ { 0.0, 0.37 }, { 0.37, 0.8 }, { true, true }, 0 };
+    trim_hidden_onsets(transcript({ "say", "fish" }), s, noisy, 16000, times);
+    EXPECT_NEAR(times.start[1], 0.335, 0.006);
+    EXPECT_NEAR(times.end[0], 0.335, 0.006);
+    times = { { 0.0, 0.37 }, { 0.37, 0.8 }, { true, true }, 0 };
+    trim_hidden_onsets(transcript({ "say,", "fish" }), s, noisy, 16000, times);
+    EXPECT_DOUBLE_EQ(times.start[1], 0.37);
 }
 
 TEST(TranscriptPlan, AWholeSentenceWithNoRoomIsLeftOutAndTheSaidWordsAroundItKept) {
