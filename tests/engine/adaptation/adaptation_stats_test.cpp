@@ -1,5 +1,7 @@
 #include "engine/adaptation/adaptation_stats.h"
 
+#include "two_gaussians.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,30 +9,10 @@
 
 namespace {
 
-// One codebook of two one-value Gaussians far apart (at -5 and +5, unit variance) shared by two phones
-// of two states each, every state weighting them alike: a frame's posterior goes to the nearer one.
-kelvo_asr::gaussian_model two_gaussians() {
-    kelvo_asr::gaussian_model m;
-    m.n_codebooks       = 1;
-    m.n_density         = 2;
-    m.stream_len        = { 1 };
-    m.stream_offset     = { 0 };
-    m.feature_len       = 1;
-    m.means             = { -5, 5 };
-    m.variances         = { 1, 1 };
-    m.inverse_variances = { 1, 1 };
-    m.log_norms         = { 0, 0 };
-    m.phones            = { "A", "B" };
-    m.states_per_phone  = 2;
-    m.log_weights.assign(8, std::log(0.5f)); // 2 phones x 2 states x 2 Gaussians
-    m.phone_codebook = { 0, 0 };
-    return m;
-}
-
 // Each frame of a word adds its posteriors to the Gaussians' counts and its values, weighted, to their
 // sums; words that cannot be aligned (outside the frames, fewer frames than states) add nothing.
 TEST(AdaptationStats, FramesOfWordsGoToTheirGaussians) {
-    const kelvo_asr::gaussian_model m        = two_gaussians();
+    const kelvo_asr::gaussian_model m        = two_gaussians(2);
     const std::vector<float>        features = { -5, -4, -6, 5, 6, 4, -5 };
     kelvo_asr::gaussian_stats       s        = kelvo_asr::empty_gaussian_stats(m);
     kelvo_asr::accumulate_words(m, features.data(), 7, { { { 0 }, 0, 5 } }, s);
@@ -56,7 +38,7 @@ TEST(AdaptationStats, FramesOfWordsGoToTheirGaussians) {
 
 // Statistics added piece by piece: an empty total takes the first as it is, later ones add up.
 TEST(AdaptationStats, PiecesAddUp) {
-    const kelvo_asr::gaussian_model m        = two_gaussians();
+    const kelvo_asr::gaussian_model m        = two_gaussians(2);
     const std::vector<float>        features = { -5, -5, 5, 5 };
     kelvo_asr::gaussian_stats       piece    = kelvo_asr::empty_gaussian_stats(m);
     kelvo_asr::accumulate_words(m, features.data(), 4, { { { 1 }, 0, 3 } }, piece);

@@ -1,31 +1,13 @@
 #include "engine/adaptation/held_back_check.h"
 
+#include "two_gaussians.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
 namespace {
-
-// One codebook of two one-value Gaussians at -5 and +5 (unit variance), shared alike by the states of one
-// phone of two states.
-kelvo_asr::gaussian_model two_gaussians() {
-    kelvo_asr::gaussian_model m;
-    m.n_codebooks       = 1;
-    m.n_density         = 2;
-    m.stream_len        = { 1 };
-    m.stream_offset     = { 0 };
-    m.feature_len       = 1;
-    m.means             = { -5, 5 };
-    m.variances         = { 1, 1 };
-    m.inverse_variances = { 1, 1 };
-    m.log_norms         = { 0, 0 };
-    m.phones            = { "A" };
-    m.states_per_phone  = 2;
-    m.log_weights.assign(4, std::log(0.5f));
-    m.phone_codebook = { 0 };
-    return m;
-}
 
 // A piece of `n_words` words of 10 frames each (five near -5, five near +5), the first `n_shifted` words'
 // frames moved by `shift`.
@@ -46,7 +28,7 @@ kelvo_asr::piece_evidence piece(int n_words, int n_shifted, float shift) {
 // A voice that keeps its shift gains on the held-back words; one whose held-back words are not like the
 // words the transform was learnt from loses; with one word there is nothing to hold back.
 TEST(HeldBackCheck, GainsOnlyWhereTheTransformCarriesOver) {
-    const kelvo_asr::gaussian_model m      = two_gaussians();
+    const kelvo_asr::gaussian_model m      = two_gaussians(1);
     int64_t                         frames = 0;
 
     // 60 words: the first 40 learn, the last 20 (200 frames) are held back, spread over two pieces.
