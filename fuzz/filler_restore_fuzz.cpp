@@ -78,10 +78,13 @@ void plain_restore(SegmentWords & words, const std::vector<ExtraWord> & extra, c
     const double lower   = start_s - slack;
     const double upper   = double(segment.end - segment.start) / double(rate) + start_s + slack;
 
+    const double             end_s = double(segment.end - segment.start) / double(rate) + start_s;
     std::vector<std::string> selected;
+    std::vector<double>      times;
     for (const ExtraWord & w : extra) {
         if (lower <= w.time && w.time < upper) {
             selected.push_back(w.text);
+            times.push_back(w.time);
         }
     }
     std::vector<std::string> a;
@@ -126,12 +129,28 @@ void plain_restore(SegmentWords & words, const std::vector<ExtraWord> & extra, c
         for (int32_t x = e + 1; x < f; x++) {
             filler_between = filler_between || is_filler(b[size_t(x)]);
         }
-        if (filler_between) {
+        if (filler_between || f - e > 2) {
             continue;
         }
-        if (f - e <= 2) {
-            insertions.push_back({ e, make_match_key(selected[k]) });
+        // Said in the slack with none of the segment's words beyond it: the segment beside restores it.
+        if ((times[k] < start_s && e < 0) || (times[k] >= end_s && f == count)) {
+            continue;
         }
+        // Unmatched extra words between the filler and its anchors; towards a side without one, only those
+        // inside the segment's span.
+        int32_t before = 0;
+        for (size_t q = k; q-- > 0 && anchors[q] < 0;) {
+            before += anchors[q] == -1 && (e >= 0 || times[q] >= start_s) ? 1 : 0;
+        }
+        int32_t after = 0;
+        for (size_t q = k + 1; q < selected.size() && anchors[q] < 0; q++) {
+            after += anchors[q] == -1 && (f < count || times[q] < end_s) ? 1 : 0;
+        }
+        const int32_t between = f - e - 1;
+        if (before + after > between + 1) {
+            continue;
+        }
+        insertions.push_back({ between == 1 && before > after ? e + 1 : e, make_match_key(selected[k]) });
     }
     for (size_t x = insertions.size(); x-- > 0;) {
         const size_t at = size_t(insertions[x].first + 1);
