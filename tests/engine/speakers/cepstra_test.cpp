@@ -18,13 +18,13 @@ using kelvo_asr::frame_stored_cepstra;
 using kelvo_asr::n_stored_cepstra;
 
 // Two seconds: a vowel-like sound of 140 Hz harmonics in the third quarter; `hiss` of a steady noise
-// throughout (uniform, from a fixed seed).
+// throughout (uniform, the same on every run).
 std::vector<float> recording(float hiss) {
     std::vector<float> s(32000, 0.0f);
-    uint32_t           seed = 12345;
+    uint32_t           lcg = 12345;
     for (size_t i = 0; i < s.size(); i++) {
-        seed = seed * 1664525u + 1013904223u;
-        s[i] = hiss * (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f);
+        lcg  = lcg * 1664525u + 1013904223u;
+        s[i] = hiss * (static_cast<float>(lcg >> 8) / 8388608.0f - 1.0f);
         if (i >= 16000 && i < 24000) {
             for (int k = 1; k <= 20; k++) {
                 s[i] += static_cast<float>(0.05 / k * std::sin(2.0 * std::numbers::pi * 140.0 * k * i / 16000.0));
