@@ -51,8 +51,9 @@ bool reset_peak() {
 }
 
 struct ref_word {
-    double start = 0, end = 0;
-    int    speaker = 0;
+    double      start = 0, end = 0;
+    int         speaker = 0;
+    std::string text;
 };
 
 bool set_value(kelvo_asr::voice_finding_settings & s, const std::string & item) {
@@ -78,7 +79,8 @@ bool set_value(kelvo_asr::voice_finding_settings & s, const std::string & item) 
     std::map<std::string, int32_t *> ints{
         { "change_window", &s.change_window },       { "change_step", &s.change_step },
         { "min_stretch", &s.min_stretch },           { "smooth_frames", &s.smooth_frames },
-        { "resegment_rounds", &s.resegment_rounds }, { "min_voice_frames", &s.min_voice_frames }
+        { "resegment_rounds", &s.resegment_rounds }, { "min_voice_frames", &s.min_voice_frames },
+        { "place_window", &s.place_window }
     };
     if (doubles.count(key) != 0) {
         *doubles[key] = v;
@@ -112,6 +114,7 @@ int main(int argc, char ** argv) {
         ref_word           w;
         std::string        who;
         if (f >> w.start >> w.end >> who) {
+            f >> w.text;
             w.speaker = speakers.emplace(who, static_cast<int>(speakers.size()) + 1).first->second;
             words.push_back(w);
         }
@@ -209,8 +212,48 @@ int main(int argc, char ** argv) {
         error += std::max(n_ref, n_hyp) - correct;
     }
     int wrong = 0;
+    // With SPEAKER_BENCH_WRONG set, each wrong word goes to stderr with the nearest change of the speaker
+    // spoken and of the voice found (seconds; a found change after the true one is late).
+    const bool          list_wrong = std::getenv("SPEAKER_BENCH_WRONG") != nullptr;
+    std::vector<double> true_changes;
+    std::vector<double> found_changes;
+    for (size_t i = 1; i < words.size(); i++) {
+        if (words[i].speaker != words[i - 1].speaker) {
+            true_changes.push_back(0.5 * (words[i - 1].end + words[i].start));
+        }
+    }
+    for (size_t i = 1; i < found.size(); i++) {
+        if (found[i].voice != found[i - 1].voice) {
+            found_changes.push_back(0.5 * (found[i - 1].end + found[i].start) / 16000.0);
+        }
+    }
+    auto nearest = [](const std::vector<double> & at, double t) {
+        double best = 1e9;
+        for (const double x : at) {
+            best = std::fabs(x - t) < std::fabs(best - t) ? x : best;
+        }
+        return best;
+    };
+    if (list_wrong) {
+        for (const auto & v : found) {
+            std::fprintf(stderr, "stretch %7.2f-%7.2f voice=%d\n", v.start / 16000.0, v.end / 16000.0, mapped(v.voice));
+        }
+        for (const double tc : true_changes) {
+            const double fc = nearest(found_changes, tc);
+            std::fprintf(stderr, "change true=%7.2f found=%7.2f (%+.2f)\n", tc, fc, fc - tc);
+        }
+    }
     for (const ref_word & w : words) {
-        wrong += mapped(kelvo_asr::voice_at(found, 0.5 * (w.start + w.end) * 16000.0)) != w.speaker ? 1 : 0;
+        const int  said = mapped(kelvo_asr::voice_at(found, 0.5 * (w.start + w.end) * 16000.0));
+        const bool bad  = said != w.speaker;
+        wrong += bad ? 1 : 0;
+        if (bad && list_wrong) {
+            const double mid = 0.5 * (w.start + w.end);
+            const double tc  = nearest(true_changes, mid);
+            const double fc  = nearest(found_changes, tc);
+            std::fprintf(stderr, "wrong %7.2f-%7.2f %-12s spk=%d got=%d true_change=%7.2f found_change=%7.2f (%+.2f)\n",
+                         w.start, w.end, w.text.c_str(), w.speaker, said, tc, fc, fc - tc);
+        }
     }
     // A hash of the stretches found, to tell at a glance whether two builds found the same.
     uint64_t hash = 14695981039346656037ull;

@@ -8,6 +8,7 @@
 #include "engine/audio/noise_suppressor.h"
 #include "engine/audio/pause_cutter.h"
 #include "engine/speakers/cepstra.h"
+#include "engine/speakers/change_placement.h"
 #include "engine/speakers/voice_changes.h"
 #include "engine/speakers/voice_clustering.h"
 #include "engine/speakers/voice_frames.h"
@@ -397,6 +398,7 @@ std::vector<voice_stretch> find_voice_stretches(const float * samples, int32_t n
     const voice_vector               ridge    = ridge_of(c, pieces, s.ridge);
     std::vector<std::vector<size_t>> cuts     = find_changes(c, pieces, ridge, s);
     const int32_t                    n_voices = cluster_voices(c, pieces, std::move(cuts), ridge, n_fixed, s);
+    place_changes(c, pieces, ridge, s);
     return numbered_stretches(pieces, n_voices, n_samples);
 }
 
