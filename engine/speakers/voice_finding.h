@@ -23,7 +23,7 @@ struct voice_finding_settings {
     int32_t smooth_frames       = 10;   // frame likelihoods averaged over this many frames on each side
     double  switch_penalty      = 50.0; // log-likelihood a change of voice costs in the resegmentation
     int32_t resegment_rounds    = 2;    // rounds of Gaussians re-estimated and frames relabelled
-    int32_t place_window        = 30;   // frames a change may move to where the final voices place it
+    int32_t place_window        = 60;   // frames a change may move to where the final voices place it
     int32_t min_voice_frames    = 300;  // a voice with less speech than this is given to the others
     double  voice_distance      = 0.25; // two found voices closer than this (likelihood per frame) are one ...
     double  high_voice_distance = 0.4;  // ... or than this when both speak higher than high_pitch
