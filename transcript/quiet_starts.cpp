@@ -145,6 +145,25 @@ double sound_before_start(std::span<const float> samples, int32_t rate, double a
     return std::max(from, from + static_cast<double>(onset) * hop_seconds - onset_lead_seconds);
 }
 
+double vowel_opening_end(std::span<const float> samples, int32_t rate, double start, double end) {
+    const std::vector<double> db = frame_levels(samples, rate, start, std::min(end, start + max_read_seconds));
+    if (db.empty()) {
+        return start;
+    }
+    const double loudest = *std::max_element(db.begin(), db.end());
+    size_t       onset   = 0;
+    while (onset < db.size() && db[onset] < loudest - onset_below_loudest_db) {
+        onset++;
+    }
+    const double moved = static_cast<double>(onset) * hop_seconds;
+    if (onset == db.size() || moved < min_move_seconds ||
+        std::any_of(db.begin(), db.begin() + static_cast<std::ptrdiff_t>(onset - 1), // the last overlaps the sound
+                    [&](double level) { return level > loudest - quiet_below_db; })) {
+        return start;
+    }
+    return start + moved - onset_lead_seconds;
+}
+
 void trim_quiet_starts(std::span<const float> samples, int32_t rate, StretchTimes & times) {
     for (size_t k = 0; k < times.placed.size(); k++) {
         if (!times.placed[k]) {

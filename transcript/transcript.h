@@ -143,6 +143,13 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
                          std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
                          kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error);
 
+// Gives each run of words of stretch `s` that `times` draws otherwise than `written` (the first alignment, before
+// the check against the recognised words) its times in `written` again when `times` draws two or more words more
+// of the run squeezed (under 0.35 of their rough length, or unplaced): one squeezed word is what a written word
+// the audio lacks costs, more are said words drawn off their speech after a misheard match.
+void keep_unsqueezed(const std::vector<TranscriptWord> & words, const Stretch & s, const StretchTimes & written,
+                     StretchTimes & times);
+
 // Moves a placed word of stretch `s` that opens a turn or sentence, drawn against the placed word before it with a
 // pause of 0.3 s or more after it, to end where the word after the pause starts; likewise a word that closes
 // one, drawn against the word after it, to start where the word before the pause ends. Unplaced words between
@@ -159,6 +166,11 @@ double quiet_opening_end(std::span<const float> samples, int32_t rate, double af
 // sound runs back from `start` (0.15 s at most) into the pause, a little before the sound's beginning; else
 // `start`.
 double sound_before_start(std::span<const float> samples, int32_t rate, double after, double start, double end);
+
+// Where a word that opens with a vowel, drawn from `start` to `end`, begins to sound: no closure comes before a
+// vowel, so when every frame from `start` to its sound lies 40 dB or more below its loudest (30 ms or more of
+// them), a little before that sound; else `start`.
+double vowel_opening_end(std::span<const float> samples, int32_t rate, double start, double end);
 
 // Moves the start of each placed word of `times` that opens with a pause, or whose sound began in the pause
 // before it, to where its sound begins.

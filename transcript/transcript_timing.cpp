@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <string_view>
 
 namespace {
 
@@ -41,7 +42,47 @@ bool within_segment(const StretchTimes & times, const Segment & segment, int32_t
     return true;
 }
 
+// A word drawn shorter than this share of its rough length was squeezed into a place with no room for it.
+constexpr double squeezed_share = 0.35;
+
+// One word squeezed is what a written word the audio lacks costs; this many more than the first alignment
+// squeezes are said words drawn off their speech.
+constexpr int squeezed_beyond = 2;
+
+// Whether word k of stretch `s` is unplaced in `v`, or drawn squeezed.
+bool squeezed(const std::vector<TranscriptWord> & words, const Stretch & s, const StretchTimes & v, size_t k) {
+    return !v.placed[k] || v.end[k] - v.start[k] < squeezed_share * spoken_seconds(words[s.first + k].key);
+}
+
 } // namespace
+
+void keep_unsqueezed(const std::vector<TranscriptWord> & words, const Stretch & s, const StretchTimes & written,
+                     StretchTimes & times) {
+    const auto same = [&](size_t k) {
+        return times.placed[k] == written.placed[k] &&
+               (!times.placed[k] || (times.start[k] == written.start[k] && times.end[k] == written.end[k]));
+    };
+    for (size_t k = 0; k < times.placed.size();) {
+        if (same(k)) {
+            k++;
+            continue;
+        }
+        size_t end = k;
+        int    now = 0, before = 0;
+        for (; end < times.placed.size() && !same(end); end++) {
+            now += squeezed(words, s, times, end) ? 1 : 0;
+            before += squeezed(words, s, written, end) ? 1 : 0;
+        }
+        if (now >= before + squeezed_beyond) {
+            for (size_t q = k; q < end; q++) {
+                times.start[q]  = written.start[q];
+                times.end[q]    = written.end[q];
+                times.placed[q] = written.placed[q];
+            }
+        }
+        k = end;
+    }
+}
 
 void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & s, StretchTimes & times) {
     // Between placed words b and a (stretch positions, b < a): whether a turn or sentence ends anywhere there,
@@ -259,12 +300,20 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
         }
         // Where the written words and the recognised ones disagree, a written word the audio lacks (or one said
         // differently) can drag its neighbours off their words.
+        const StretchTimes written = times;
         if (!check_against_heard(words, plan, heard, s, index, samples, rate, language, denoise, aligner, times,
                                  error)) {
             return false;
         }
+        keep_unsqueezed(words, s, written, times);
         keep_turn_edges(words, s, times);
         trim_quiet_starts(samples, rate, times);
+        for (size_t k = 0; k < times.placed.size(); k++) {
+            const std::string & key = words[s.first + k].key;
+            if (times.placed[k] && !key.empty() && std::string_view("aeiou").find(key[0]) != std::string_view::npos) {
+                times.start[k] = vowel_opening_end(samples, rate, times.start[k], times.end[k]);
+            }
+        }
         trim_hidden_onsets(words, s, samples, rate, times);
         for (size_t i = s.first; i < s.last; i++) {
             const TranscriptWord & w = words[i];

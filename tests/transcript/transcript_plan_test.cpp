@@ -183,6 +183,44 @@ TEST(TranscriptTimes, AWordDrawnOverThePauseBeforeItStartsWhereItSounds) {
     EXPECT_NEAR(times.start[1], 0.325, 0.006);
 }
 
+TEST(TranscriptTimes, AVowelsOpeningPauseIsLeftToThePauseHoweverShort) {
+    // 1 s at 16 kHz: a pause up to 0.35 s (faint, or as loud as noise 28 dB below the word), then a loud tone.
+    auto recording = [](float floor) {
+        std::vector<float> samples(16000);
+        for (size_t i = 0; i < samples.size(); i++) {
+            const double t = static_cast<double>(i) / 16000.0;
+            samples[i]     = static_cast<float>(t < 0.35 ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
+        }
+        return samples;
+    };
+    const std::vector<float> paused = recording(0.0005f);
+    EXPECT_NEAR(vowel_opening_end(paused, 16000, 0.3, 0.8), 0.325, 0.006);       // 50 ms of pause drawn into it
+    EXPECT_DOUBLE_EQ(quiet_opening_end(paused, 16000, -1, 0.3, 0.8), 0.3);       // any word: could be a closure
+    EXPECT_DOUBLE_EQ(vowel_opening_end(paused, 16000, 0.33, 0.8), 0.33);         // 20 ms: as drawn
+    EXPECT_DOUBLE_EQ(vowel_opening_end(recording(0.02f), 16000, 0.3, 0.8), 0.3); // in noise: not a pause
+}
+
+TEST(TranscriptTimes, RecognisedWordsThatSqueezeSaidWordsGiveTheFirstAlignmentBack) {
+    const std::vector<TranscriptWord> words = transcript({ "boats", "had", "to", "tie", "up", "along" });
+    const Stretch                     s{ 0, 160000, 0, 6 };
+    const StretchTimes                written{
+        { 1.0, 1.5, 1.7, 1.85, 2.1, 2.25 }, { 1.5, 1.7, 1.85, 2.1, 2.25, 2.5 }, std::vector<bool>(6, true), 0
+    };
+    // Drawn late behind a misheard match: "tie" and "up" squeezed to 60 ms.
+    StretchTimes times{
+        { 1.0, 1.6, 1.8, 2.1, 2.16, 2.25 }, { 1.5, 1.8, 2.1, 2.16, 2.22, 2.5 }, std::vector<bool>(6, true), 0
+    };
+    keep_unsqueezed(words, s, written, times);
+    EXPECT_EQ(times.start, written.start);
+    EXPECT_EQ(times.end, written.end);
+    // One word squeezed is what a written word the audio lacks costs: the check's times stay.
+    times = { { 1.0, 1.5, 1.7, 2.04, 2.1, 2.25 }, { 1.5, 1.7, 2.04, 2.1, 2.25, 2.5 }, std::vector<bool>(6, true), 0 };
+    const StretchTimes checked = times;
+    keep_unsqueezed(words, s, written, times);
+    EXPECT_EQ(times.start, checked.start);
+    EXPECT_EQ(times.end, checked.end);
+}
+
 TEST(TranscriptTimes, InNoiseAWordsHiddenFirstSoundIsTakenFromTheWordBefore) {
     // 1 s at 16 kHz: a loud tone with a stretch as quiet as the noise, `floor`, over [from, 0.4).
     auto recording = [](double from, float floor) {
