@@ -100,27 +100,6 @@ bool align_heard(const TranscriptPlan & plan, const std::vector<HeardWord> & hea
     return true;
 }
 
-// True when noise fills the pauses of samples [s.from, s.to): its quietest 10 ms frame lies within quiet_floor_db of
-// its loudest.
-bool noisy(std::span<const float> samples, const Stretch & s, int32_t rate) {
-    const auto frame = static_cast<int64_t>(rate / 100);
-    const auto end   = std::min<int64_t>(s.to, static_cast<int64_t>(samples.size()));
-    double     lo = 0, hi = 0;
-    bool       any = false;
-    for (int64_t i = std::max<int64_t>(s.from, 0); frame > 0 && i + frame <= end; i += frame) {
-        double energy = 0;
-        for (int64_t k = i; k < i + frame; k++) {
-            const double x = samples[static_cast<size_t>(k)];
-            energy += x * x;
-        }
-        const double db = 10.0 * std::log10(energy / static_cast<double>(frame) + 1e-12);
-        lo              = any ? std::min(lo, db) : db;
-        hi              = any ? std::max(hi, db) : db;
-        any             = true;
-    }
-    return any && hi - lo < quiet_floor_db;
-}
-
 // The places where the written words and the recognised ones disagree (unmatched words on either side):
 // each as the transcript words [first, last), from the matched word before it to the matched word after it,
 // places that share a matched word taken as one.
@@ -326,6 +305,25 @@ bool realign_region(const std::vector<TranscriptWord> & words, const TranscriptP
 
 } // namespace
 
+bool pauses_hold_noise(std::span<const float> samples, int32_t rate, const Stretch & s) {
+    const auto frame = static_cast<int64_t>(rate / 100);
+    const auto end   = std::min<int64_t>(s.to, static_cast<int64_t>(samples.size()));
+    double     lo = 0, hi = 0;
+    bool       any = false;
+    for (int64_t i = std::max<int64_t>(s.from, 0); frame > 0 && i + frame <= end; i += frame) {
+        double energy = 0;
+        for (int64_t k = i; k < i + frame; k++) {
+            const double x = samples[static_cast<size_t>(k)];
+            energy += x * x;
+        }
+        const double db = 10.0 * std::log10(energy / static_cast<double>(frame) + 1e-12);
+        lo              = any ? std::min(lo, db) : db;
+        hi              = any ? std::max(hi, db) : db;
+        any             = true;
+    }
+    return any && hi - lo < quiet_floor_db;
+}
+
 bool check_against_heard(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                          const std::vector<HeardWord> & heard, const Stretch & s, size_t index,
                          std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
@@ -341,7 +339,7 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
     const StretchTimes written = times;
     // In noise the written words drawn again over the heard span lost words that the heard alignment, filled in
     // between, placed ("hive give in a good year" 0.2 to 0.6 s late): there the place is only filled in.
-    const bool draw_again = !noisy(samples, s, rate);
+    const bool draw_again = !pauses_hold_noise(samples, rate, s);
     for (const KeptRegion & region : prefer_nearer_to_heard(plan, heard, regions, s, heard_times, times)) {
         const size_t first = region.first;
         const size_t last  = region.last;
