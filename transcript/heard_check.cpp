@@ -337,8 +337,8 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
         return false;
     }
     const StretchTimes written = times;
-    // In noise the written words drawn again over the heard span lost words that the heard alignment, filled in
-    // between, placed ("hive give in a good year" 0.2 to 0.6 s late): there the place is only filled in.
+    // In noise the written words drawn again over the heard span put said words off that filling the place in
+    // between its words placed right: there the place is only filled in.
     const bool draw_again = !pauses_hold_noise(samples, rate, s);
     for (const KeptRegion & region : prefer_nearer_to_heard(plan, heard, regions, s, heard_times, times)) {
         const size_t first = region.first;
