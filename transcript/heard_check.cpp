@@ -22,6 +22,10 @@ constexpr double prefer_margin_seconds = 0.03;
 constexpr double region_slack_seconds = 0.05;
 constexpr double min_region_seconds   = 0.3;
 
+// In a quiet recording the quietest 10 ms frame of a stretch lies at least this far below its loudest; in noise
+// the pauses hold the noise, nearer the speech.
+constexpr double quiet_floor_db = 40.0;
+
 // A matched word drawn this far off the usual lead of its neighbours was pushed off its word.
 constexpr double pushed_seconds = 0.3;
 
@@ -301,6 +305,25 @@ bool realign_region(const std::vector<TranscriptWord> & words, const TranscriptP
 
 } // namespace
 
+bool pauses_hold_noise(std::span<const float> samples, int32_t rate, const Stretch & s) {
+    const auto frame = static_cast<int64_t>(rate / 100);
+    const auto end   = std::min<int64_t>(s.to, static_cast<int64_t>(samples.size()));
+    double     lo = 0, hi = 0;
+    bool       any = false;
+    for (int64_t i = std::max<int64_t>(s.from, 0); frame > 0 && i + frame <= end; i += frame) {
+        double energy = 0;
+        for (int64_t k = i; k < i + frame; k++) {
+            const double x = samples[static_cast<size_t>(k)];
+            energy += x * x;
+        }
+        const double db = 10.0 * std::log10(energy / static_cast<double>(frame) + 1e-12);
+        lo              = any ? std::min(lo, db) : db;
+        hi              = any ? std::max(hi, db) : db;
+        any             = true;
+    }
+    return any && hi - lo < quiet_floor_db;
+}
+
 bool check_against_heard(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                          const std::vector<HeardWord> & heard, const Stretch & s, size_t index,
                          std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
@@ -314,6 +337,9 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
         return false;
     }
     const StretchTimes written = times;
+    // In noise the written words drawn again over the heard span put said words off that filling the place in
+    // between its words placed right: there the place is only filled in.
+    const bool draw_again = !pauses_hold_noise(samples, rate, s);
     for (const KeptRegion & region : prefer_nearer_to_heard(plan, heard, regions, s, heard_times, times)) {
         const size_t first = region.first;
         const size_t last  = region.last;
@@ -322,8 +348,8 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
         // put the matched words nearer where they were heard than the first alignment did (drawn again, they
         // often fall back where the first alignment had them).
         StretchTimes inside;
-        if (!realign_region(words, plan, heard, s, first, last, samples, rate, language, denoise, aligner, heard_times,
-                            times, inside, error)) {
+        if (draw_again && !realign_region(words, plan, heard, s, first, last, samples, rate, language, denoise, aligner,
+                                          heard_times, times, inside, error)) {
             return false;
         }
         const auto placed_span = [](const std::vector<bool> & placed, size_t from, size_t to) {

@@ -133,6 +133,10 @@ bool align_stretch(const std::vector<TranscriptWord> & words, const TranscriptPl
                    int32_t from, int32_t to, std::span<const float> samples, int32_t rate, const std::string & language,
                    bool denoise, kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error);
 
+// True when noise fills the pauses of samples [s.from, s.to): its quietest 10 ms frame lies within 40 dB of its
+// loudest. False when the stretch holds no whole frame.
+bool pauses_hold_noise(std::span<const float> samples, int32_t rate, const Stretch & s);
+
 // Checks `times` of stretch `s` (of segment `index`) against the recognised words: aligns those instead, and
 // where the written and recognised words disagree keeps whichever alignment puts the matched words around
 // the place nearer where they were heard (matched words beside it drawn far off go with it), and there draws the

@@ -248,6 +248,24 @@ TEST(TranscriptTimes, InNoiseAWordsHiddenFirstSoundIsTakenFromTheWordBefore) {
     EXPECT_DOUBLE_EQ(times.start[1], 0.37);
 }
 
+TEST(TranscriptTimes, NoiseIsToldByWhatFillsThePauses) {
+    // 1 s at 16 kHz: a loud tone over [0.5, 1), before it `floor` (a pause or noise, 20 dB below when 0.05).
+    auto recording = [](float floor) {
+        std::vector<float> samples(16000);
+        for (size_t i = 0; i < samples.size(); i++) {
+            const double t = static_cast<double>(i) / 16000.0;
+            samples[i]     = static_cast<float>((t < 0.5 ? floor : 0.5) * std::sin(1500.0 * t));
+        }
+        return samples;
+    };
+    EXPECT_FALSE(pauses_hold_noise(recording(0.0f), 16000, { 0, 16000, 0, 0 }));
+    EXPECT_FALSE(pauses_hold_noise(recording(0.004f), 16000, { 0, 16000, 0, 0 })); // 42 dB below: quiet
+    EXPECT_TRUE(pauses_hold_noise(recording(0.05f), 16000, { 0, 16000, 0, 0 }));
+    // Reaching past the recording's end, only its whole frames count; none at all tells nothing.
+    EXPECT_TRUE(pauses_hold_noise(recording(0.05f), 16000, { 0, 20000, 0, 0 }));
+    EXPECT_FALSE(pauses_hold_noise(recording(0.05f), 16000, { 15995, 20000, 0, 0 }));
+}
+
 TEST(TranscriptPlan, AWholeSentenceWithNoRoomIsLeftOutAndTheSaidWordsAroundItKept) {
     // "town need" is misheard as "q r"; the sentence after it was never said. The run of unmatched words between
     // "c" and "m" has no room for all of them, but has for all but that sentence.
