@@ -19,6 +19,9 @@ constexpr double min_stretch_seconds = 0.3;
 // A word of this many letters or fewer, alone between two matched words, is aligned even without room.
 constexpr size_t max_swallowed_letters = 4;
 
+// The fewest words with something to say in a sentence that can be left out whole as never said.
+constexpr size_t min_sentence_words = 3;
+
 // The share of their rough length that written words are taken to span among the recognised words.
 constexpr double said_share = 0.5;
 
@@ -223,6 +226,59 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
                 plan.heard[i] = -1;
                 changed       = true;
             }
+        }
+    }
+
+    // A lone match that is the only one of its written sentence, with no recognised word between it and the
+    // match on one side and no room there for the unmatched words between, can be a word of a never-said
+    // sentence taken from speech said just after ("this" of an added sentence heard in the next turn): it
+    // squeezes the said words before it into nothing. It is undone when the run it splits, less its sentence,
+    // has room for its words, so that the sentence can be left out whole and the said words keep the time.
+    const auto room_without = [&](size_t first, size_t end, size_t skip_first, size_t skip_end) {
+        double need = 0;
+        for (size_t k = first; k < end; k++) {
+            need += words[k].key.empty() || (k >= skip_first && k < skip_end) ? 0.0 : spoken_seconds(words[k].key);
+        }
+        const int32_t j0 = first > 0 ? plan.heard[first - 1] : -1;
+        const double  from =
+            j0 >= 0 ? heard[static_cast<size_t>(j0)].start + spoken_seconds(heard[static_cast<size_t>(j0)].key) : 0.0;
+        const double to = end < n ? heard[static_cast<size_t>(plan.heard[end])].start : recording_end;
+        return to - from >= 0.5 * need;
+    };
+    const auto squeezed = [&](size_t first, size_t end) { // unmatched words [first, end) between matches
+        const int32_t j0 = first > 0 ? plan.heard[first - 1] : -1;
+        const int32_t j1 = end < n ? plan.heard[end] : static_cast<int32_t>(heard.size());
+        return end > first && j1 - j0 - 1 == 0 && !has_room(first, end);
+    };
+    for (size_t i = 0; i < n; i++) {
+        if (plan.heard[i] < 0 || plan.anchor[i]) {
+            continue;
+        }
+        size_t s0 = i;
+        while (s0 > 0 && !turn_or_sentence_ends(words, s0 - 1)) {
+            s0--;
+        }
+        size_t s1 = i;
+        while (s1 < n && !turn_or_sentence_ends(words, s1)) {
+            s1++;
+        }
+        s1               = std::min(s1 + 1, n);
+        const auto keyed = std::count_if(words.begin() + static_cast<std::ptrdiff_t>(s0),
+                                         words.begin() + static_cast<std::ptrdiff_t>(s1),
+                                         [](const TranscriptWord & w) { return !w.key.empty(); });
+        bool       alone = static_cast<size_t>(keyed) >= min_sentence_words;
+        for (size_t k = s0; k < s1 && alone; k++) {
+            alone = k == i || plan.heard[k] < 0;
+        }
+        const size_t before = after_matched_before(i);
+        const size_t after  = next_matched(i + 1);
+        if (!alone || (!squeezed(before, i) && !squeezed(i + 1, after))) {
+            continue;
+        }
+        const int32_t kept = plan.heard[i];
+        plan.heard[i]      = -1;
+        if (!room_without(before, after, s0, s1)) {
+            plan.heard[i] = kept;
         }
     }
 

@@ -289,6 +289,26 @@ TEST(TranscriptPlan, AWholeSentenceWithNoRoomIsLeftOutAndTheSaidWordsAroundItKep
     EXPECT_EQ(std::count(roomy.unheard.begin(), roomy.unheard.end(), true), 0);
 }
 
+TEST(TranscriptPlan, ANeverSaidSentencesOnlyMatchIsUndoneWhenItSqueezesTheSaidWordsBeforeIt) {
+    // "this" of the never-said sentence is heard in the speech after "c" (where "you start keeping bees" were
+    // said and misheard): matched there, the said words have no room and would be taken for unsaid.
+    const std::vector<Segment> segments = { { 0, 160000, 0 } };
+    std::vector<HeardWord>     heard;
+    hear(heard, { "a", "b", "c", "this", "q", "r", "s", "m", "n", "o" }, 1.0, 0);
+    std::vector<TranscriptWord> words = transcript({ "a", "b", "c", "you", "start", "keeping", "bees", "nobody", "in",
+                                                     "this", "room", "ever", "said", "these", "m", "n", "o" });
+    words[6].text                     = "bees?";
+    words[13].text                    = "these.";
+    const TranscriptPlan plan         = plan_transcript(words, heard, segments, 16000);
+    EXPECT_EQ(plan.heard[9], -1);
+    for (size_t i = 0; i < words.size(); i++) {
+        EXPECT_EQ(plan.unheard[i], i >= 7 && i <= 13) << i;
+    }
+    // A second match in the sentence ("ever") tells it was said: both are kept.
+    heard[5].key = "ever";
+    EXPECT_EQ(plan_transcript(words, heard, segments, 16000).heard[9], 3);
+}
+
 TEST(TranscriptPlan, NothingHeardSharesTheWordsOutByLength) {
     const std::vector<Segment> segments = { { 0, 16000, 0 }, { 16000, 64000, 0 } };
     const TranscriptPlan       plan     = plan_transcript(transcript({ "a", "b", "c", "d" }), {}, segments, 16000);
