@@ -306,22 +306,14 @@ bool realign_region(const std::vector<TranscriptWord> & words, const TranscriptP
 } // namespace
 
 bool pauses_hold_noise(std::span<const float> samples, int32_t rate, const Stretch & s) {
-    const auto frame = static_cast<int64_t>(rate / 100);
-    const auto end   = std::min<int64_t>(s.to, static_cast<int64_t>(samples.size()));
-    double     lo = 0, hi = 0;
-    bool       any = false;
-    for (int64_t i = std::max<int64_t>(s.from, 0); frame > 0 && i + frame <= end; i += frame) {
-        double energy = 0;
-        for (int64_t k = i; k < i + frame; k++) {
-            const double x = samples[static_cast<size_t>(k)];
-            energy += x * x;
-        }
-        const double db = 10.0 * std::log10(energy / static_cast<double>(frame) + 1e-12);
-        lo              = any ? std::min(lo, db) : db;
-        hi              = any ? std::max(hi, db) : db;
-        any             = true;
+    const double              per_second = static_cast<double>(rate);
+    const std::vector<double> db =
+        frame_levels(samples, rate, std::max(s.from, 0) / per_second, static_cast<double>(s.to) / per_second, 0.010);
+    if (db.empty()) {
+        return false;
     }
-    return any && hi - lo < quiet_floor_db;
+    const auto [lo, hi] = std::minmax_element(db.begin(), db.end());
+    return *hi - *lo < quiet_floor_db;
 }
 
 bool check_against_heard(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,

@@ -46,28 +46,6 @@ constexpr double max_back_seconds = 0.15;
 // How much audio is read around a word.
 constexpr double max_read_seconds = 1.5;
 
-// Frame levels in dB over [from, to) seconds; frame k starts at from + k * hop_seconds.
-std::vector<double> frame_levels(std::span<const float> samples, int32_t rate, double from, double to) {
-    const auto    at    = [&](double t) { return static_cast<int64_t>(std::llround(t * static_cast<double>(rate))); };
-    const int64_t frame = at(frame_seconds);
-    const int64_t hop   = at(hop_seconds);
-    const int64_t first = at(from);
-    const int64_t last  = std::min<int64_t>(static_cast<int64_t>(samples.size()), at(to));
-    std::vector<double> db;
-    if (frame <= 0 || hop <= 0 || first < 0) {
-        return db;
-    }
-    for (int64_t i = first; i + frame <= last; i += hop) {
-        double energy = 0;
-        for (int64_t k = i; k < i + frame; k++) {
-            const double x = samples[static_cast<size_t>(k)];
-            energy += x * x;
-        }
-        db.push_back(10.0 * std::log10(energy / static_cast<double>(frame) + 1e-12));
-    }
-    return db;
-}
-
 // The levels that tell a word's sound from a pause beside it: the word sounds from `onset` up, and a stretch
 // whose middle frame lies at or below `pause` is a pause. In quiet both follow the word's loudest frame; in
 // noise, where nothing lies that far below it, both follow the noise floor.
@@ -100,14 +78,37 @@ bool is_pause(const std::vector<double> & db, size_t first, size_t last, const L
 
 } // namespace
 
+std::vector<double> frame_levels(std::span<const float> samples, int32_t rate, double from, double to, double hop_at) {
+    const auto    at    = [&](double t) { return static_cast<int64_t>(std::llround(t * static_cast<double>(rate))); };
+    const int64_t frame = at(frame_seconds);
+    const int64_t hop   = at(hop_at);
+    const int64_t first = at(from);
+    const int64_t last  = std::min<int64_t>(static_cast<int64_t>(samples.size()), at(to));
+    std::vector<double> db;
+    if (frame <= 0 || hop <= 0 || first < 0) {
+        return db;
+    }
+    for (int64_t i = first; i + frame <= last; i += hop) {
+        double energy = 0;
+        for (int64_t k = i; k < i + frame; k++) {
+            const double x = samples[static_cast<size_t>(k)];
+            energy += x * x;
+        }
+        db.push_back(10.0 * std::log10(energy / static_cast<double>(frame) + 1e-12));
+    }
+    return db;
+}
+
 double quiet_opening_end(std::span<const float> samples, int32_t rate, double after, double start, double end) {
-    const std::vector<double> db = frame_levels(samples, rate, start, std::min(end, start + max_read_seconds));
+    const std::vector<double> db =
+        frame_levels(samples, rate, start, std::min(end, start + max_read_seconds), hop_seconds);
     if (db.empty()) {
         return start;
     }
-    const std::vector<double> before  = frame_levels(samples, rate, std::max(0.0, start - floor_read_seconds), start);
-    const double              loudest = *std::max_element(db.begin(), db.end());
-    double                    floor   = *std::min_element(db.begin(), db.end());
+    const std::vector<double> before =
+        frame_levels(samples, rate, std::max(0.0, start - floor_read_seconds), start, hop_seconds);
+    const double loudest = *std::max_element(db.begin(), db.end());
+    double       floor   = *std::min_element(db.begin(), db.end());
     if (!before.empty()) {
         floor = std::min(floor, *std::min_element(before.begin(), before.end()));
     }
@@ -128,7 +129,8 @@ double quiet_opening_end(std::span<const float> samples, int32_t rate, double af
 double sound_before_start(std::span<const float> samples, int32_t rate, double after, double start, double end) {
     const double from = std::max({ 0.0, after, start - max_read_seconds });
     const size_t at   = static_cast<size_t>(std::llround((start - from) / hop_seconds)); // the frame at `start`
-    const std::vector<double> db = frame_levels(samples, rate, from, std::min(end, start + max_read_seconds));
+    const std::vector<double> db =
+        frame_levels(samples, rate, from, std::min(end, start + max_read_seconds), hop_seconds);
     if (at == 0 || at >= db.size()) {
         return start;
     }
@@ -146,7 +148,8 @@ double sound_before_start(std::span<const float> samples, int32_t rate, double a
 }
 
 double vowel_opening_end(std::span<const float> samples, int32_t rate, double start, double end) {
-    const std::vector<double> db = frame_levels(samples, rate, start, std::min(end, start + max_read_seconds));
+    const std::vector<double> db =
+        frame_levels(samples, rate, start, std::min(end, start + max_read_seconds), hop_seconds);
     if (db.empty()) {
         return start;
     }
@@ -181,7 +184,8 @@ void trim_quiet_starts(std::span<const float> samples, int32_t rate, StretchTime
 double hidden_onset_start(std::span<const float> samples, int32_t rate, double start, double end) {
     const double              from = std::max(0.0, start - floor_read_seconds);
     const size_t              at = static_cast<size_t>(std::llround((start - from) / hop_seconds)); // frame at `start`
-    const std::vector<double> db = frame_levels(samples, rate, from, std::min(end, start + max_read_seconds));
+    const std::vector<double> db =
+        frame_levels(samples, rate, from, std::min(end, start + max_read_seconds), hop_seconds);
     if (at == 0 || at >= db.size()) {
         return start;
     }

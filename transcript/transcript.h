@@ -171,6 +171,10 @@ double quiet_opening_end(std::span<const float> samples, int32_t rate, double af
 // `start`.
 double sound_before_start(std::span<const float> samples, int32_t rate, double after, double start, double end);
 
+// Levels in dB of the 10 ms frames of `samples` over [from, to) seconds, one frame every `hop` seconds; frames
+// reaching past the samples are left out.
+std::vector<double> frame_levels(std::span<const float> samples, int32_t rate, double from, double to, double hop);
+
 // Where a word that opens with a vowel, drawn from `start` to `end`, begins to sound: no closure comes before a
 // vowel, so when every frame from `start` to its sound lies 40 dB or more below its loudest (30 ms or more of
 // them), a little before that sound; else `start`.
