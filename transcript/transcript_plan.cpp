@@ -129,15 +129,12 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
     // run it closes and that run, taken as one, have room for their words.
     const double recording_end =
         segments.empty() ? 0.0 : static_cast<double>(segments.back().end) / static_cast<double>(rate);
-    const auto has_room = [&](size_t first, size_t end) { // the unmatched words [first, end) between matches
-        // The recogniser often runs a short word into its neighbours ("and to work" heard as "and work"):
-        // one such word is always given its try.
-        if (end - first == 1 && words[first].key.size() <= max_swallowed_letters) {
-            return true;
-        }
+    // Whether the time between the matches around the unmatched words [first, end) holds half their rough length,
+    // the words [skip_first, skip_end) left out.
+    const auto room_for = [&](size_t first, size_t end, size_t skip_first, size_t skip_end) {
         double need = 0;
         for (size_t k = first; k < end; k++) {
-            need += words[k].key.empty() ? 0.0 : spoken_seconds(words[k].key);
+            need += words[k].key.empty() || (k >= skip_first && k < skip_end) ? 0.0 : spoken_seconds(words[k].key);
         }
         int32_t j0 = -1;
         for (size_t k = first; k-- > 0;) {
@@ -150,6 +147,14 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
             j0 >= 0 ? heard[static_cast<size_t>(j0)].start + spoken_seconds(heard[static_cast<size_t>(j0)].key) : 0.0;
         const double to = end < n ? heard[static_cast<size_t>(plan.heard[end])].start : recording_end;
         return to - from >= 0.5 * need;
+    };
+    const auto has_room = [&](size_t first, size_t end) { // the unmatched words [first, end) between matches
+        // The recogniser often runs a short word into its neighbours ("and to work" heard as "and work"):
+        // one such word is always given its try.
+        if (end - first == 1 && words[first].key.size() <= max_swallowed_letters) {
+            return true;
+        }
+        return room_for(first, end, end, end);
     };
     const auto next_matched = [&](size_t k) { // the first matched word at k or after; n when none
         while (k < n && plan.heard[k] < 0) {
@@ -234,17 +239,6 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
     // sentence taken from speech said just after ("this" of an added sentence heard in the next turn): it
     // squeezes the said words before it into nothing. It is undone when the run it splits, less its sentence,
     // has room for its words, so that the sentence can be left out whole and the said words keep the time.
-    const auto room_without = [&](size_t first, size_t end, size_t skip_first, size_t skip_end) {
-        double need = 0;
-        for (size_t k = first; k < end; k++) {
-            need += words[k].key.empty() || (k >= skip_first && k < skip_end) ? 0.0 : spoken_seconds(words[k].key);
-        }
-        const int32_t j0 = first > 0 ? plan.heard[first - 1] : -1;
-        const double  from =
-            j0 >= 0 ? heard[static_cast<size_t>(j0)].start + spoken_seconds(heard[static_cast<size_t>(j0)].key) : 0.0;
-        const double to = end < n ? heard[static_cast<size_t>(plan.heard[end])].start : recording_end;
-        return to - from >= 0.5 * need;
-    };
     const auto squeezed = [&](size_t first, size_t end) { // unmatched words [first, end) between matches
         const int32_t j0 = first > 0 ? plan.heard[first - 1] : -1;
         const int32_t j1 = end < n ? plan.heard[end] : static_cast<int32_t>(heard.size());
@@ -277,7 +271,7 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
         }
         const int32_t kept = plan.heard[i];
         plan.heard[i]      = -1;
-        if (!room_without(before, after, s0, s1)) {
+        if (!room_for(before, after, s0, s1)) {
             plan.heard[i] = kept;
         }
     }
