@@ -7,7 +7,9 @@
 #   bench/transcript/run.sh CORPUS_DIR [TAVRIK_ASR]
 #
 # MODEL_DIR names the model folder (default Debian's en-us); THREADS is given to every run (default 1); NOISES
-# limits the noise conditions (default "quiet snr20"); PLAIN=0 skips the plain runs (their columns read "-").
+# limits the noise conditions (default "quiet snr20"); KINDS limits the transcripts (default "exact mismatched");
+# PLAIN=0 skips the plain runs (their columns read "-"). MISSES=1 lists on standard error every said-and-kept
+# word not started within 50 ms (or untimed) and every inserted or never-said word that was timed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -37,9 +39,9 @@ words_of() {
 # Scores the words of $work/out.json against truth $1 with tags $2 (empty: word k is truth word k).
 score() {
     words_of "$work/out.json" >"$work/words"
-    awk -v tags="$2" -v truth="$1" '
+    awk -v tags="$2" -v truth="$1" -v misses="${MISSES:-0}" -v label="$3" '
         BEGIN {
-            while ((getline line < truth) > 0) { n++; split(line, t, " "); ts[n] = t[1]; te[n] = t[2] }
+            while ((getline line < truth) > 0) { n++; split(line, t, " "); ts[n] = t[1]; te[n] = t[2]; tw[n] = t[3] }
             if (tags != "") while ((getline line < tags) > 0) { m++; split(line, t, " "); kind[m] = t[1]; idx[m] = t[2] }
         }
         {
@@ -48,12 +50,24 @@ score() {
             if (!untimed) { if (seen && start < last_end - 0.0105) order++; last_end = end; seen = 1 }
             if (what == "kept") {
                 said++
-                if (untimed) { lost++; next }
+                if (untimed) {
+                    lost++
+                    if (misses == 1) printf "%s word %d %s: untimed (truth %.3f)\n", label, k, tw[ref], ts[ref] > "/dev/stderr"
+                    next
+                }
                 d = start - ts[ref]; if (d < 0) d = -d; sum += d
+                if (misses == 1 && d > 0.050)
+                    printf "%s word %d %s: start %.3f, truth %.3f (%+d ms)\n", label, k, tw[ref], start, ts[ref],
+                        1000 * (start - ts[ref]) > "/dev/stderr"
                 if (d <= 0.020) w20++; if (d <= 0.050) w50++; if (d <= 0.100) w100++
                 de = end - te[ref]; if (de < 0) de = -de; if (de <= 0.050) e50++
                 timed++
-            } else { other[what]++; if (untimed) other_untimed[what]++ }
+            } else {
+                other[what]++
+                if (untimed) other_untimed[what]++
+                else if (misses == 1 && what != "replaced")
+                    printf "%s word %d (%s): timed %.3f to %.3f\n", label, k, what, start, end > "/dev/stderr"
+            }
         }
         END {
             printf "%d | %.1f / %.1f / %.1f %% | %.0f ms | %.1f %% | %.1f %%", said,
@@ -81,13 +95,13 @@ for truth in "$corpus"/*.truth; do
             read -r plain_s plain_kib < <(timed_run "$wav")
             plain_kib=$((plain_kib / 1024))
         fi
-        for kind in exact mismatched; do
+        for kind in ${KINDS:-exact mismatched}; do
             if [[ $kind == exact ]]; then
                 read -r s kib < <(timed_run "$wav" --transcript "$corpus/$name.txt")
-                line=$(score "$truth" "")
+                line=$(score "$truth" "" "$name $noise $kind")
             else
                 read -r s kib < <(timed_run "$wav" --transcript "$corpus/$name.mis.txt")
-                line=$(score "$truth" "$corpus/$name.mis.tags")
+                line=$(score "$truth" "$corpus/$name.mis.tags" "$name $noise $kind")
             fi
             unplaced=$(sed -n 's/^transcript words not placed: //p' "$work/err")
             echo "| $name | $noise | $kind | $line | ${unplaced:-0} | ${s} s (${plain_s} s) | $((kib / 1024)) MiB (${plain_kib} MiB) |"
