@@ -4,13 +4,6 @@
 
 #include <algorithm>
 
-namespace {
-
-// The furthest a word's start is moved back to the recognised edge.
-constexpr double max_edge_move_seconds = 0.12;
-
-} // namespace
-
 void take_heard_edges(const TranscriptPlan & plan, const Stretch & s, const StretchTimes & heard_times,
                       StretchTimes & times) {
     for (size_t i = s.first + 1; i < s.last; i++) {
@@ -20,11 +13,9 @@ void take_heard_edges(const TranscriptPlan & plan, const Stretch & s, const Stre
         if (!heard_otherwise || !heard_times.placed[k] || !times.placed[k] || !times.placed[k - 1]) {
             continue;
         }
-        // Only earlier, and by a phone or two: a written word never said runs on over the next word's opening, while
-        // a larger move is the recognised words' own misplacing.
         const double start = heard_times.start[k];
-        if (start >= times.start[k] || times.start[k] - start > max_edge_move_seconds || start <= times.start[k - 1]) {
-            continue;
+        if (start <= times.start[k - 1] || start >= times.end[k]) {
+            continue; // no room left for one of the two words
         }
         times.start[k]   = start;
         times.end[k - 1] = std::min(times.end[k - 1], start);

@@ -148,9 +148,9 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
                          kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error);
 
 // Moves the start of each placed word of stretch `s` after a written word heard as another word (unmatched, and
-// placed one for one against a recognised word by `heard_times`, the recognised words aligned) back to where
-// `heard_times` starts it, when that is earlier by 0.12 s at most, and ends the word before no later: the aligner,
-// drawing a written word never said over another word's sounds, runs it on over the next word's opening.
+// placed one for one against a recognised word by `heard_times`, the recognised words aligned) to where
+// `heard_times` starts it, and ends the word before no later: the aligner, drawing the written word's sounds
+// over another word's, misplaces the edge between them. Words with no room left either way keep their times.
 void take_heard_edges(const TranscriptPlan & plan, const Stretch & s, const StretchTimes & heard_times,
                       StretchTimes & times);
 

@@ -332,36 +332,4 @@ TEST(TranscriptTimes, OverlapsAreCutAndUntimedWordsSitBetweenTheirNeighbours) {
     EXPECT_TRUE(words[4].untimed); // wholly inside the word ahead of it
 }
 
-TEST(TranscriptTimes, AWordAfterOneHeardAsAnotherStartsNoLaterThanTheRecognisedWordsPutIt) {
-    // "go" was heard as another word (placed one for one by the recognised alignment), "now" was not heard at all.
-    const auto     words = transcript({ "we", "go", "home", "now", "then", "at", "six" });
-    TranscriptPlan plan;
-    plan.heard   = { 0, -1, 2, -1, 3, 4, 5 };
-    plan.unheard = std::vector<bool>(7, false);
-    plan.anchor  = std::vector<bool>(7, false);
-    const Stretch      s{ 0, 160000, 0, 7 };
-    StretchTimes       heard_times{ { 1.0, 1.3, 1.5, 0.0, 2.1, 2.4, 2.8 },
-                              { 1.3, 1.5, 1.9, 0.0, 2.4, 2.8, 3.2 },
-                              { true, true, true, false, true, true, true },
-                              0 };
-    const StretchTimes drawn{
-        { 1.0, 1.3, 1.6, 2.0, 2.2, 2.5, 2.8 }, { 1.3, 1.6, 1.9, 2.2, 2.5, 2.8, 3.2 }, std::vector<bool>(7, true), 0
-    };
-    StretchTimes times = drawn;
-    take_heard_edges(plan, s, heard_times, times);
-    EXPECT_DOUBLE_EQ(times.start[2], 1.5); // after "go": the recognised edge, and "go" ends there
-    EXPECT_DOUBLE_EQ(times.end[1], 1.5);
-    EXPECT_DOUBLE_EQ(times.start[4], 2.2); // after a word not heard at all: as drawn
-    EXPECT_DOUBLE_EQ(times.start[5], 2.5); // after a matched word: as drawn
-
-    // A later edge, one far earlier, or one that leaves the word before no room is not taken.
-    for (const double edge : { 1.7, 1.4, 1.0 }) {
-        heard_times.start[2] = edge;
-        times                = drawn;
-        take_heard_edges(plan, s, heard_times, times);
-        EXPECT_DOUBLE_EQ(times.start[2], 1.6) << edge;
-        EXPECT_DOUBLE_EQ(times.end[1], 1.6) << edge;
-    }
-}
-
 } // namespace
