@@ -401,6 +401,5 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
             }
         }
     }
-    take_heard_edges(plan, s, heard_times, times);
     return true;
 }

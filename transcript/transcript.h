@@ -147,13 +147,6 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
                          std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
                          kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error);
 
-// Moves the start of each placed word of stretch `s` after a written word heard as another word (unmatched, and
-// placed one for one against a recognised word by `heard_times`, the recognised words aligned) to where
-// `heard_times` starts it, and ends the word before no later: the aligner, drawing the written word's sounds
-// over another word's, misplaces the edge between them. Words with no room left either way keep their times.
-void take_heard_edges(const TranscriptPlan & plan, const Stretch & s, const StretchTimes & heard_times,
-                      StretchTimes & times);
-
 // Gives each run of words of stretch `s` that `times` draws otherwise than `written` (the first alignment, before
 // the check against the recognised words) its times in `written` again when `times` draws two or more words more
 // of the run squeezed (under 0.35 of their rough length, or unplaced): one squeezed word is what a written word
