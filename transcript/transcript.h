@@ -73,7 +73,8 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
 
 // True when lone match `match` of `plan`, after the unmatched words [first, match), starts early enough that
 // the time from its recognised start to the next match's (or `until` seconds, with none) holds half the rough
-// length of all the words from `first` up to that next match.
+// length of all the words from `first` up to that next match, and the recogniser heard at least as many words
+// between it and that next match as are written there.
 bool lone_match_stands_early(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                              const std::vector<HeardWord> & heard, size_t first, size_t match, double until);
 
