@@ -97,6 +97,12 @@ TEST(TranscriptPlan, ALoneMatchTakenTooEarlyIsUndoneAndALoneShortWordIsTried) {
     heard[6].start -= 0.2;
     heard[3].start -= 0.2;
     EXPECT_EQ(plan_transcript(it_in, heard, segments, 16000).heard[6], 4);
+    // Nothing heard between "the" and "storm": the speech after it is its own (the words before it may be
+    // unsaid), and the match stands however long that speech.
+    heard[3].start += 0.2;
+    heard[6].start += 0.2;
+    heard.erase(heard.begin() + 5);
+    EXPECT_EQ(plan_transcript(it_in, heard, segments, 16000).heard[6], 4);
 }
 
 TEST(TranscriptPlan, LoneMatchesInsideUnwrittenSpeechAreUndoneAndTheirRunKeptWithItsSentence) {
