@@ -71,6 +71,13 @@ double spoken_seconds(const std::string & key);
 TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
                                const std::vector<Segment> & segments, int32_t rate, size_t min_run = 3);
 
+// True when lone match `match` of `plan`, after the unmatched words [first, match), starts early enough that
+// the time from its recognised start to the next match's (or `until` seconds, with none) holds half the rough
+// length of all the words from `first` up to that next match, and the recogniser heard at least as many words
+// between it and that next match as are written there.
+bool lone_match_stands_early(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                             const std::vector<HeardWord> & heard, size_t first, size_t match, double until);
+
 // True when a turn or a sentence ends after word `i`: the next word has another speaker, the word closes a
 // sentence (., ? or !), or it is the last word.
 bool turn_or_sentence_ends(const std::vector<TranscriptWord> & words, size_t i);

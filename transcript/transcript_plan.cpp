@@ -125,8 +125,9 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
     // A lone match (not part of an anchored run) can take a recognised word of the wrong place: the same key
     // heard a few words early ("the" of "forty hives on the hill" matched to a misheard "the" before them)
     // leaves the words between with no room and turns their speech into a hole. Such a match is undone when
-    // the run beyond it holds more recognised words than written ones (speech the match may belong to) and the
-    // run it closes and that run, taken as one, have room for their words.
+    // the run beyond it holds more recognised words than written ones (speech the match may belong to), or the
+    // time from its start to the next match holds all those words (it was heard early), and the run it closes
+    // and that run, taken as one, have room for their words.
     const double recording_end =
         segments.empty() ? 0.0 : static_cast<double>(segments.back().end) / static_cast<double>(rate);
     // Whether the time between the matches around the unmatched words [first, end) holds half their rough length,
@@ -194,7 +195,9 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
                 i = end;
                 continue;
             }
-            if (end < n && !plan.anchor[end] && more_heard(end + 1, next_matched(end + 1)) &&
+            if (end < n && !plan.anchor[end] &&
+                (more_heard(end + 1, next_matched(end + 1)) ||
+                 lone_match_stands_early(words, plan, heard, i, end, recording_end)) &&
                 has_room(i, next_matched(end + 1))) {
                 plan.heard[end] = -1;
                 changed         = true;

@@ -84,6 +84,25 @@ TEST(TranscriptPlan, ALoneMatchTakenTooEarlyIsUndoneAndALoneShortWordIsTried) {
     const TranscriptPlan anchored = plan_transcript(words, heard, segments, 16000);
     EXPECT_EQ(anchored.heard[8], 4);
     EXPECT_TRUE(anchored.unheard[4] && anchored.unheard[7]);
+
+    // "the" heard for the "it" of "from it in the big storm", the rest of it heard as one word: as many
+    // recognised words as written ones beyond it, but the time from its start to "storm" holds all four words.
+    const auto it_in = transcript({ "a", "b", "c", "from", "it", "in", "the", "big", "storm", "e", "f", "g" });
+    heard.clear();
+    hear(heard, { "a", "b", "c", "from", "the", "perfect", "storm", "e", "f", "g" }, 1.0, 0);
+    const TranscriptPlan early = plan_transcript(it_in, heard, segments, 16000);
+    EXPECT_EQ(early.heard[6], -1);
+    EXPECT_FALSE(early.unheard[4] || early.unheard[5]);
+    // With "storm" heard 0.2 s sooner the time after "the" no longer holds them: the match stands.
+    heard[6].start -= 0.2;
+    heard[3].start -= 0.2;
+    EXPECT_EQ(plan_transcript(it_in, heard, segments, 16000).heard[6], 4);
+    // Nothing heard between "the" and "storm": the speech after it is its own (the words before it may be
+    // unsaid), and the match stands however long that speech.
+    heard[3].start += 0.2;
+    heard[6].start += 0.2;
+    heard.erase(heard.begin() + 5);
+    EXPECT_EQ(plan_transcript(it_in, heard, segments, 16000).heard[6], 4);
 }
 
 TEST(TranscriptPlan, LoneMatchesInsideUnwrittenSpeechAreUndoneAndTheirRunKeptWithItsSentence) {
