@@ -230,6 +230,9 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
                 j1 - plan.heard[i] - 1 - written_between(i + 1, after) >= excess) {
                 plan.heard[i] = -1;
                 changed       = true;
+            } else if (match_hides_sentence_gap(words, plan, heard, i)) {
+                plan.heard[i] = -1;
+                changed       = true;
             }
         }
     }
@@ -383,8 +386,18 @@ std::vector<Stretch> plan_stretches(const std::vector<TranscriptWord> & words, c
             // A few written words beside more recognised speech than they take, that open a sentence (or close
             // one): they are said at that speech's end (or start), and the rest is a hole.
             const auto [keep_from, keep_to] = said_beside_hole(words, plan, heard, i_next, i, j_next, j);
-            Stretch & open                  = stretches.back();
-            if (keep_to > keep_from && keep_to == j && keep_from >= j_next + min_hole_words) {
+            const SentenceGap gap =
+                i_next > first ? gap_between_sentences(words, plan, heard, i_next, i, j_next, j) : SentenceGap{};
+            Stretch & open = stretches.back();
+            if (gap.heard_to > gap.heard_from) { // speech the transcript lacks between two of its sentences
+                const int32_t from = cut_before(gap.heard_from);
+                const int32_t to   = cut_before(gap.heard_to);
+                if (from - open.from >= min_samples && gap.word > open.first) {
+                    open.to   = from;
+                    open.last = gap.word;
+                    stretches.push_back({ to, segment.end, gap.word, last });
+                }
+            } else if (keep_to > keep_from && keep_to == j && keep_from >= j_next + min_hole_words) {
                 const int32_t from = cut_before(j_next);
                 const int32_t to   = cut_before(keep_from);
                 if (from - open.from >= min_samples && i_next > open.first) {
