@@ -7,7 +7,7 @@
 
 namespace {
 
-// The fewest words with something to say in a sentence whose only match is doubted.
+// The fewest words with something to say in a sentence whose only match is doubted, and on each side of a gap.
 constexpr size_t min_sentence_words = 3;
 
 // The share of their rough length that written words are given on either side of the gap: the recogniser's
@@ -35,8 +35,7 @@ size_t keyed_between(const std::vector<TranscriptWord> & words, size_t first, si
     return count;
 }
 
-} // namespace
-
+// True when word `i` is the only matched word of its written sentence (three or more words to say).
 bool only_match_of_sentence(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan, size_t i) {
     const size_t n  = words.size();
     size_t       s0 = i;
@@ -57,6 +56,8 @@ bool only_match_of_sentence(const std::vector<TranscriptWord> & words, const Tra
     }
     return keyed >= min_sentence_words;
 }
+
+} // namespace
 
 SentenceGap gap_between_sentences(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                                   const std::vector<HeardWord> & heard, size_t first, size_t end, size_t j_first,

@@ -81,9 +81,6 @@ bool turn_or_sentence_ends(const std::vector<TranscriptWord> & words, size_t i);
 void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
                                 double recording_end, TranscriptPlan & plan);
 
-// True when word `i` is the only matched word of its written sentence (three or more words to say).
-bool only_match_of_sentence(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan, size_t i);
-
 // True when word `i`'s match, not anchored and the only one of its written sentence, lies beside speech the
 // transcript lacks (two or more recognised words beyond the written ones up to a neighbouring match), and
 // without it that speech lies between two written sentences (see gap_between_sentences): a common word heard

@@ -209,7 +209,9 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
 
     // A lone match with speech the transcript lacks on both sides (recognised words beyond the written ones
     // between it and the matches around it) is a common word heard inside that speech ("work" of "to work out"
-    // in a sentence the transcript leaves out): it would pull the written words around it into that speech.
+    // in a sentence the transcript leaves out): it would pull the written words around it into that speech. So is
+    // the only match of its written sentence beside such speech when, without it, that speech lies between two
+    // written sentences.
     const auto written_between = [&](size_t first, size_t end) {
         return static_cast<int32_t>(std::count_if(words.begin() + static_cast<std::ptrdiff_t>(first),
                                                   words.begin() + static_cast<std::ptrdiff_t>(end),
