@@ -110,10 +110,12 @@ SentenceGap gap_between_sentences(const std::vector<TranscriptWord> & words, con
 
 // One call of the aligner: samples [from, to) of the recording and the transcript words [first, last).
 struct Stretch {
-    int32_t from  = 0;
-    int32_t to    = 0;
-    size_t  first = 0;
-    size_t  last  = 0;
+    int32_t from             = 0;
+    int32_t to               = 0;
+    size_t  first            = 0;
+    size_t  last             = 0;
+    bool    unwritten_before = false; // speech the transcript lacks between two of its sentences ends at `from`
+    bool    unwritten_after  = false; // such speech starts at `to`
 };
 
 // Cuts segment `index`'s transcript words (those of `plan.segment` equal to it) into stretches: the whole

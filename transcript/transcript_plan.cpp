@@ -395,9 +395,10 @@ std::vector<Stretch> plan_stretches(const std::vector<TranscriptWord> & words, c
                 const int32_t from = cut_before(gap.heard_from);
                 const int32_t to   = cut_before(gap.heard_to);
                 if (from - open.from >= min_samples && gap.word > open.first) {
-                    open.to   = from;
-                    open.last = gap.word;
-                    stretches.push_back({ to, segment.end, gap.word, last });
+                    open.to              = from;
+                    open.last            = gap.word;
+                    open.unwritten_after = true;
+                    stretches.push_back({ to, segment.end, gap.word, last, true, false });
                 }
             } else if (keep_to > keep_from && keep_to == j && keep_from >= j_next + min_hole_words) {
                 const int32_t from = cut_before(j_next);
@@ -429,8 +430,9 @@ std::vector<Stretch> plan_stretches(const std::vector<TranscriptWord> & words, c
             continue; // nothing left to align after a hole at the segment's end
         }
         if (!kept.empty() && st.to - st.from < min_samples) {
-            kept.back().to   = st.to;
-            kept.back().last = st.last;
+            kept.back().to              = st.to;
+            kept.back().last            = st.last;
+            kept.back().unwritten_after = st.unwritten_after;
             continue;
         }
         kept.push_back(st);

@@ -330,6 +330,7 @@ TEST(TranscriptPlan, SpeechBetweenTwoWrittenSentencesIsAHoleAndTheLoneMatchInsid
     EXPECT_EQ(stretches[0].last, 7u);
     EXPECT_NEAR(stretches[1].from, (5.2 - 0.02) * 16000, 1);
     EXPECT_EQ(stretches[1].first, 7u);
+    EXPECT_TRUE(stretches[0].unwritten_after && stretches[1].unwritten_before);
 
     // A side of fewer than three words says too little of how long its speech lasts: no hole, and the match stays.
     words[4].text                   = "wall.";
