@@ -88,16 +88,41 @@ bool turn_or_sentence_ends(const std::vector<TranscriptWord> & words, size_t i);
 void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
                                 double recording_end, TranscriptPlan & plan);
 
+// True when word `i`'s match, not anchored and the only one of its written sentence, lies beside speech the
+// transcript lacks (two or more recognised words beyond the written ones up to a neighbouring match), and
+// without it that speech lies between two written sentences (see gap_between_sentences): a common word heard
+// inside that speech, which would draw its sentence there.
+bool match_hides_sentence_gap(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                              const std::vector<HeardWord> & heard, size_t i);
+
+// Recognised words [heard_from, heard_to) that no written word stands for, and the first written word after them.
+struct SentenceGap {
+    size_t heard_from = 0;
+    size_t heard_to   = 0; // == heard_from when there is no gap
+    size_t word       = 0;
+};
+
+// For the unmatched written words [first, end) between two matched ones (neither side opening or closing a
+// sentence), beside the recognised words [j_first, j_end) between those, with a sentence end inside: the words
+// up to the first sentence end are said from the start, over as many recognised words as their rough length
+// spans, and the rest up to the match after; the recognised words between (two or more) are speech the transcript
+// lacks. Each side needs three or more words to say.
+SentenceGap gap_between_sentences(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                                  const std::vector<HeardWord> & heard, size_t first, size_t end, size_t j_first,
+                                  size_t j_end);
+
 //
 // Timing
 //
 
 // One call of the aligner: samples [from, to) of the recording and the transcript words [first, last).
 struct Stretch {
-    int32_t from  = 0;
-    int32_t to    = 0;
-    size_t  first = 0;
-    size_t  last  = 0;
+    int32_t from             = 0;
+    int32_t to               = 0;
+    size_t  first            = 0;
+    size_t  last             = 0;
+    bool    unwritten_before = false; // speech the transcript lacks between two of its sentences ends at `from`
+    bool    unwritten_after  = false; // such speech starts at `to`
 };
 
 // Cuts segment `index`'s transcript words (those of `plan.segment` equal to it) into stretches: the whole

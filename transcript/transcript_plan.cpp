@@ -212,7 +212,9 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
 
     // A lone match with speech the transcript lacks on both sides (recognised words beyond the written ones
     // between it and the matches around it) is a common word heard inside that speech ("work" of "to work out"
-    // in a sentence the transcript leaves out): it would pull the written words around it into that speech.
+    // in a sentence the transcript leaves out): it would pull the written words around it into that speech. So is
+    // the only match of its written sentence beside such speech when, without it, that speech lies between two
+    // written sentences.
     const auto written_between = [&](size_t first, size_t end) {
         return static_cast<int32_t>(std::count_if(words.begin() + static_cast<std::ptrdiff_t>(first),
                                                   words.begin() + static_cast<std::ptrdiff_t>(end),
@@ -231,6 +233,9 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
             const auto    excess = static_cast<int32_t>(min_hole_words);
             if (before > 0 && after < n && plan.heard[i] - j0 - 1 - written_between(before, i) >= excess &&
                 j1 - plan.heard[i] - 1 - written_between(i + 1, after) >= excess) {
+                plan.heard[i] = -1;
+                changed       = true;
+            } else if (match_hides_sentence_gap(words, plan, heard, i)) {
                 plan.heard[i] = -1;
                 changed       = true;
             }
@@ -386,8 +391,19 @@ std::vector<Stretch> plan_stretches(const std::vector<TranscriptWord> & words, c
             // A few written words beside more recognised speech than they take, that open a sentence (or close
             // one): they are said at that speech's end (or start), and the rest is a hole.
             const auto [keep_from, keep_to] = said_beside_hole(words, plan, heard, i_next, i, j_next, j);
-            Stretch & open                  = stretches.back();
-            if (keep_to > keep_from && keep_to == j && keep_from >= j_next + min_hole_words) {
+            const SentenceGap gap =
+                i_next > first ? gap_between_sentences(words, plan, heard, i_next, i, j_next, j) : SentenceGap{};
+            Stretch & open = stretches.back();
+            if (gap.heard_to > gap.heard_from) { // speech the transcript lacks between two of its sentences
+                const int32_t from = cut_before(gap.heard_from);
+                const int32_t to   = cut_before(gap.heard_to);
+                if (from - open.from >= min_samples && gap.word > open.first) {
+                    open.to              = from;
+                    open.last            = gap.word;
+                    open.unwritten_after = true;
+                    stretches.push_back({ to, segment.end, gap.word, last, true, false });
+                }
+            } else if (keep_to > keep_from && keep_to == j && keep_from >= j_next + min_hole_words) {
                 const int32_t from = cut_before(j_next);
                 const int32_t to   = cut_before(keep_from);
                 if (from - open.from >= min_samples && i_next > open.first) {
@@ -417,8 +433,9 @@ std::vector<Stretch> plan_stretches(const std::vector<TranscriptWord> & words, c
             continue; // nothing left to align after a hole at the segment's end
         }
         if (!kept.empty() && st.to - st.from < min_samples) {
-            kept.back().to   = st.to;
-            kept.back().last = st.last;
+            kept.back().to              = st.to;
+            kept.back().last            = st.last;
+            kept.back().unwritten_after = st.unwritten_after;
             continue;
         }
         kept.push_back(st);

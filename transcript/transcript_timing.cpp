@@ -221,8 +221,9 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
         // Audio and text disagree here: the words may lie just outside the stretch, so try once more on a
         // wider window; and when words are still missed, align the pieces between the anchors apart, so that a
         // stretch of text the audio lacks costs only its own piece.
-        const int32_t from = std::max(segment.start, s.from - wider);
-        const int32_t to   = std::min(segment.end, s.to + wider);
+        // No wider window reaches into speech the transcript lacks between two of its sentences.
+        const int32_t from = s.unwritten_before ? s.from : std::max(segment.start, s.from - wider);
+        const int32_t to   = s.unwritten_after ? s.to : std::min(segment.end, s.to + wider);
         if (times.misses > 0 && (from < s.from || to > s.to)) {
             StretchTimes retry;
             if (!align_stretch(words, plan, plan.unheard, heard, s, from, to, samples, rate, language, denoise, aligner,

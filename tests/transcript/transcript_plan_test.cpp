@@ -328,6 +328,36 @@ TEST(TranscriptPlan, ANeverSaidSentencesOnlyMatchIsUndoneWhenItSqueezesTheSaidWo
     EXPECT_EQ(plan_transcript(words, heard, segments, 16000).heard[9], 3);
 }
 
+TEST(TranscriptPlan, SpeechBetweenTwoWrittenSentencesIsAHoleAndTheLoneMatchInsideItIsUndone) {
+    // The recogniser heard a sentence the transcript lacks (u1 ... u9) between "of?" and "did", and a "the" at its
+    // end, the only match of "did the work?": kept, it would draw that sentence into the unwritten speech.
+    const std::vector<Segment> segments = { { 0, 160000, 0 } };
+    std::vector<HeardWord>     heard;
+    hear(heard, { "a",  "b",  "c",  "n1", "n2", "n3",  "n4", "u1", "u2", "u3", "u4",
+                  "u5", "u6", "u7", "u8", "u9", "the", "d1", "d2", "e",  "f",  "g" },
+         1.0, 0);
+    std::vector<TranscriptWord> words =
+        transcript({ "a", "b", "c", "new", "wall", "made", "of", "did", "the", "work", "so", "it", "e", "f", "g" });
+    words[6].text             = "of?";
+    words[9].text             = "work?";
+    const TranscriptPlan plan = plan_transcript(words, heard, segments, 16000);
+    EXPECT_EQ(plan.heard[8], -1);
+    // Each side keeps what 1.25 times its rough length spans: "new ... of?" up to "u2", "did ... it" from "u8".
+    const std::vector<Stretch> stretches = plan_stretches(words, plan, heard, segments[0], 0, 16000);
+    ASSERT_EQ(stretches.size(), 2u);
+    EXPECT_NEAR(stretches[0].to, (3.4 - 0.02) * 16000, 1);
+    EXPECT_EQ(stretches[0].last, 7u);
+    EXPECT_NEAR(stretches[1].from, (5.2 - 0.02) * 16000, 1);
+    EXPECT_EQ(stretches[1].first, 7u);
+    EXPECT_TRUE(stretches[0].unwritten_after && stretches[1].unwritten_before);
+
+    // A side of fewer than three words says too little of how long its speech lasts: no hole, and the match stays.
+    words[4].text                   = "wall.";
+    const TranscriptPlan short_head = plan_transcript(words, heard, segments, 16000);
+    EXPECT_EQ(short_head.heard[8], 16);
+    EXPECT_EQ(plan_stretches(words, short_head, heard, segments[0], 0, 16000).size(), 1u);
+}
+
 TEST(TranscriptPlan, NothingHeardSharesTheWordsOutByLength) {
     const std::vector<Segment> segments = { { 0, 16000, 0 }, { 16000, 64000, 0 } };
     const TranscriptPlan       plan     = plan_transcript(transcript({ "a", "b", "c", "d" }), {}, segments, 16000);
