@@ -186,6 +186,12 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
 void keep_unsqueezed(const std::vector<TranscriptWord> & words, const Stretch & s, const StretchTimes & written,
                      StretchTimes & times);
 
+// Unplaces each word of stretch `s` that matched no recognised word, has five letters or more and is drawn under
+// 0.45 of its rough length: a said word that long takes its time even where the recogniser missed it, while a
+// written word the audio lacks gets the aligner's fewest frames between its neighbours.
+void leave_out_squeezed_words(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan, const Stretch & s,
+                              StretchTimes & times);
+
 // Moves a placed word of stretch `s` that opens a turn or sentence, drawn against the placed word before it with a
 // pause of 0.3 s or more after it, to end where the word after the pause starts; likewise a word that closes
 // one, drawn against the word after it, to start where the word before the pause ends. Unplaced words between

@@ -307,6 +307,7 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
             return false;
         }
         keep_unsqueezed(words, s, written, times);
+        leave_out_squeezed_words(words, plan, s, times);
         keep_turn_edges(words, s, times);
         trim_quiet_starts(samples, rate, times);
         for (size_t k = 0; k < times.placed.size(); k++) {

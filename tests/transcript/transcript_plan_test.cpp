@@ -240,6 +240,23 @@ TEST(TranscriptTimes, RecognisedWordsThatSqueezeSaidWordsGiveTheFirstAlignmentBa
     EXPECT_EQ(times.end, checked.end);
 }
 
+TEST(TranscriptTimes, OnlyALongUnmatchedWordDrawnAtFewFramesIsLeftOut) {
+    // "window" (rough 0.43 s) and "harbour" matched nothing heard; "tie" (three letters) neither.
+    const std::vector<TranscriptWord> words = transcript({ "boats", "window", "tie", "harbour", "pleased" });
+    TranscriptPlan                    plan;
+    plan.heard = { 0, -1, -1, -1, 1 };
+    const Stretch s{ 0, 160000, 0, 5 };
+    // "window" 0.15 s and "tie" 0.06 s, squeezed; "harbour" 0.25 s, over half its rough length.
+    StretchTimes times{ { 1.0, 1.5, 1.65, 1.71, 1.96 }, { 1.5, 1.65, 1.71, 1.96, 2.4 }, std::vector<bool>(5, true), 0 };
+    leave_out_squeezed_words(words, plan, s, times);
+    EXPECT_EQ(times.placed, (std::vector<bool>{ true, false, true, true, true }));
+    // A matched word keeps its place however short: the recogniser heard it there.
+    plan.heard = { 0, 1, -1, -1, 2 };
+    times.placed.assign(5, true);
+    leave_out_squeezed_words(words, plan, s, times);
+    EXPECT_EQ(times.placed, std::vector<bool>(5, true));
+}
+
 TEST(TranscriptTimes, InNoiseAWordsHiddenFirstSoundIsTakenFromTheWordBefore) {
     // 1 s at 16 kHz: a loud tone with a stretch as quiet as the noise, `floor`, over [from, 0.4).
     auto recording = [](double from, float floor) {

@@ -1,0 +1,26 @@
+// Written words the audio lacks, told by how the aligner had to draw them.
+
+#include "transcript/transcript.h"
+
+namespace {
+
+// A word of this many letters or more takes its time when said, even where the recogniser missed it.
+constexpr size_t min_long_letters = 5;
+
+// A long word drawn shorter than this share of its rough length was given the aligner's fewest frames between
+// the said words around it: nothing in the audio stands for it.
+constexpr double inserted_share = 0.45;
+
+} // namespace
+
+void leave_out_squeezed_words(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan, const Stretch & s,
+                              StretchTimes & times) {
+    for (size_t k = 0; k < times.placed.size(); k++) {
+        const size_t        i   = s.first + k;
+        const std::string & key = words[i].key;
+        if (times.placed[k] && plan.heard[i] < 0 && key.size() >= min_long_letters &&
+            times.end[k] - times.start[k] < inserted_share * spoken_seconds(key)) {
+            times.placed[k] = false;
+        }
+    }
+}
