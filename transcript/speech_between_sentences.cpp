@@ -35,20 +35,12 @@ size_t keyed_between(const std::vector<TranscriptWord> & words, size_t first, si
     return count;
 }
 
-// True when word `i` is the only matched word of its written sentence (three or more words to say).
+} // namespace
+
 bool only_match_of_sentence(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan, size_t i) {
-    const size_t n  = words.size();
-    size_t       s0 = i;
-    while (s0 > 0 && !turn_or_sentence_ends(words, s0 - 1)) {
-        s0--;
-    }
-    size_t s1 = i;
-    while (s1 < n && !turn_or_sentence_ends(words, s1)) {
-        s1++;
-    }
-    s1           = std::min(s1 + 1, n);
-    size_t keyed = 0;
-    for (size_t k = s0; k < s1; k++) {
+    const auto [first, end] = sentence_around(words, i);
+    size_t keyed            = 0;
+    for (size_t k = first; k < end; k++) {
         keyed += words[k].key.empty() ? 0 : 1;
         if (k != i && plan.heard[k] >= 0) {
             return false;
@@ -56,8 +48,6 @@ bool only_match_of_sentence(const std::vector<TranscriptWord> & words, const Tra
     }
     return keyed >= min_sentence_words;
 }
-
-} // namespace
 
 SentenceGap gap_between_sentences(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                                   const std::vector<HeardWord> & heard, size_t first, size_t end, size_t j_first,

@@ -82,6 +82,13 @@ bool lone_match_stands_early(const std::vector<TranscriptWord> & words, const Tr
 // sentence (., ? or !), or it is the last word.
 bool turn_or_sentence_ends(const std::vector<TranscriptWord> & words, size_t i);
 
+// The written sentence (or turn) that holds word `i`: the words [first, end).
+std::pair<size_t, size_t> sentence_around(const std::vector<TranscriptWord> & words, size_t i);
+
+// True when word `i` is the only matched word of its written sentence and that sentence has three or more words
+// to say.
+bool only_match_of_sentence(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan, size_t i);
+
 // Marks unheard each whole sentence (three or more words to say) of a run of unmatched words that has no room
 // between the recognised words around it, longest first, until the rest has room: a sentence the recording
 // does not hold would otherwise draw the said words beside it off their speech.

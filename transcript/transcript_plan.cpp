@@ -13,9 +13,6 @@ constexpr size_t min_hole_words = 2;
 // A word of this many letters or fewer, alone between two matched words, is aligned even without room.
 constexpr size_t max_swallowed_letters = 4;
 
-// The fewest words with something to say in a sentence that can be left out whole as never said.
-constexpr size_t min_sentence_words = 3;
-
 int32_t to_sample(double seconds, int32_t rate) {
     return static_cast<int32_t>(std::lround(seconds * static_cast<double>(rate)));
 }
@@ -207,22 +204,8 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
         if (plan.heard[i] < 0 || plan.anchor[i]) {
             continue;
         }
-        size_t s0 = i;
-        while (s0 > 0 && !turn_or_sentence_ends(words, s0 - 1)) {
-            s0--;
-        }
-        size_t s1 = i;
-        while (s1 < n && !turn_or_sentence_ends(words, s1)) {
-            s1++;
-        }
-        s1               = std::min(s1 + 1, n);
-        const auto keyed = std::count_if(words.begin() + static_cast<std::ptrdiff_t>(s0),
-                                         words.begin() + static_cast<std::ptrdiff_t>(s1),
-                                         [](const TranscriptWord & w) { return !w.key.empty(); });
-        bool       alone = static_cast<size_t>(keyed) >= min_sentence_words;
-        for (size_t k = s0; k < s1 && alone; k++) {
-            alone = k == i || plan.heard[k] < 0;
-        }
+        const auto [s0, s1] = sentence_around(words, i);
+        const bool   alone  = only_match_of_sentence(words, plan, i);
         const size_t before = after_matched_before(i);
         const size_t after  = next_matched(i + 1);
         if (!alone || (!squeezed(before, i) && !squeezed(i + 1, after))) {
