@@ -1,7 +1,6 @@
 #include "transcript/transcript.h"
 
 #include <algorithm>
-#include <numeric>
 
 bool lone_match_stands_early(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                              const std::vector<HeardWord> & heard, size_t first, size_t match, double until) {
@@ -13,16 +12,11 @@ bool lone_match_stands_early(const std::vector<TranscriptWord> & words, const Tr
     while (next < end && plan.heard[next] < 0) {
         next++;
     }
-    const double need = std::accumulate(
-        words.begin() + static_cast<std::ptrdiff_t>(first), words.begin() + static_cast<std::ptrdiff_t>(next), 0.0,
-        [](double sum, const TranscriptWord & w) { return sum + (w.key.empty() ? 0.0 : spoken_seconds(w.key)); });
+    const double need = rough_seconds(words, first, next);
     // Only where the recogniser heard as many words after it as are written there: its own speech may hide among
     // them. With fewer, the speech after it is its own, and the words before it may well be unsaid.
-    const int32_t after   = next < end ? plan.heard[next] : static_cast<int32_t>(heard.size());
-    const auto    written = std::count_if(words.begin() + static_cast<std::ptrdiff_t>(match + 1),
-                                          words.begin() + static_cast<std::ptrdiff_t>(next),
-                                          [](const TranscriptWord & w) { return !w.key.empty(); });
-    if (after - plan.heard[match] - 1 < written) {
+    const int32_t after = next < end ? plan.heard[next] : static_cast<int32_t>(heard.size());
+    if (after - plan.heard[match] - 1 < static_cast<int32_t>(keyed_between(words, match + 1, next))) {
         return false;
     }
     const double from = heard[static_cast<size_t>(plan.heard[match])].start;

@@ -17,24 +17,6 @@ constexpr double kept_share = 1.25;
 // The fewest recognised words left between the two kept spans that make a hole.
 constexpr size_t min_gap_words = 2;
 
-// The time the written words [first, end) take to say, roughly.
-double rough_seconds(const std::vector<TranscriptWord> & words, size_t first, size_t end) {
-    double sum = 0;
-    for (size_t k = first; k < end; k++) {
-        sum += words[k].key.empty() ? 0.0 : spoken_seconds(words[k].key);
-    }
-    return sum;
-}
-
-// The words with something to say among [first, end).
-size_t keyed_between(const std::vector<TranscriptWord> & words, size_t first, size_t end) {
-    size_t count = 0;
-    for (size_t k = first; k < end; k++) {
-        count += words[k].key.empty() ? 0 : 1;
-    }
-    return count;
-}
-
 } // namespace
 
 bool only_match_of_sentence(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan, size_t i) {

@@ -64,6 +64,12 @@ struct TranscriptPlan {
 // Returns a rough time, in seconds, that a word with match key `key` takes to say, from the key's length.
 double spoken_seconds(const std::string & key);
 
+// Returns how many of `words` [first, end) have something to say (a non-empty match key).
+size_t keyed_between(const std::vector<TranscriptWord> & words, size_t first, size_t end);
+
+// Returns the rough time, in seconds, that `words` [first, end) take to say (`spoken_seconds` of each key).
+double rough_seconds(const std::vector<TranscriptWord> & words, size_t first, size_t end);
+
 // Lines `words` up with `heard` (in recording order) over `segments`: matches by longest common subsequence of
 // the keys, anchors runs of `min_run` or more consecutive matches (checked against the aligner's times), undoes
 // lone matches that took a word of the wrong place, marks unmatched words with no room for them as unheard, and gives

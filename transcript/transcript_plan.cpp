@@ -23,6 +23,22 @@ double spoken_seconds(const std::string & key) {
     return 0.1 + 0.055 * static_cast<double>(key.size());
 }
 
+size_t keyed_between(const std::vector<TranscriptWord> & words, size_t first, size_t end) {
+    size_t count = 0;
+    for (size_t k = first; k < end; k++) {
+        count += words[k].key.empty() ? 0 : 1;
+    }
+    return count;
+}
+
+double rough_seconds(const std::vector<TranscriptWord> & words, size_t first, size_t end) {
+    double sum = 0;
+    for (size_t k = first; k < end; k++) {
+        sum += words[k].key.empty() ? 0.0 : spoken_seconds(words[k].key);
+    }
+    return sum;
+}
+
 TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
                                const std::vector<Segment> & segments, int32_t rate, size_t min_run) {
     const size_t   n = words.size();
@@ -120,13 +136,10 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
         return size_t{ 0 };
     };
     const auto more_heard = [&](size_t first, size_t end) { // the unmatched words [first, end) between matches
-        const size_t  before  = after_matched_before(first);
-        const int32_t j0      = before > 0 ? plan.heard[before - 1] : -1;
-        const int32_t j1      = end < n ? plan.heard[end] : static_cast<int32_t>(heard.size());
-        const auto    written = static_cast<int32_t>(std::count_if(
-               words.begin() + static_cast<std::ptrdiff_t>(first), words.begin() + static_cast<std::ptrdiff_t>(end),
-               [](const TranscriptWord & w) { return !w.key.empty(); }));
-        return j1 - j0 - 1 > written;
+        const size_t  before = after_matched_before(first);
+        const int32_t j0     = before > 0 ? plan.heard[before - 1] : -1;
+        const int32_t j1     = end < n ? plan.heard[end] : static_cast<int32_t>(heard.size());
+        return j1 - j0 - 1 > static_cast<int32_t>(keyed_between(words, first, end));
     };
     for (bool changed = !heard.empty(); changed;) {
         changed = false;
@@ -164,9 +177,7 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
     // the only match of its written sentence beside such speech when, without it, that speech lies between two
     // written sentences.
     const auto written_between = [&](size_t first, size_t end) {
-        return static_cast<int32_t>(std::count_if(words.begin() + static_cast<std::ptrdiff_t>(first),
-                                                  words.begin() + static_cast<std::ptrdiff_t>(end),
-                                                  [](const TranscriptWord & w) { return !w.key.empty(); }));
+        return static_cast<int32_t>(keyed_between(words, first, end));
     };
     for (bool changed = true; changed;) {
         changed = false;

@@ -52,11 +52,7 @@ void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const
             }
             const bool starts = k == 0 || turn_or_sentence_ends(words, k - 1);
             if (last < end && starts) {
-                const auto said =
-                    static_cast<size_t>(std::count_if(words.begin() + static_cast<std::ptrdiff_t>(k),
-                                                      words.begin() + static_cast<std::ptrdiff_t>(last + 1),
-                                                      [](const TranscriptWord & w) { return !w.key.empty(); }));
-                if (said >= min_sentence_words) {
+                if (keyed_between(words, k, last + 1) >= min_sentence_words) {
                     sentences.emplace_back(k, last + 1);
                 }
             }
