@@ -9,7 +9,7 @@
 # NAME.txt (the exact transcript: `P: words` per turn, the truth's words with festival's punctuation),
 # NAME.mis.txt (the differing one) and NAME.mis.tags (per word of it: `kept TRUTH_INDEX`, `replaced`,
 # `inserted` or `extra`), NAME-snr20.wav. LONG=1 adds "long", all the texts of this folder and of
-# bench/recognition/texts in one conversation.
+# bench/recognition/texts in one conversation. ONLY="NAME ..." makes only the recordings named.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -95,11 +95,19 @@ mismatch() {
         }' "$out/$1.txt" >"$out/$1.mis.txt"
 }
 
-conversation "$here/texts/bees.txt" slt kal bees-slt-kal
-conversation "$here/texts/harbour.txt" kal ked harbour-kal-ked
-conversation "$here/texts/bees.txt" ked slt bees-ked-slt
-conversation "$here/texts/lighthouse.txt" kal slt lighthouse-kal-slt
-conversation "$here/texts/bakery.txt" ked slt bakery-ked-slt
+# Makes recording $4 unless ONLY names others.
+wanted() {
+    [[ -z ${ONLY:-} || " $ONLY " == *" $4 "* ]] && conversation "$@"
+    return 0
+}
+
+wanted "$here/texts/bees.txt" slt kal bees-slt-kal
+wanted "$here/texts/harbour.txt" kal ked harbour-kal-ked
+wanted "$here/texts/bees.txt" ked slt bees-ked-slt
+wanted "$here/texts/lighthouse.txt" kal slt lighthouse-kal-slt
+wanted "$here/texts/bakery.txt" ked slt bakery-ked-slt
+wanted "$here/texts/ferry.txt" ked kal ferry-ked-kal
+wanted "$here/texts/garden.txt" slt ked garden-slt-ked
 if [[ ${LONG:-0} == 1 ]]; then
     cat "$here"/texts/*.txt "$root"/bench/recognition/texts/*.txt >"$work/long.txt"
     conversation "$work/long.txt" kal slt long-kal-slt
