@@ -13,10 +13,12 @@ bool lone_match_stands_early(const std::vector<TranscriptWord> & words, const Tr
         next++;
     }
     const double need = rough_seconds(words, first, next);
-    // Only where the recogniser heard as many words after it as are written there: its own speech may hide among
-    // them. With fewer, the speech after it is its own, and the words before it may well be unsaid.
-    const int32_t after = next < end ? plan.heard[next] : static_cast<int32_t>(heard.size());
-    if (after - plan.heard[match] - 1 < static_cast<int32_t>(keyed_between(words, match + 1, next))) {
+    // Only where the recogniser heard as many words after it as are written there, and at least one: its own
+    // speech may hide among them. With fewer, or none, the speech after it is its own, and the words before it
+    // may well be unsaid.
+    const int32_t after     = next < end ? plan.heard[next] : static_cast<int32_t>(heard.size());
+    const int32_t heard_gap = after - plan.heard[match] - 1;
+    if (heard_gap == 0 || heard_gap < static_cast<int32_t>(keyed_between(words, match + 1, next))) {
         return false;
     }
     const double from = heard[static_cast<size_t>(plan.heard[match])].start;

@@ -108,6 +108,13 @@ void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const
 bool match_hides_sentence_gap(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                               const std::vector<HeardWord> & heard, size_t i);
 
+// True when word `i`'s match, not anchored, and the match written beside it in its sentence (nothing to say between
+// them, no turn or sentence end) are heard with two or more recognised words between them, `i` the later of the two
+// or the earlier beside an anchored one: speech the transcript lacks cannot lie between two such words, so the
+// match is a common word heard in other speech.
+bool match_after_speech_inside_sentence(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                                        size_t i);
+
 // Recognised words [heard_from, heard_to) that no written word stands for, and the first written word after them.
 struct SentenceGap {
     size_t heard_from = 0;

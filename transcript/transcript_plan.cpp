@@ -175,7 +175,8 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
     // between it and the matches around it) is a common word heard inside that speech ("work" of "to work out"
     // in a sentence the transcript leaves out): it would pull the written words around it into that speech. So is
     // the only match of its written sentence beside such speech when, without it, that speech lies between two
-    // written sentences.
+    // written sentences. And a lone match heard apart from the word written beside it in its sentence by speech
+    // the transcript lacks is a common word of other speech: no unwritten speech lies between two such words.
     const auto written_between = [&](size_t first, size_t end) {
         return static_cast<int32_t>(keyed_between(words, first, end));
     };
@@ -195,6 +196,9 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
                 plan.heard[i] = -1;
                 changed       = true;
             } else if (match_hides_sentence_gap(words, plan, heard, i)) {
+                plan.heard[i] = -1;
+                changed       = true;
+            } else if (match_after_speech_inside_sentence(words, plan, i)) {
                 plan.heard[i] = -1;
                 changed       = true;
             }

@@ -103,6 +103,10 @@ TEST(TranscriptPlan, ALoneMatchTakenTooEarlyIsUndoneAndALoneShortWordIsTried) {
     heard[6].start += 0.2;
     heard.erase(heard.begin() + 5);
     EXPECT_EQ(plan_transcript(it_in, heard, segments, 16000).heard[6], 4);
+    // Nor when nothing is written or heard between "the" and a late "storm": no speech after it could be its own.
+    const auto it_in_the = transcript({ "a", "b", "c", "from", "it", "in", "the", "storm", "so", "e", "f", "g" });
+    heard[5].start += 1.0;
+    EXPECT_EQ(plan_transcript(it_in_the, heard, segments, 16000).heard[6], 4);
 }
 
 TEST(TranscriptPlan, LoneMatchesInsideUnwrittenSpeechAreUndoneAndTheirRunKeptWithItsSentence) {
@@ -373,6 +377,34 @@ TEST(TranscriptPlan, SpeechBetweenTwoWrittenSentencesIsAHoleAndTheLoneMatchInsid
     const TranscriptPlan short_head = plan_transcript(words, heard, segments, 16000);
     EXPECT_EQ(short_head.heard[8], 16);
     EXPECT_EQ(plan_stretches(words, short_head, heard, segments[0], 0, 16000).size(), 1u);
+}
+
+TEST(TranscriptPlan, ALoneMatchHeardApartFromItsWrittenNeighbourInsideASentenceIsUndone) {
+    // "for the" are written side by side in one sentence, but "the" is heard only after a turn the transcript
+    // lacks (u1 ... u7), in the next sentence's misheard speech: kept, it would draw "the basket" there.
+    const std::vector<Segment> segments = { { 0, 160000, 0 } };
+    std::vector<HeardWord>     heard;
+    hear(heard,
+         { "a", "b", "c", "sweet", "for", "this", "u1", "u2", "u3", "u4", "u5", "u6", "u7", "the", "film", "where", "x",
+           "y" },
+         1.0, 0);
+    std::vector<TranscriptWord> words =
+        transcript({ "a", "b", "c", "sweet", "for", "the", "basket", "people", "buy", "less", "where", "x", "y" });
+    EXPECT_EQ(plan_transcript(words, heard, segments, 16000).heard[5], -1);
+    // With the sentence ending at "for" the speech between may be a sentence of its own: the match stands.
+    words[4].text = "for.";
+    EXPECT_EQ(plan_transcript(words, heard, segments, 16000).heard[5], 13);
+    // So it does with a word written between them, which the recognised words may stand for.
+    words[4].text = "for";
+    words.insert(words.begin() + 5, TranscriptWord{ "all", "all", 0, "", false });
+    EXPECT_EQ(plan_transcript(words, heard, segments, 16000).heard[6], 13);
+    // Beside an anchored run it is the lone match before the speech that is undone.
+    heard.clear();
+    hear(heard, { "a", "b", "c", "sweet", "q", "for", "u1", "u2", "u3", "the", "x", "y" }, 1.0, 0);
+    const TranscriptPlan earlier =
+        plan_transcript(transcript({ "a", "b", "c", "sweet", "for", "the", "x", "y" }), heard, segments, 16000);
+    EXPECT_EQ(earlier.heard[4], -1);
+    EXPECT_EQ(earlier.heard[5], 9);
 }
 
 TEST(TranscriptPlan, NothingHeardSharesTheWordsOutByLength) {
