@@ -205,17 +205,15 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
         }
     }
 
-    // A lone match that is the only one of its written sentence, with fewer recognised words than written ones
-    // between it and the match on one side and no room there for the unmatched words between, can be a word of a
-    // never-said sentence taken from speech said just after ("this" of an added sentence heard in the next turn,
-    // "the" heard in "oven" before it): it squeezes the said words before it into nothing. It is undone when the run it
-    // splits, less its sentence, has room for its words, so that the sentence can be left out whole and the said words
-    // keep the time.
+    // A lone match that is the only one of its written sentence, with no recognised word between it and the
+    // match on one side and no room there for the unmatched words between, can be a word of a never-said
+    // sentence taken from speech said just after ("this" of an added sentence heard in the next turn): it
+    // squeezes the said words before it into nothing. It is undone when the run it splits, less its sentence,
+    // has room for its words, so that the sentence can be left out whole and the said words keep the time.
     const auto squeezed = [&](size_t first, size_t end) { // unmatched words [first, end) between matches
         const int32_t j0 = first > 0 ? plan.heard[first - 1] : -1;
         const int32_t j1 = end < n ? plan.heard[end] : static_cast<int32_t>(heard.size());
-        return end > first && j1 - j0 - 1 < static_cast<int32_t>(keyed_between(words, first, end)) &&
-               !has_room(first, end);
+        return end > first && j1 - j0 - 1 == 0 && !has_room(first, end);
     };
     for (size_t i = 0; i < n; i++) {
         if (plan.heard[i] < 0 || plan.anchor[i]) {

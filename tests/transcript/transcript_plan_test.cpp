@@ -347,12 +347,6 @@ TEST(TranscriptPlan, ANeverSaidSentencesOnlyMatchIsUndoneWhenItSqueezesTheSaidWo
     // A second match in the sentence ("ever") tells it was said: both are kept.
     heard[5].key = "ever";
     EXPECT_EQ(plan_transcript(words, heard, segments, 16000).heard[9], 3);
-    // One recognised word before "this" cannot stand for the five written ones in the 0.45 s it leaves them.
-    heard.clear();
-    hear(heard, { "a", "b", "c", "uh", "this", "q", "r", "s", "m", "n", "o" }, 1.0, 0);
-    const TranscriptPlan one_heard = plan_transcript(words, heard, segments, 16000);
-    EXPECT_EQ(one_heard.heard[9], -1);
-    EXPECT_TRUE(one_heard.unheard[9] && !one_heard.unheard[6]);
 }
 
 TEST(TranscriptPlan, SpeechBetweenTwoWrittenSentencesIsAHoleAndTheLoneMatchInsideItIsUndone) {
