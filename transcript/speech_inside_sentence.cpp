@@ -24,8 +24,7 @@ bool heard_apart(const std::vector<TranscriptWord> & words, const TranscriptPlan
 
 } // namespace
 
-bool match_after_speech_inside_sentence(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
-                                        size_t i) {
+bool match_heard_apart_in_sentence(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan, size_t i) {
     if (plan.heard[i] < 0 || plan.anchor[i]) {
         return false;
     }

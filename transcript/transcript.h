@@ -112,8 +112,7 @@ bool match_hides_sentence_gap(const std::vector<TranscriptWord> & words, const T
 // them, no turn or sentence end) are heard with two or more recognised words between them, `i` the later of the two
 // or the earlier beside an anchored one: speech the transcript lacks cannot lie between two such words, so the
 // match is a common word heard in other speech.
-bool match_after_speech_inside_sentence(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
-                                        size_t i);
+bool match_heard_apart_in_sentence(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan, size_t i);
 
 // Recognised words [heard_from, heard_to) that no written word stands for, and the first written word after them.
 struct SentenceGap {

@@ -198,7 +198,7 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
             } else if (match_hides_sentence_gap(words, plan, heard, i)) {
                 plan.heard[i] = -1;
                 changed       = true;
-            } else if (match_after_speech_inside_sentence(words, plan, i)) {
+            } else if (match_heard_apart_in_sentence(words, plan, i)) {
                 plan.heard[i] = -1;
                 changed       = true;
             }
