@@ -349,10 +349,10 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
             return std::count(placed.begin() + static_cast<std::ptrdiff_t>(from),
                               placed.begin() + static_cast<std::ptrdiff_t>(to), true);
         };
-        const double inside_cost = inside.placed.empty() ? 0.0 : region_cost(plan, region, inside, first);
-        const bool   drawn_again_fits =
+        const bool drawn_again_fits =
             !inside.placed.empty() && inside.misses == 0 &&
-            inside_cost + prefer_margin_seconds < region_cost(plan, region, written, s.first) &&
+            region_cost(plan, region, inside, first) + prefer_margin_seconds <
+                region_cost(plan, region, written, s.first) &&
             placed_span(inside.placed, 0, last - first) >= placed_span(written.placed, first - s.first, last - s.first);
         const auto take = [&](const StretchTimes & v, size_t offset) {
             for (size_t i = first; i < last; i++) {
@@ -361,11 +361,7 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
                 times.placed[i - s.first] = v.placed[i - offset];
             }
         };
-        // Drawn again, the words after a written word the audio lacks can still be pushed off (that word runs on
-        // over their opening): where the heard alignment puts the matched words nearer still, it is filled in
-        // instead, unless filling in squeezes said words that the drawn-again alignment gave their time.
-        if (drawn_again_fits &&
-            inside_cost <= region_cost(plan, region, heard_times, s.first) + prefer_margin_seconds) {
+        if (drawn_again_fits) {
             take(inside, first);
             continue;
         }
@@ -398,24 +394,27 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
                 filled.placed[k] = true;
             }
         }
-        // Nearer is not worth words lost: each word the place would lose counts as much as a matched word left
-        // unplaced, and the place keeps the first alignment when that is not paid for.
-        const size_t lost = region_words_lost(words, plan, s, first, last, written, filled);
-        if (lost > 0 && region_cost(plan, region, filled, s.first) + unplaced_cost * static_cast<double>(lost) +
-                                prefer_margin_seconds >=
-                            region_cost(plan, region, written, s.first)) {
+        // Nearer is not worth words lost. In quiet each word the place would lose (but a word drawn at the
+        // aligner's fewest frames, left out anyway) counts as much as a matched word left unplaced, and the place
+        // keeps the first alignment when the gain does not pay for it: a written word the audio lacks, drawn over
+        // the next word's opening, pushes the said words after it off, and their place may leave it no room. In
+        // noise the recognised words' times are rougher, and any word lost keeps the first alignment.
+        const auto placed_in = [&](const StretchTimes & v) {
+            return placed_span(v.placed, first - s.first, last - s.first);
+        };
+        const size_t lost = draw_again ? region_words_lost(words, plan, s, first, last, written, filled)
+                                       : (placed_in(filled) < placed_in(written) ? 1 : 0);
+        if (lost > 0 && (!draw_again || region_cost(plan, region, filled, s.first) +
+                                                unplaced_cost * static_cast<double>(lost) + prefer_margin_seconds >=
+                                            region_cost(plan, region, written, s.first))) {
             take(written, s.first);
-        } else if (drawn_again_fits &&
-                   squeezed_count(words, s, filled, first - s.first, last - s.first) >=
-                       squeezed_count(words, Stretch{ 0, 0, first, last }, inside, 0, last - first) +
-                           transcript_squeezed_beyond) {
-            take(inside, first);
         } else {
             take(filled, s.first);
         }
     }
-    // A word beside a place drawn again was drawn against the place's first alignment.
-    for (const KeptRegion & region : kept_regions) {
+    // A word beside a place drawn again was drawn against the place's first alignment (in quiet, where its
+    // edges are sure enough to move a neighbour by).
+    for (const KeptRegion & region : draw_again ? kept_regions : std::vector<KeptRegion>{}) {
         fit_region_edges(s, region.first, region.last, written, times);
     }
     return true;

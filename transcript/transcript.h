@@ -185,10 +185,10 @@ bool pauses_hold_noise(std::span<const float> samples, int32_t rate, const Stret
 // Checks `times` of stretch `s` (of segment `index`) against the recognised words: aligns those instead, and
 // where the written and recognised words disagree keeps whichever alignment puts the matched words around
 // the place nearer where they were heard (matched words beside it drawn far off go with it), and there draws the
-// written words again over the span the recognised ones take, unless the heard alignment itself puts the matched
-// words nearer still; written words still unplaced there are aligned on their own between their placed
-// neighbours; a place that loses words keeps the first alignment unless it gains more than they cost. The words
-// beside each place are then fitted to it (fit_region_edges). Returns false with `error` when the aligner fails.
+// written words again over the span the recognised ones take; written words still unplaced there are aligned on
+// their own between their placed neighbours. A place that loses words keeps the first alignment (in quiet, unless
+// it gains more than they cost), and in quiet the words beside each place are fitted to it (fit_region_edges).
+// Returns false with `error` when the aligner fails.
 bool check_against_heard(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                          const std::vector<HeardWord> & heard, const Stretch & s, size_t index,
                          std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
@@ -201,14 +201,6 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
 void keep_unsqueezed(const std::vector<TranscriptWord> & words, const Stretch & s, const StretchTimes & written,
                      StretchTimes & times);
 
-// One word squeezed is what a written word the audio lacks costs; this many more than another alignment squeezes
-// are said words drawn off their speech.
-inline constexpr size_t transcript_squeezed_beyond = 2;
-
-// How many words of stretch `s` at positions [from, to) of `v` are unplaced or drawn under 0.35 of their rough
-// length.
-size_t squeezed_count(const std::vector<TranscriptWord> & words, const Stretch & s, const StretchTimes & v, size_t from,
-                      size_t to);
 
 // Unplaces each word of stretch `s` that matched no recognised word, has five letters or more and is drawn under
 // 0.45 of its rough length: a said word that long takes its time even where the recogniser missed it, while a

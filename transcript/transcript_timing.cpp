@@ -45,21 +45,16 @@ bool within_segment(const StretchTimes & times, const Segment & segment, int32_t
 // A word drawn shorter than this share of its rough length was squeezed into a place with no room for it.
 constexpr double squeezed_share = 0.35;
 
+// One word squeezed is what a written word the audio lacks costs; this many more than the first alignment
+// squeezes are said words drawn off their speech.
+constexpr int squeezed_beyond = 2;
+
 // Whether word k of stretch `s` is unplaced in `v`, or drawn squeezed.
 bool squeezed(const std::vector<TranscriptWord> & words, const Stretch & s, const StretchTimes & v, size_t k) {
     return !v.placed[k] || v.end[k] - v.start[k] < squeezed_share * spoken_seconds(words[s.first + k].key);
 }
 
 } // namespace
-
-size_t squeezed_count(const std::vector<TranscriptWord> & words, const Stretch & s, const StretchTimes & v, size_t from,
-                      size_t to) {
-    size_t count = 0;
-    for (size_t k = from; k < to; k++) {
-        count += squeezed(words, s, v, k) ? 1 : 0;
-    }
-    return count;
-}
 
 void keep_unsqueezed(const std::vector<TranscriptWord> & words, const Stretch & s, const StretchTimes & written,
                      StretchTimes & times) {
@@ -78,7 +73,7 @@ void keep_unsqueezed(const std::vector<TranscriptWord> & words, const Stretch & 
             now += squeezed(words, s, times, end) ? 1 : 0;
             before += squeezed(words, s, written, end) ? 1 : 0;
         }
-        if (now >= before + static_cast<int>(transcript_squeezed_beyond)) {
+        if (now >= before + squeezed_beyond) {
             for (size_t q = k; q < end; q++) {
                 times.start[q]  = written.start[q];
                 times.end[q]    = written.end[q];
