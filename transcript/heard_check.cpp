@@ -331,8 +331,9 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
     const StretchTimes written = times;
     // In noise the written words drawn again over the heard span put said words off that filling the place in
     // between its words placed right: there the place is only filled in.
-    const bool draw_again = !pauses_hold_noise(samples, rate, s);
-    for (const KeptRegion & region : prefer_nearer_to_heard(plan, heard, regions, s, heard_times, times)) {
+    const bool                    draw_again   = !pauses_hold_noise(samples, rate, s);
+    const std::vector<KeptRegion> kept_regions = prefer_nearer_to_heard(plan, heard, regions, s, heard_times, times);
+    for (const KeptRegion & region : kept_regions) {
         const size_t first = region.first;
         const size_t last  = region.last;
         // The heard alignment tells where the region lies; its edges within are the recognised words', so the
@@ -348,58 +349,73 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
             return std::count(placed.begin() + static_cast<std::ptrdiff_t>(from),
                               placed.begin() + static_cast<std::ptrdiff_t>(to), true);
         };
-        if (!inside.placed.empty() && inside.misses == 0 &&
+        const bool drawn_again_fits =
+            !inside.placed.empty() && inside.misses == 0 &&
             region_cost(plan, region, inside, first) + prefer_margin_seconds <
                 region_cost(plan, region, written, s.first) &&
-            placed_span(inside.placed, 0, last - first) >=
-                placed_span(written.placed, first - s.first, last - s.first)) {
+            placed_span(inside.placed, 0, last - first) >= placed_span(written.placed, first - s.first, last - s.first);
+        const auto take = [&](const StretchTimes & v, size_t offset) {
             for (size_t i = first; i < last; i++) {
-                times.start[i - s.first]  = inside.start[i - first];
-                times.end[i - s.first]    = inside.end[i - first];
-                times.placed[i - s.first] = inside.placed[i - first];
+                times.start[i - s.first]  = v.start[i - offset];
+                times.end[i - s.first]    = v.end[i - offset];
+                times.placed[i - s.first] = v.placed[i - offset];
             }
+        };
+        if (drawn_again_fits) {
+            take(inside, first);
             continue;
         }
-        if (!fill_between(words, plan, heard, s, first, last, samples, rate, language, denoise, aligner, written, times,
-                          error)) {
+        StretchTimes filled = times;
+        if (!fill_between(words, plan, heard, s, first, last, samples, rate, language, denoise, aligner, written,
+                          filled, error)) {
             return false;
         }
         // A word placed before and left unplaced now keeps its first place where that still fits between its
         // placed neighbours.
         for (size_t i = first; i < last; i++) {
             const size_t k = i - s.first;
-            if (times.placed[k] || !written.placed[k]) {
+            if (filled.placed[k] || !written.placed[k]) {
                 continue;
             }
             size_t before = k, after = k + 1;
-            while (before > 0 && !times.placed[before - 1]) {
+            while (before > 0 && !filled.placed[before - 1]) {
                 before--;
             }
-            while (after < times.placed.size() && !times.placed[after]) {
+            while (after < filled.placed.size() && !filled.placed[after]) {
                 after++;
             }
             const bool fits_before =
-                before == 0 || written.start[k] >= times.end[before - 1] - transcript_overlap_seconds;
+                before == 0 || written.start[k] >= filled.end[before - 1] - transcript_overlap_seconds;
             const bool fits_after =
-                after == times.placed.size() || written.end[k] <= times.start[after] + transcript_overlap_seconds;
+                after == filled.placed.size() || written.end[k] <= filled.start[after] + transcript_overlap_seconds;
             if (fits_before && fits_after) {
-                times.start[k]  = written.start[k];
-                times.end[k]    = written.end[k];
-                times.placed[k] = true;
+                filled.start[k]  = written.start[k];
+                filled.end[k]    = written.end[k];
+                filled.placed[k] = true;
             }
         }
-        // Nearer is not worth words lost: with fewer words placed the place keeps the first alignment.
+        // Nearer is not worth words lost. In quiet each word the place would lose (but a word drawn at the
+        // aligner's fewest frames, left out anyway) counts as much as a matched word left unplaced, and the place
+        // keeps the first alignment when the gain does not pay for it: a written word the audio lacks, drawn over
+        // the next word's opening, pushes the said words after it off, and their place may leave it no room. In
+        // noise the recognised words' times are rougher, and any word lost keeps the first alignment.
         const auto placed_in = [&](const StretchTimes & v) {
-            return std::count(v.placed.begin() + static_cast<std::ptrdiff_t>(first - s.first),
-                              v.placed.begin() + static_cast<std::ptrdiff_t>(last - s.first), true);
+            return placed_span(v.placed, first - s.first, last - s.first);
         };
-        if (placed_in(times) < placed_in(written)) {
-            for (size_t k = first - s.first; k < last - s.first; k++) {
-                times.start[k]  = written.start[k];
-                times.end[k]    = written.end[k];
-                times.placed[k] = written.placed[k];
-            }
+        const size_t lost = draw_again ? region_words_lost(words, plan, s, first, last, written, filled)
+                                       : (placed_in(filled) < placed_in(written) ? 1 : 0);
+        if (lost > 0 && (!draw_again || region_cost(plan, region, filled, s.first) +
+                                                unplaced_cost * static_cast<double>(lost) + prefer_margin_seconds >=
+                                            region_cost(plan, region, written, s.first))) {
+            take(written, s.first);
+        } else {
+            take(filled, s.first);
         }
+    }
+    // A word beside a place drawn again was drawn against the place's first alignment (in quiet, where its
+    // edges are sure enough to move a neighbour by).
+    for (const KeptRegion & region : draw_again ? kept_regions : std::vector<KeptRegion>{}) {
+        fit_region_edges(s, region.first, region.last, written, times);
     }
     return true;
 }

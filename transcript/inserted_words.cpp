@@ -13,13 +13,16 @@ constexpr double inserted_share = 0.45;
 
 } // namespace
 
+bool drawn_as_unsaid(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan, size_t i, double start,
+                     double end) {
+    const std::string & key = words[i].key;
+    return plan.heard[i] < 0 && key.size() >= min_long_letters && end - start < inserted_share * spoken_seconds(key);
+}
+
 void leave_out_squeezed_words(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan, const Stretch & s,
                               StretchTimes & times) {
     for (size_t k = 0; k < times.placed.size(); k++) {
-        const size_t        i   = s.first + k;
-        const std::string & key = words[i].key;
-        if (times.placed[k] && plan.heard[i] < 0 && key.size() >= min_long_letters &&
-            times.end[k] - times.start[k] < inserted_share * spoken_seconds(key)) {
+        if (times.placed[k] && drawn_as_unsaid(words, plan, s.first + k, times.start[k], times.end[k])) {
             times.placed[k] = false;
         }
     }

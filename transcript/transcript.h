@@ -192,7 +192,9 @@ bool pauses_hold_noise(std::span<const float> samples, int32_t rate, const Stret
 // where the written and recognised words disagree keeps whichever alignment puts the matched words around
 // the place nearer where they were heard (matched words beside it drawn far off go with it), and there draws the
 // written words again over the span the recognised ones take; written words still unplaced there are aligned on
-// their own between their placed neighbours. Returns false with `error` when the aligner fails.
+// their own between their placed neighbours. A place that loses words keeps the first alignment (in quiet, unless
+// it gains more than they cost), and in quiet the words beside each place are fitted to it (fit_region_edges).
+// Returns false with `error` when the aligner fails.
 bool check_against_heard(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                          const std::vector<HeardWord> & heard, const Stretch & s, size_t index,
                          std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
@@ -205,11 +207,28 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
 void keep_unsqueezed(const std::vector<TranscriptWord> & words, const Stretch & s, const StretchTimes & written,
                      StretchTimes & times);
 
+
 // Unplaces each word of stretch `s` that matched no recognised word, has five letters or more and is drawn under
 // 0.45 of its rough length: a said word that long takes its time even where the recogniser missed it, while a
 // written word the audio lacks gets the aligner's fewest frames between its neighbours.
 void leave_out_squeezed_words(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan, const Stretch & s,
                               StretchTimes & times);
+
+// True when word `i` matched no recognised word, has five letters or more and is drawn from `start` to `end`
+// (seconds) under 0.45 of its rough length: the aligner's fewest frames for a written word the audio lacks.
+bool drawn_as_unsaid(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan, size_t i, double start,
+                     double end);
+
+// How many fewer words of [first, last) of stretch `s` `times` places than `written` (0 when not fewer), leaving
+// out of `written`'s count the words it drew as unsaid (drawn_as_unsaid): those are left out anyway.
+size_t region_words_lost(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan, const Stretch & s,
+                         size_t first, size_t last, const StretchTimes & written, const StretchTimes & times);
+
+// Fits the words beside place [first, last) of stretch `s`, drawn again by the check against the recognised words:
+// the placed word ahead ends where the place's first word starts, and the place's last word where the word after
+// starts, when they overlap; a word after that the first alignment (`written`) drew against the place's last word
+// starts where that word now ends, when it ends 0.15 s or less before.
+void fit_region_edges(const Stretch & s, size_t first, size_t last, const StretchTimes & written, StretchTimes & times);
 
 // Moves a placed word of stretch `s` that opens a turn or sentence, drawn against the placed word before it with a
 // pause of 0.3 s or more after it, to end where the word after the pause starts; likewise a word that closes

@@ -261,6 +261,52 @@ TEST(TranscriptTimes, OnlyALongUnmatchedWordDrawnAtFewFramesIsLeftOut) {
     EXPECT_EQ(times.placed, std::vector<bool>(5, true));
 }
 
+TEST(TranscriptTimes, APlaceDrawnAgainCountsOnlySaidWordsLostAndPullsInTheWordsBesideIt) {
+    // "of a thunder bicycle window outside": the inserted "thunder" and "window" matched nothing heard.
+    const std::vector<TranscriptWord> words = transcript({ "of", "a", "thunder", "bicycle", "window", "outside" });
+    TranscriptPlan                    plan;
+    plan.heard = { 0, -1, -1, 1, -1, 2 };
+    const Stretch s{ 0, 160000, 0, 6 };
+    // The first alignment drew "thunder" and "window" at the aligner's fewest frames, "bicycle" late behind them.
+    const StretchTimes written{
+        { 1.0, 1.13, 1.16, 1.32, 1.88, 2.03 }, { 1.13, 1.16, 1.32, 1.88, 2.03, 2.5 }, std::vector<bool>(6, true), 0
+    };
+    StretchTimes times{
+        { 1.0, 1.13, 0, 1.22, 0, 2.03 }, { 1.11, 1.16, 0, 1.94, 0, 2.5 }, { true, true, false, true, false, true }, 0
+    };
+    EXPECT_EQ(region_words_lost(words, plan, s, 0, 6, written, times), 0u);
+    // "a" is short: drawn at few frames it may be said, so losing it counts; a word more placed makes up for it.
+    times.placed[1] = false;
+    EXPECT_EQ(region_words_lost(words, plan, s, 0, 6, written, times), 1u);
+    times.placed[4] = true;
+    EXPECT_EQ(region_words_lost(words, plan, s, 0, 6, written, times), 0u);
+
+    // The place [1, 4) drawn again: "of" ran on over its first word, and "window", drawn against "bicycle" at
+    // first, starts where "bicycle" now ends; the pull back goes no further than 0.15 s.
+    times          = written;
+    times.start[1] = 1.08;
+    times.end[3]   = 1.80;
+    fit_region_edges(s, 1, 4, written, times);
+    EXPECT_DOUBLE_EQ(times.end[0], 1.08);
+    EXPECT_DOUBLE_EQ(times.start[4], 1.80);
+    times        = written;
+    times.end[3] = 1.70;
+    fit_region_edges(s, 1, 4, written, times);
+    EXPECT_DOUBLE_EQ(times.start[4], 1.88);
+    // A word after that the first alignment drew after a pause keeps its start.
+    StretchTimes paused = written;
+    paused.start[4]     = 1.95;
+    times               = paused;
+    times.end[3]        = 1.80;
+    fit_region_edges(s, 1, 4, paused, times);
+    EXPECT_DOUBLE_EQ(times.start[4], 1.95);
+    // The place's last word, drawn over the start of the word after, ends there.
+    times        = written;
+    times.end[3] = 1.95;
+    fit_region_edges(s, 1, 4, written, times);
+    EXPECT_DOUBLE_EQ(times.end[3], 1.88);
+}
+
 TEST(TranscriptTimes, InNoiseAWordsHiddenFirstSoundIsTakenFromTheWordBefore) {
     // 1 s at 16 kHz: a loud tone with a stretch as quiet as the noise, `floor`, over [from, 0.4).
     auto recording = [](double from, float floor) {
