@@ -31,6 +31,9 @@ constexpr double hidden_hiss_seconds   = 0.1;
 constexpr double hidden_stop_seconds   = 0.1;
 constexpr double hidden_voiced_seconds = 0.02;
 
+// A quiet longer than this before a stop holds a pause too, whose end the closure's start cannot be told from.
+constexpr double max_closure_seconds = 0.15;
+
 // A start already this near where the rule puts it stays.
 constexpr double min_move_seconds = 0.03;
 
@@ -111,6 +114,9 @@ double noise_onset_start(std::span<const float> samples, int32_t rate, std::stri
     }
     if (onset == db.size()) {
         return start; // nothing of the word above the noise
+    }
+    if (opens_with_stop(key) && static_cast<double>(onset - dip) * hop_seconds > max_closure_seconds) {
+        return start;
     }
     const double moved = std::max(from + static_cast<double>(dip) * hop_seconds,
                                   from + static_cast<double>(onset) * hop_seconds - hidden);
