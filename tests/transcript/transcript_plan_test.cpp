@@ -286,13 +286,13 @@ TEST(TranscriptTimes, InNoiseAWordsHiddenFirstSoundIsTakenFromTheWordBefore) {
 
 TEST(TranscriptTimes, InNoiseAWordDrawnInTheFloorStartsWhereItsFirstSoundHides) {
     // 1 s at 16 kHz: a loud tone with a stretch as quiet as `floor` (noise 28 dB below, or a real pause) over
-    // [0.3, 0.45).
-    auto recording = [](float floor) {
+    // [from, 0.45).
+    auto recording = [](float floor, double from = 0.3) {
         std::vector<float> samples(16000);
         for (size_t i = 0; i < samples.size(); i++) {
             const double t = static_cast<double>(i) / 16000.0;
             samples[i] =
-                static_cast<float>(t >= 0.3 && t < 0.45 ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
+                static_cast<float>(t >= from && t < 0.45 ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
         }
         return samples;
     };
@@ -306,6 +306,10 @@ TEST(TranscriptTimes, InNoiseAWordDrawnInTheFloorStartsWhereItsFirstSoundHides) 
     EXPECT_DOUBLE_EQ(noise_onset_start(noisy, 16000, "cake", "made", 0.42, 0.8), 0.42);
     EXPECT_DOUBLE_EQ(noise_onset_start(noisy, 16000, "cake", "the,", 0.42, 0.8), 0.42);
     EXPECT_DOUBLE_EQ(noise_onset_start(noisy, 16000, "sun", "the", 0.42, 0.8), 0.42);
+    // A quiet longer than a closure holds a pause too; an f hides as long after one.
+    const std::vector<float> paused = recording(0.02f, 0.2);
+    EXPECT_DOUBLE_EQ(noise_onset_start(paused, 16000, "cake", "the", 0.42, 0.8), 0.42);
+    EXPECT_NEAR(noise_onset_start(paused, 16000, "fish", "the", 0.42, 0.8), 0.345, 0.006);
     EXPECT_DOUBLE_EQ(noise_onset_start(noisy, 16000, "fish", "", 0.46, 0.8), 0.46);              // on sound
     EXPECT_DOUBLE_EQ(noise_onset_start(noisy, 16000, "fish", "", 0.36, 0.8), 0.36);              // near enough
     EXPECT_DOUBLE_EQ(noise_onset_start(recording(0.0005f), 16000, "fish", "", 0.42, 0.8), 0.42); // quiet
