@@ -270,6 +270,19 @@ double hidden_onset_start(std::span<const float> samples, int32_t rate, double s
 void trim_hidden_onsets(const std::vector<TranscriptWord> & words, const Stretch & s, std::span<const float> samples,
                         int32_t rate, StretchTimes & times);
 
+// Where a word `key` drawn from `start` to `end`, after the placed word written `before` ("" when none), begins in
+// noise when `start` lies at the noise floor: its first sound hides under the noise for a while before the word
+// shows above it (0.1 s for an f, and for a stop after a vowel or a voiced glide; 20 ms for a vowel or a voiced
+// glide), so that long before the word's first frame above the noise, but never before the quiet there began;
+// `start` for other first sounds, when that is within 30 ms of it, when `start` lies on sound, or in quiet.
+double noise_onset_start(std::span<const float> samples, int32_t rate, std::string_view key, std::string_view before,
+                         double start, double end);
+
+// Moves the start of each placed word of stretch `s` drawn inside the noise floor to `noise_onset_start`, and
+// ends the word before it there when it reached further.
+void trim_noise_onsets(const std::vector<TranscriptWord> & words, const Stretch & s, std::span<const float> samples,
+                       int32_t rate, StretchTimes & times);
+
 // Force-aligns segment `index`'s transcript words stretch by stretch (unheard and soundless words left out of
 // the text), retries a stretch that leaves words unplaced or anchors far from where they were heard on a
 // window 1 s wider (within the segment; a stretch at the segment's edge also past that edge, no word drawn

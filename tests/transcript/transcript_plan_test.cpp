@@ -334,6 +334,46 @@ TEST(TranscriptTimes, InNoiseAWordsHiddenFirstSoundIsTakenFromTheWordBefore) {
     EXPECT_DOUBLE_EQ(times.start[1], 0.37);
 }
 
+TEST(TranscriptTimes, InNoiseAWordDrawnInTheFloorStartsWhereItsFirstSoundHides) {
+    // 1 s at 16 kHz: a loud tone with a stretch as quiet as `floor` (noise 28 dB below, or a real pause) over
+    // [from, 0.45).
+    auto recording = [](float floor, double from = 0.3) {
+        std::vector<float> samples(16000);
+        for (size_t i = 0; i < samples.size(); i++) {
+            const double t = static_cast<double>(i) / 16000.0;
+            samples[i] =
+                static_cast<float>(t >= from && t < 0.45 ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
+        }
+        return samples;
+    };
+    const std::vector<float> noisy = recording(0.02f);
+    EXPECT_NEAR(noise_onset_start(noisy, 16000, "fish", "", 0.42, 0.8), 0.345, 0.006); // an f hides 0.1 s
+    EXPECT_NEAR(noise_onset_start(noisy, 16000, "fish", "", 0.31, 0.8), 0.345, 0.006); // drawn too early
+    EXPECT_NEAR(noise_onset_start(noisy, 16000, "and", "", 0.33, 0.8), 0.425, 0.006);  // a vowel shows at once
+    EXPECT_NEAR(noise_onset_start(noisy, 16000, "cake", "the", 0.42, 0.8), 0.345, 0.006);
+    // A stop after a stop, and a hiss that may show: the quiet may be the word before's, or the sound's own.
+    EXPECT_DOUBLE_EQ(noise_onset_start(noisy, 16000, "cake", "bat", 0.42, 0.8), 0.42);
+    EXPECT_DOUBLE_EQ(noise_onset_start(noisy, 16000, "cake", "made", 0.42, 0.8), 0.42);
+    EXPECT_DOUBLE_EQ(noise_onset_start(noisy, 16000, "cake", "the,", 0.42, 0.8), 0.42);
+    EXPECT_DOUBLE_EQ(noise_onset_start(noisy, 16000, "sun", "the", 0.42, 0.8), 0.42);
+    // A quiet longer than a closure holds a pause too; an f hides as long after one.
+    const std::vector<float> paused = recording(0.02f, 0.2);
+    EXPECT_DOUBLE_EQ(noise_onset_start(paused, 16000, "cake", "the", 0.42, 0.8), 0.42);
+    EXPECT_NEAR(noise_onset_start(paused, 16000, "fish", "the", 0.42, 0.8), 0.345, 0.006);
+    EXPECT_DOUBLE_EQ(noise_onset_start(noisy, 16000, "fish", "", 0.46, 0.8), 0.46);              // on sound
+    EXPECT_DOUBLE_EQ(noise_onset_start(noisy, 16000, "fish", "", 0.36, 0.8), 0.36);              // near enough
+    EXPECT_DOUBLE_EQ(noise_onset_start(recording(0.0005f), 16000, "fish", "", 0.42, 0.8), 0.42); // quiet
+    // The word before ends where the moved word starts, but a word is never moved back over the whole of it.
+    const Stretch s{ 0, 16000, 0, 2 };
+    StretchTimes  times{ { 0.0, 0.42 }, { 0.42, 0.8 }, { true, true }, 0 };
+    trim_noise_onsets(transcript({ "say", "fish" }), s, noisy, 16000, times);
+    EXPECT_NEAR(times.start[1], 0.345, 0.006);
+    EXPECT_NEAR(times.end[0], 0.345, 0.006);
+    times = { { 0.33, 0.42 }, { 0.42, 0.8 }, { true, true }, 0 };
+    trim_noise_onsets(transcript({ "say", "fish" }), s, noisy, 16000, times);
+    EXPECT_DOUBLE_EQ(times.start[1], 0.42);
+}
+
 TEST(TranscriptTimes, NoiseIsToldByWhatFillsThePauses) {
     // 1 s at 16 kHz: a loud tone over [0.5, 1), before it `floor` (a pause or noise, 20 dB below when 0.05).
     auto recording = [](float floor) {

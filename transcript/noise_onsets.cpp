@@ -1,0 +1,146 @@
+#include "transcript/transcript.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// Energy frames every 5 ms (10 ms long, as the other start rules read them).
+constexpr double hop_seconds = 0.005;
+
+// Noise fills a recording's pauses when its quietest frame lies within this many dB of a word's loudest; only a
+// word this far above that floor is judged, and frames within the margin of the floor are taken for noise.
+constexpr double quiet_below_db     = 40.0;
+constexpr double min_above_floor_db = 15.0;
+constexpr double noise_margin_db    = 6.0;
+
+// How far before a word's drawn start the floor is looked for, and how much of the word is read.
+constexpr double floor_read_seconds = 1.0;
+constexpr double max_read_seconds   = 1.5;
+
+// How long a first sound lies under the noise before the word shows above it: an f, the weakest hiss, stays
+// hidden whole, and so do a stop's closure and release after a vowel or a voiced glide (the quiet there is all the
+// stop's); a vowel or a voiced glide rises out of the noise at once. Other first sounds (s, h, th, a stop after a
+// word that ends in a stop or a hiss of its own) show in part or cannot be told from the word before, and stay.
+constexpr double hidden_hiss_seconds   = 0.1;
+constexpr double hidden_stop_seconds   = 0.1;
+constexpr double hidden_voiced_seconds = 0.02;
+
+// A quiet longer than this before a stop holds a pause too, whose end the closure's start cannot be told from.
+constexpr double max_closure_seconds = 0.15;
+
+// A start already this near where the rule puts it stays.
+constexpr double min_move_seconds = 0.03;
+
+// Letters read as a vowel or a voiced glide, and as a stop.
+constexpr std::string_view voiced_letters = "aeiouwylrmn";
+constexpr std::string_view stop_letters   = "bdgptkqc";
+
+// Whether `key` opens with a stop, told from its spelling (not "ch", "th", "ph", nor a silent k or g).
+bool opens_with_stop(std::string_view key) {
+    if (key.empty() || stop_letters.find(key[0]) == std::string_view::npos) {
+        return false;
+    }
+    const char next = key.size() > 1 ? key[1] : '\0';
+    if (next == 'h' || next == 'n' || (key[0] == 'c' && std::string_view("eiy").find(next) != std::string_view::npos)) {
+        return false;
+    }
+    return true;
+}
+
+// Whether `text`, as written, ends in a vowel or a voiced glide with nothing written after it (no comma, no
+// sentence's end): a silent e after a stop ("made") ends in the stop.
+bool ends_voiced(std::string_view text) {
+    if (text.empty() || voiced_letters.find(static_cast<char>(std::tolower(static_cast<unsigned char>(text.back())))) ==
+                            std::string_view::npos) {
+        return false;
+    }
+    return !(text.size() > 2 && text.back() == 'e' &&
+             stop_letters.find(static_cast<char>(std::tolower(static_cast<unsigned char>(text[text.size() - 2])))) !=
+                 std::string_view::npos);
+}
+
+// How long `key`'s first sound lies under the noise, after the word written `before` ("" when none is placed),
+// told from their spelling; negative when that is not known.
+double hidden_seconds(std::string_view key, std::string_view before) {
+    if (key.starts_with("f") || key.starts_with("ph")) {
+        return hidden_hiss_seconds;
+    }
+    if (opens_with_stop(key) && ends_voiced(before)) {
+        return hidden_stop_seconds;
+    }
+    if (!key.empty() && voiced_letters.find(key[0]) != std::string_view::npos) {
+        return hidden_voiced_seconds;
+    }
+    return -1;
+}
+
+} // namespace
+
+double noise_onset_start(std::span<const float> samples, int32_t rate, std::string_view key, std::string_view before,
+                         double start, double end) {
+    const double              from = std::max(0.0, start - floor_read_seconds);
+    const size_t              at = static_cast<size_t>(std::llround((start - from) / hop_seconds)); // frame at `start`
+    const std::vector<double> db =
+        frame_levels(samples, rate, from, std::min(end, start + max_read_seconds), hop_seconds);
+    if (at >= db.size()) {
+        return start;
+    }
+    const double loudest = *std::max_element(db.begin() + static_cast<std::ptrdiff_t>(at), db.end());
+    const double floor   = *std::min_element(db.begin(), db.end());
+    if (floor <= loudest - quiet_below_db || loudest - floor < min_above_floor_db) {
+        return start; // quiet, or no word above the noise: the aligner's edge stays
+    }
+    const double hidden = hidden_seconds(key, before);
+    if (hidden < 0) {
+        return start;
+    }
+    const double noise = floor + noise_margin_db;
+    if (db[at] > noise) {
+        return start; // drawn on sound
+    }
+    size_t onset = at;
+    while (onset < db.size() && db[onset] <= noise) {
+        onset++;
+    }
+    size_t dip = at;
+    while (dip > 0 && db[dip - 1] <= noise) {
+        dip--;
+    }
+    if (onset == db.size()) {
+        return start; // nothing of the word above the noise
+    }
+    if (opens_with_stop(key) && static_cast<double>(onset - dip) * hop_seconds > max_closure_seconds) {
+        return start;
+    }
+    const double moved = std::max(from + static_cast<double>(dip) * hop_seconds,
+                                  from + static_cast<double>(onset) * hop_seconds - hidden);
+    return std::fabs(moved - start) < min_move_seconds ? start : moved;
+}
+
+void trim_noise_onsets(const std::vector<TranscriptWord> & words, const Stretch & s, std::span<const float> samples,
+                       int32_t rate, StretchTimes & times) {
+    for (size_t k = 0; k < times.placed.size(); k++) {
+        if (!times.placed[k]) {
+            continue;
+        }
+        const bool          before = k > 0 && times.placed[k - 1];
+        const std::string   none;
+        const std::string & written = before ? words[s.first + k - 1].text : none;
+        const double        start =
+            noise_onset_start(samples, rate, words[s.first + k].key, written, times.start[k], times.end[k]);
+        // Never back over the whole of the word before (it was drawn in the quiet too: its place is unsure).
+        if (start == times.start[k] || (before && start <= times.start[k - 1] + min_move_seconds)) {
+            continue;
+        }
+        times.start[k] = start;
+        if (before && times.end[k - 1] > start) {
+            times.end[k - 1] = start;
+        }
+    }
+}
