@@ -207,7 +207,6 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
 void keep_unsqueezed(const std::vector<TranscriptWord> & words, const Stretch & s, const StretchTimes & written,
                      StretchTimes & times);
 
-
 // Unplaces each word of stretch `s` that matched no recognised word, has five letters or more and is drawn under
 // 0.45 of its rough length: a said word that long takes its time even where the recogniser missed it, while a
 // written word the audio lacks gets the aligner's fewest frames between its neighbours.
