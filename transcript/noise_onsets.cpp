@@ -10,19 +10,6 @@
 
 namespace {
 
-// Energy frames every 5 ms (10 ms long, as the other start rules read them).
-constexpr double hop_seconds = 0.005;
-
-// Noise fills a recording's pauses when its quietest frame lies within this many dB of a word's loudest; only a
-// word this far above that floor is judged, and frames within the margin of the floor are taken for noise.
-constexpr double quiet_below_db     = 40.0;
-constexpr double min_above_floor_db = 15.0;
-constexpr double noise_margin_db    = 6.0;
-
-// How far before a word's drawn start the floor is looked for, and how much of the word is read.
-constexpr double floor_read_seconds = 1.0;
-constexpr double max_read_seconds   = 1.5;
-
 // How long a first sound lies under the noise before the word shows above it: an f, the weakest hiss, stays
 // hidden whole, and so do a stop's closure and release after a vowel or a voiced glide (the quiet there is all the
 // stop's); a vowel or a voiced glide rises out of the noise at once. Other first sounds (s, h, th, a stop after a
@@ -84,23 +71,16 @@ double hidden_seconds(std::string_view key, std::string_view before) {
 
 double noise_onset_start(std::span<const float> samples, int32_t rate, std::string_view key, std::string_view before,
                          double start, double end) {
-    const double              from = std::max(0.0, start - floor_read_seconds);
-    const size_t              at = static_cast<size_t>(std::llround((start - from) / hop_seconds)); // frame at `start`
-    const std::vector<double> db =
-        frame_levels(samples, rate, from, std::min(end, start + max_read_seconds), hop_seconds);
-    if (at >= db.size()) {
+    const NoiseAround around = noise_around(samples, rate, start, end);
+    const double      hidden = hidden_seconds(key, before);
+    if (!around.in_noise || hidden < 0) {
         return start;
     }
-    const double loudest = *std::max_element(db.begin() + static_cast<std::ptrdiff_t>(at), db.end());
-    const double floor   = *std::min_element(db.begin(), db.end());
-    if (floor <= loudest - quiet_below_db || loudest - floor < min_above_floor_db) {
-        return start; // quiet, or no word above the noise: the aligner's edge stays
-    }
-    const double hidden = hidden_seconds(key, before);
-    if (hidden < 0) {
-        return start;
-    }
-    const double noise = floor + noise_margin_db;
+    const double                from  = around.from;
+    const double                hop   = around.hop;
+    const size_t                at    = around.at;
+    const std::vector<double> & db    = around.db;
+    const double                noise = around.noise;
     if (db[at] > noise) {
         return start; // drawn on sound
     }
@@ -115,11 +95,11 @@ double noise_onset_start(std::span<const float> samples, int32_t rate, std::stri
     if (onset == db.size()) {
         return start; // nothing of the word above the noise
     }
-    if (opens_with_stop(key) && static_cast<double>(onset - dip) * hop_seconds > max_closure_seconds) {
+    if (opens_with_stop(key) && static_cast<double>(onset - dip) * hop > max_closure_seconds) {
         return start;
     }
-    const double moved = std::max(from + static_cast<double>(dip) * hop_seconds,
-                                  from + static_cast<double>(onset) * hop_seconds - hidden);
+    const double moved =
+        std::max(from + static_cast<double>(dip) * hop, from + static_cast<double>(onset) * hop - hidden);
     return std::fabs(moved - start) < min_move_seconds ? start : moved;
 }
 

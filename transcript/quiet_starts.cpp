@@ -181,21 +181,33 @@ void trim_quiet_starts(std::span<const float> samples, int32_t rate, StretchTime
     }
 }
 
+NoiseAround noise_around(std::span<const float> samples, int32_t rate, double start, double end) {
+    NoiseAround around;
+    around.from = std::max(0.0, start - floor_read_seconds);
+    around.hop  = hop_seconds;
+    around.at   = static_cast<size_t>(std::llround((start - around.from) / hop_seconds));
+    around.db   = frame_levels(samples, rate, around.from, std::min(end, start + max_read_seconds), hop_seconds);
+    if (around.at >= around.db.size()) {
+        return around;
+    }
+    const double loudest =
+        *std::max_element(around.db.begin() + static_cast<std::ptrdiff_t>(around.at), around.db.end());
+    const double floor = *std::min_element(around.db.begin(), around.db.end());
+    // Quiet, or no word above the noise: the aligner's edge stays.
+    around.in_noise = floor > loudest - quiet_below_db && loudest - floor >= min_above_floor_db;
+    around.noise    = floor + noise_margin_db;
+    return around;
+}
+
 double hidden_onset_start(std::span<const float> samples, int32_t rate, double start, double end) {
-    const double              from = std::max(0.0, start - floor_read_seconds);
-    const size_t              at = static_cast<size_t>(std::llround((start - from) / hop_seconds)); // frame at `start`
-    const std::vector<double> db =
-        frame_levels(samples, rate, from, std::min(end, start + max_read_seconds), hop_seconds);
-    if (at == 0 || at >= db.size()) {
+    const NoiseAround           around = noise_around(samples, rate, start, end);
+    const size_t                at     = around.at;
+    const std::vector<double> & db     = around.db;
+    const double                noise  = around.noise;
+    if (at == 0 || !around.in_noise) {
         return start;
     }
-    const double loudest = *std::max_element(db.begin() + static_cast<std::ptrdiff_t>(at), db.end());
-    const double floor   = *std::min_element(db.begin(), db.end());
-    if (floor <= loudest - quiet_below_db || loudest - floor < min_above_floor_db) {
-        return start; // quiet, or no word above the noise: the aligner's edge stays
-    }
-    const double noise = floor + noise_margin_db;
-    size_t       dip   = at;
+    size_t dip = at;
     while (dip > 0 && db[dip - 1] <= noise) {
         dip--;
     }

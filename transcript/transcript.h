@@ -259,6 +259,21 @@ double vowel_opening_end(std::span<const float> samples, int32_t rate, double st
 // before it, to where its sound begins.
 void trim_quiet_starts(std::span<const float> samples, int32_t rate, StretchTimes & times);
 
+// The levels around a word drawn from `start`: frames every `hop` seconds from up to 1 s before it (frame 0 at
+// `from`), and whether noise fills the pauses there with the word standing above it; only then is `noise` (the level
+// at or below which a frame is taken for noise) worth reading.
+struct NoiseAround {
+    double              from = 0;
+    double              hop  = 0;
+    size_t              at   = 0; // the frame at `start`
+    std::vector<double> db;
+    double              noise    = 0;
+    bool                in_noise = false;
+};
+
+// Reads the levels around a word drawn from `start` to `end` (1.5 s of it at most) for the rules on starts in noise.
+NoiseAround noise_around(std::span<const float> samples, int32_t rate, double start, double end);
+
 // Where a word drawn from `start` to `end` begins when noise hides its first sound (a hiss or a closure at the
 // noise floor): when `start` lies at the floor within 0.15 s after louder sound, halfway back to where the floor
 // began (the quiet may hold the end of the word before too); else `start`. Quiet recordings keep `start`.
