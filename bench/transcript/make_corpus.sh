@@ -108,6 +108,8 @@ wanted "$here/texts/lighthouse.txt" kal slt lighthouse-kal-slt
 wanted "$here/texts/bakery.txt" ked slt bakery-ked-slt
 wanted "$here/texts/ferry.txt" ked kal ferry-ked-kal
 wanted "$here/texts/garden.txt" slt ked garden-slt-ked
+wanted "$here/texts/clocks.txt" slt kal clocks-slt-kal
+wanted "$here/texts/choir.txt" kal ked choir-kal-ked
 if [[ ${LONG:-0} == 1 ]]; then
     cat "$here"/texts/*.txt "$root"/bench/recognition/texts/*.txt >"$work/long.txt"
     conversation "$work/long.txt" kal slt long-kal-slt
