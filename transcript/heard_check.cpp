@@ -394,16 +394,12 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
                 filled.placed[k] = true;
             }
         }
-        // Nearer is not worth words lost. In quiet each word the place would lose (but a word drawn at the
-        // aligner's fewest frames, left out anyway) counts as much as a matched word left unplaced, and the place
+        // Nearer is not worth words lost (but a word drawn at the aligner's fewest frames, left out anyway). In
+        // quiet each word the place would lose counts as much as a matched word left unplaced, and the place
         // keeps the first alignment when the gain does not pay for it: a written word the audio lacks, drawn over
         // the next word's opening, pushes the said words after it off, and their place may leave it no room. In
         // noise the recognised words' times are rougher, and any word lost keeps the first alignment.
-        const auto placed_in = [&](const StretchTimes & v) {
-            return placed_span(v.placed, first - s.first, last - s.first);
-        };
-        const size_t lost = draw_again ? region_words_lost(words, plan, s, first, last, written, filled)
-                                       : (placed_in(filled) < placed_in(written) ? 1 : 0);
+        const size_t lost = region_words_lost(words, plan, s, first, last, written, filled);
         if (lost > 0 && (!draw_again || region_cost(plan, region, filled, s.first) +
                                                 unplaced_cost * static_cast<double>(lost) + prefer_margin_seconds >=
                                             region_cost(plan, region, written, s.first))) {

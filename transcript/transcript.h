@@ -101,6 +101,10 @@ bool only_match_of_sentence(const std::vector<TranscriptWord> & words, const Tra
 void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
                                 double recording_end, TranscriptPlan & plan);
 
+// The longest whole sentence (three or more words to say) inside the words [first, end), as [first, last); an
+// empty range when there is none.
+std::pair<size_t, size_t> longest_sentence_within(const std::vector<TranscriptWord> & words, size_t first, size_t end);
+
 // True when word `i`'s match, not anchored and the only one of its written sentence, lies beside speech the
 // transcript lacks (two or more recognised words beyond the written ones up to a neighbouring match), and
 // without it that speech lies between two written sentences (see gap_between_sentences): a common word heard
@@ -192,9 +196,9 @@ bool pauses_hold_noise(std::span<const float> samples, int32_t rate, const Stret
 // where the written and recognised words disagree keeps whichever alignment puts the matched words around
 // the place nearer where they were heard (matched words beside it drawn far off go with it), and there draws the
 // written words again over the span the recognised ones take; written words still unplaced there are aligned on
-// their own between their placed neighbours. A place that loses words keeps the first alignment (in quiet, unless
-// it gains more than they cost), and in quiet the words beside each place are fitted to it (fit_region_edges).
-// Returns false with `error` when the aligner fails.
+// their own between their placed neighbours. A place that loses words (but one drawn at the aligner's fewest
+// frames) keeps the first alignment (in quiet, unless it gains more than they cost), and in quiet the words beside
+// each place are fitted to it (fit_region_edges). Returns false with `error` when the aligner fails.
 bool check_against_heard(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                          const std::vector<HeardWord> & heard, const Stretch & s, size_t index,
                          std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,

@@ -152,7 +152,11 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
             const size_t  before = i > 0 && after_matched_before(i) > 0 ? after_matched_before(i) - 1 : i; // i: none
             const int32_t j0     = before < i ? plan.heard[before] : -1;
             const int32_t j1     = end < n ? plan.heard[end] : static_cast<int32_t>(heard.size());
-            if (j1 - j0 - 1 > 0 || has_room(i, end)) {
+            // Fewer words heard between the matches than written ("running" heard as "summer" before an early
+            // "I") leave the run no more room than none; as many heard are its own words, said quickly. The match
+            // before it is only undone where nothing was heard between, as that speech may be a sentence of its own.
+            const int32_t heard_between = j1 - j0 - 1;
+            if (heard_between >= static_cast<int32_t>(keyed_between(words, i, end)) || has_room(i, end)) {
                 i = end;
                 continue;
             }
@@ -162,7 +166,8 @@ TranscriptPlan plan_transcript(const std::vector<TranscriptWord> & words, const 
                 has_room(i, next_matched(end + 1))) {
                 plan.heard[end] = -1;
                 changed         = true;
-            } else if (before < i && !plan.anchor[before] && more_heard(after_matched_before(before), before) &&
+            } else if (heard_between == 0 && before < i && !plan.anchor[before] &&
+                       more_heard(after_matched_before(before), before) &&
                        has_room(after_matched_before(before), end)) {
                 plan.heard[before] = -1;
                 changed            = true;

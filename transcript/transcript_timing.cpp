@@ -286,9 +286,21 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
                 }
                 i = k + 1;
             }
+            // A run that holds said words beside a sentence never said loses them all with it: the longest whole
+            // sentence inside the run is tried without as well.
+            const auto [sentence_first, sentence_end] =
+                longest_sentence_within(words, run_first, run_first + run_length);
+            std::vector<std::pair<size_t, size_t>> tries;
             if (run_length >= min_left_out_run) {
+                tries.emplace_back(run_first, run_first + run_length);
+            }
+            if (sentence_end > sentence_first && sentence_end - sentence_first < run_length) {
+                tries.emplace_back(sentence_first, sentence_end);
+            }
+            for (const auto & [left_first, left_end] : tries) {
                 std::vector<bool> left_out = plan.unheard;
-                std::fill_n(left_out.begin() + static_cast<std::ptrdiff_t>(run_first), run_length, true);
+                std::fill(left_out.begin() + static_cast<std::ptrdiff_t>(left_first),
+                          left_out.begin() + static_cast<std::ptrdiff_t>(left_end), true);
                 StretchTimes without;
                 if (!align_stretch(words, plan, left_out, heard, s, s.from, s.to, samples, rate, language, denoise,
                                    aligner, without, error)) {

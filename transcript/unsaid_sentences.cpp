@@ -70,3 +70,20 @@ void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const
         i = end;
     }
 }
+
+std::pair<size_t, size_t> longest_sentence_within(const std::vector<TranscriptWord> & words, size_t first, size_t end) {
+    std::pair<size_t, size_t> longest{ 0, 0 };
+    for (size_t k = first; k < end;) {
+        size_t last = k;
+        while (last < end && !turn_or_sentence_ends(words, last)) {
+            last++;
+        }
+        const bool starts = k == 0 || turn_or_sentence_ends(words, k - 1);
+        if (last < end && starts && keyed_between(words, k, last + 1) >= min_sentence_words &&
+            last + 1 - k > longest.second - longest.first) {
+            longest = { k, last + 1 };
+        }
+        k = last + 1;
+    }
+    return longest;
+}

@@ -107,6 +107,14 @@ TEST(TranscriptPlan, ALoneMatchTakenTooEarlyIsUndoneAndALoneShortWordIsTried) {
     const auto it_in_the = transcript({ "a", "b", "c", "from", "it", "in", "the", "storm", "so", "e", "f", "g" });
     heard[5].start += 1.0;
     EXPECT_EQ(plan_transcript(it_in_the, heard, segments, 16000).heard[6], 4);
+
+    // One misheard word between "with" and the early "the" leaves the words before it no more room than none.
+    heard.clear();
+    hear(heard, { "a", "b", "c", "with", "summer", "the", "key", "for", "staff", "hill", "behind", "e", "f", "g" }, 1.0,
+         0);
+    const TranscriptPlan misheard = plan_transcript(words, heard, segments, 16000);
+    EXPECT_EQ(misheard.heard[8], -1);
+    EXPECT_FALSE(misheard.unheard[4] || misheard.unheard[7]);
 }
 
 TEST(TranscriptPlan, LoneMatchesInsideUnwrittenSpeechAreUndoneAndTheirRunKeptWithItsSentence) {
@@ -413,6 +421,11 @@ TEST(TranscriptPlan, AWholeSentenceWithNoRoomIsLeftOutAndTheSaidWordsAroundItKep
     }
     const TranscriptPlan roomy = plan_transcript(words, heard, segments, 16000);
     EXPECT_EQ(std::count(roomy.unheard.begin(), roomy.unheard.end(), true), 0);
+    // Where the aligner then misses words, the sentence is tried without, not the said words beside it; a
+    // sentence cut by the run's edge is no sentence of it.
+    EXPECT_EQ(longest_sentence_within(words, 3, 12), std::make_pair(size_t{ 5 }, size_t{ 12 }));
+    EXPECT_EQ(longest_sentence_within(words, 6, 15), std::make_pair(size_t{ 12 }, size_t{ 15 }));
+    EXPECT_EQ(longest_sentence_within(words, 6, 14).second, 0u);
 }
 
 TEST(TranscriptPlan, ANeverSaidSentencesOnlyMatchIsUndoneWhenItSqueezesTheSaidWordsBeforeIt) {
