@@ -106,6 +106,13 @@ void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const
 // empty range when there is none.
 std::pair<size_t, size_t> longest_sentence_within(const std::vector<TranscriptWord> & words, size_t first, size_t end);
 
+// True when the unmatched words [first, end) take longer to say (their rough length) than the time from the end of
+// the recognised word matched before them to the start of the one matched after (`until` seconds with none), and
+// without the sentence [sentence_first, sentence_end) among them would fit: a sentence the audio lacks.
+bool fits_only_without(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                       const std::vector<HeardWord> & heard, size_t first, size_t end, size_t sentence_first,
+                       size_t sentence_end, double until);
+
 // True when word `i`'s match, not anchored and the only one of its written sentence, lies beside speech the
 // transcript lacks (two or more recognised words beyond the written ones up to a neighbouring match), and
 // without it that speech lies between two written sentences (see gap_between_sentences): a common word heard

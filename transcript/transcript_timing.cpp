@@ -287,14 +287,16 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
                 i = k + 1;
             }
             // A run that holds said words beside a sentence never said loses them all with it: the longest whole
-            // sentence inside the run is tried without as well.
-            const auto [sentence_first, sentence_end] =
-                longest_sentence_within(words, run_first, run_first + run_length);
+            // sentence inside the run is tried without as well, where the run has no time for it.
+            const size_t run_end                      = run_first + run_length;
+            const auto [sentence_first, sentence_end] = longest_sentence_within(words, run_first, run_end);
             std::vector<std::pair<size_t, size_t>> tries;
             if (run_length >= min_left_out_run) {
-                tries.emplace_back(run_first, run_first + run_length);
+                tries.emplace_back(run_first, run_end);
             }
-            if (sentence_end > sentence_first && sentence_end - sentence_first < run_length) {
+            if (sentence_end > sentence_first && sentence_end - sentence_first < run_length &&
+                fits_only_without(words, plan, heard, run_first, run_end, sentence_first, sentence_end,
+                                  static_cast<double>(s.to) / static_cast<double>(rate))) {
                 tries.emplace_back(sentence_first, sentence_end);
             }
             for (const auto & [left_first, left_end] : tries) {

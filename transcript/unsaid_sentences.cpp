@@ -87,3 +87,27 @@ std::pair<size_t, size_t> longest_sentence_within(const std::vector<TranscriptWo
     }
     return longest;
 }
+
+bool fits_only_without(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                       const std::vector<HeardWord> & heard, size_t first, size_t end, size_t sentence_first,
+                       size_t sentence_end, double until) {
+    int32_t j0 = -1;
+    for (size_t k = first; k-- > 0;) {
+        if (plan.heard[k] >= 0) {
+            j0 = plan.heard[k];
+            break;
+        }
+    }
+    int32_t j1 = -1;
+    for (size_t k = end; k < plan.heard.size(); k++) {
+        if (plan.heard[k] >= 0) {
+            j1 = plan.heard[k];
+            break;
+        }
+    }
+    const double from =
+        j0 >= 0 ? heard[static_cast<size_t>(j0)].start + spoken_seconds(heard[static_cast<size_t>(j0)].key) : 0.0;
+    const double to   = j1 >= 0 ? heard[static_cast<size_t>(j1)].start : until;
+    const double need = rough_seconds(words, first, end);
+    return need > to - from && need - rough_seconds(words, sentence_first, sentence_end) <= to - from;
+}

@@ -421,11 +421,17 @@ TEST(TranscriptPlan, AWholeSentenceWithNoRoomIsLeftOutAndTheSaidWordsAroundItKep
     }
     const TranscriptPlan roomy = plan_transcript(words, heard, segments, 16000);
     EXPECT_EQ(std::count(roomy.unheard.begin(), roomy.unheard.end(), true), 0);
-    // Where the aligner then misses words, the sentence is tried without, not the said words beside it; a
-    // sentence cut by the run's edge is no sentence of it.
+    // Where the aligner then misses words, the sentence (not a sentence cut by the run's edge) is tried without,
+    // not the said words beside it, only where the run has no time for it at its rough length.
     EXPECT_EQ(longest_sentence_within(words, 3, 12), std::make_pair(size_t{ 5 }, size_t{ 12 }));
     EXPECT_EQ(longest_sentence_within(words, 6, 15), std::make_pair(size_t{ 12 }, size_t{ 15 }));
     EXPECT_EQ(longest_sentence_within(words, 6, 14).second, 0u);
+    EXPECT_FALSE(fits_only_without(words, roomy, heard, 3, 12, 5, 12, 10.0));
+    for (size_t j = 5; j < heard.size(); j++) {
+        heard[j].start -= 1.0;
+    }
+    EXPECT_TRUE(fits_only_without(words, roomy, heard, 3, 12, 5, 12, 10.0));
+    EXPECT_FALSE(fits_only_without(words, roomy, heard, 3, 12, 10, 12, 10.0));
 }
 
 TEST(TranscriptPlan, ANeverSaidSentencesOnlyMatchIsUndoneWhenItSqueezesTheSaidWordsBeforeIt) {
