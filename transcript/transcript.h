@@ -108,7 +108,8 @@ std::pair<size_t, size_t> longest_sentence_within(const std::vector<TranscriptWo
 
 // True when the unmatched words [first, end) take longer to say (their rough length) than the time from the end of
 // the recognised word matched before them to the start of the one matched after (`until` seconds with none), and
-// without the sentence [sentence_first, sentence_end) among them would fit: a sentence the audio lacks.
+// without the sentence [sentence_first, sentence_end) among them would fit, the recogniser having heard no more
+// words between those matches than the rest of the run holds: a sentence the audio lacks.
 bool fits_only_without(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                        const std::vector<HeardWord> & heard, size_t first, size_t end, size_t sentence_first,
                        size_t sentence_end, double until);

@@ -109,5 +109,10 @@ bool fits_only_without(const std::vector<TranscriptWord> & words, const Transcri
         j0 >= 0 ? heard[static_cast<size_t>(j0)].start + spoken_seconds(heard[static_cast<size_t>(j0)].key) : 0.0;
     const double to   = j1 >= 0 ? heard[static_cast<size_t>(j1)].start : until;
     const double need = rough_seconds(words, first, end);
-    return need > to - from && need - rough_seconds(words, sentence_first, sentence_end) <= to - from;
+    // Recognised words beyond those the rest of the run holds may be the sentence, said and misheard.
+    const int32_t heard_between = (j1 >= 0 ? j1 : static_cast<int32_t>(heard.size())) - j0 - 1;
+    const auto    rest =
+        static_cast<int32_t>(keyed_between(words, first, end) - keyed_between(words, sentence_first, sentence_end));
+    return need > to - from && need - rough_seconds(words, sentence_first, sentence_end) <= to - from &&
+           heard_between <= rest;
 }
