@@ -318,6 +318,7 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
         }
         trim_hidden_onsets(words, s, samples, rate, times);
         trim_noise_onsets(words, s, samples, rate, times);
+        trim_stop_closures(words, s, samples, rate, times);
         for (size_t i = s.first; i < s.last; i++) {
             const TranscriptWord & w = words[i];
             TimedWord              word;
