@@ -312,6 +312,20 @@ double stop_closure_start(std::span<const float> samples, int32_t rate, std::str
 void trim_stop_closures(const std::vector<TranscriptWord> & words, const Stretch & s, std::span<const float> samples,
                         int32_t rate, StretchTimes & times);
 
+// Where sound begins after a word drawn from `start` to `end` wholly inside the noise floor, when the floor goes on
+// 0.1 s or more after it; negative when the word has sound, in quiet, or with no sound after it.
+double sound_after_floor(std::span<const float> samples, int32_t rate, double start, double end);
+
+// Draws again each placed word of stretch `s` that `sound_after_floor` finds in a pause (the word after it placed),
+// with the words after it up to the first gap of 0.1 s drawn between two of them, over the audio from a little before
+// the sound after the pause to that gap: a soundless word is said after the pause, and the words after it were drawn
+// over its sound. Kept when every word placed before is placed again. Returns false with `error` when the aligner
+// fails.
+bool redraw_floor_words(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                        const std::vector<HeardWord> & heard, const Stretch & s, std::span<const float> samples,
+                        int32_t rate, const std::string & language, bool denoise, kelvo_asr::ForcedAligner & aligner,
+                        StretchTimes & times, std::string & error);
+
 // Force-aligns segment `index`'s transcript words stretch by stretch (unheard and soundless words left out of
 // the text), retries a stretch that leaves words unplaced or anchors far from where they were heard on a
 // window 1 s wider (within the segment; a stretch at the segment's edge also past that edge, no word drawn
