@@ -8,15 +8,6 @@
 
 namespace {
 
-// Recognised words heard this much before a stretch starts are its own: the recogniser's starts run early.
-constexpr double heard_lead_seconds = 0.1;
-
-// What a matched word that is not placed costs, in seconds, and the most a placed one costs.
-constexpr double unplaced_cost = 0.5;
-
-// How much nearer the heard alignment must put a disagreeing region's matched words to be kept.
-constexpr double prefer_margin_seconds = 0.03;
-
 // How far before and after the heard alignment's edges a region's written words may be drawn again, and the
 // shortest span worth aligning.
 constexpr double region_slack_seconds = 0.05;
@@ -26,210 +17,8 @@ constexpr double min_region_seconds   = 0.3;
 // the pauses hold the noise, nearer the speech.
 constexpr double quiet_floor_db = 40.0;
 
-// A matched word drawn this far off the usual lead of its neighbours was pushed off its word.
-constexpr double pushed_seconds = 0.3;
-
 // The least room, as a share of the time its words take to say, for aligning a run of words on its own.
 constexpr double room_share = 0.5;
-
-// The recognised words aligned over the stretch in place of the written ones: each matched written word gets
-// the time of the recognised word it matches, and the unmatched written words between two matched ones get
-// the times of the unmatched recognised words there when as many were heard as written, one for one.
-bool align_heard(const TranscriptPlan & plan, const std::vector<HeardWord> & heard, const Stretch & s, size_t index,
-                 std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
-                 kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error) {
-    const size_t count = s.last - s.first;
-    times = StretchTimes{ std::vector<double>(count, 0), std::vector<double>(count, 0), std::vector<bool>(count, false),
-                          0 };
-    const double from = static_cast<double>(s.from) / static_cast<double>(rate);
-    const double to   = static_cast<double>(s.to) / static_cast<double>(rate);
-    size_t       j0   = heard.size();
-    size_t       j1   = 0;
-    std::string  text;
-    for (size_t j = 0; j < heard.size(); j++) {
-        if (heard[j].segment == index && heard[j].start >= from - heard_lead_seconds && heard[j].start < to) {
-            j0 = std::min(j0, j);
-            j1 = j + 1;
-            text += (text.empty() ? "" : " ") + heard[j].key;
-        }
-    }
-    if (text.empty()) {
-        return true;
-    }
-    // With the decoder's own edges, as the written words are aligned.
-    const kelvo_asr::alignment_result result =
-        aligner.align(samples.data() + s.from, s.to - s.from, text, language, denoise, false);
-    if (!result.success) {
-        error = "alignment failed: " + result.error;
-        return false;
-    }
-    const double offset = from;
-    auto         place  = [&](size_t i, size_t j) {
-        const size_t k = j - j0;
-        if (j < j0 || j >= j1 || k >= result.words.size() || result.words[k].end - result.words[k].start < 0.001f) {
-            return;
-        }
-        times.start[i - s.first]  = static_cast<double>(result.words[k].start) + offset;
-        times.end[i - s.first]    = static_cast<double>(result.words[k].end) + offset;
-        times.placed[i - s.first] = true;
-    };
-    int32_t previous = -1; // transcript index of the last matched word
-    for (size_t i = s.first; i <= s.last; i++) {
-        if (i < s.last && plan.heard[i] < 0) {
-            continue;
-        }
-        // The unmatched written words since the last matched one, against the unmatched recognised words.
-        const size_t jl = previous >= 0 ? static_cast<size_t>(plan.heard[static_cast<size_t>(previous)]) + 1 : j0;
-        const size_t jr = i < s.last ? static_cast<size_t>(plan.heard[i]) : j1;
-        std::vector<size_t> written;
-        for (size_t k = previous >= 0 ? static_cast<size_t>(previous) + 1 : s.first; k < i; k++) {
-            if (!plan.unheard[k]) {
-                written.push_back(k);
-            }
-        }
-        if (jr >= jl && written.size() == jr - jl) {
-            for (size_t k = 0; k < written.size(); k++) {
-                place(written[k], jl + k);
-            }
-        }
-        if (i < s.last) {
-            place(i, static_cast<size_t>(plan.heard[i]));
-            previous = static_cast<int32_t>(i);
-        }
-    }
-    return true;
-}
-
-// The places where the written words and the recognised ones disagree (unmatched words on either side):
-// each as the transcript words [first, last), from the matched word before it to the matched word after it,
-// places that share a matched word taken as one.
-std::vector<std::pair<size_t, size_t>> disagreeing_regions(const TranscriptPlan & plan, const Stretch & s) {
-    std::vector<size_t> matched;
-    for (size_t i = s.first; i < s.last; i++) {
-        if (plan.heard[i] >= 0) {
-            matched.push_back(i);
-        }
-    }
-    auto disagree = [&](size_t t) { // between matched[t] and matched[t + 1]
-        for (size_t k = matched[t] + 1; k < matched[t + 1]; k++) {
-            if (!plan.unheard[k]) {
-                return true;
-            }
-        }
-        return plan.heard[matched[t + 1]] != plan.heard[matched[t]] + 1;
-    };
-    std::vector<std::pair<size_t, size_t>> regions;
-    for (size_t t = 0; t + 1 < matched.size(); t++) {
-        if (!disagree(t)) {
-            continue;
-        }
-        if (!regions.empty() && regions.back().second == matched[t] + 1) {
-            regions.back().second = matched[t + 1] + 1;
-        } else {
-            regions.emplace_back(matched[t], matched[t + 1] + 1);
-        }
-    }
-    return regions;
-}
-
-// A place where the heard alignment was kept: transcript words [first, last).
-struct KeptRegion {
-    size_t              first = 0;
-    size_t              last  = 0;
-    std::vector<double> expected; // per word of the region: where a matched word should start (heard + lead)
-};
-
-// What the matched words of region `r` cost in `v` (positions of the region), as prefer_nearer_to_heard counts.
-double region_cost(const TranscriptPlan & plan, const KeptRegion & r, const StretchTimes & v, size_t offset) {
-    double sum = 0;
-    for (size_t i = r.first; i < r.last; i++) {
-        if (plan.heard[i] >= 0) {
-            const size_t k = i - offset;
-            sum +=
-                v.placed[k] ? std::min(std::fabs(v.start[k] - r.expected[i - r.first]), unplaced_cost) : unplaced_cost;
-        }
-    }
-    return sum;
-}
-
-// Keeps the heard alignment in each region where it puts the region's matched words nearer where the
-// recogniser heard them, against the usual lead of the aligner's start over the recogniser's among the
-// stretch's matched words around them. Returns the regions where it was kept.
-std::vector<KeptRegion> prefer_nearer_to_heard(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
-                                               const std::vector<std::pair<size_t, size_t>> & regions,
-                                               const Stretch & s, const StretchTimes & heard_times,
-                                               StretchTimes & times) {
-    std::vector<size_t> matched;
-    for (size_t i = s.first; i < s.last; i++) {
-        if (plan.heard[i] >= 0) {
-            matched.push_back(i);
-        }
-    }
-    auto heard_start = [&](size_t i) { return heard[static_cast<size_t>(plan.heard[i])].start; };
-    auto lead        = [&](size_t i) { // around transcript word i
-        const auto t = static_cast<size_t>(std::lower_bound(matched.begin(), matched.end(), i) - matched.begin());
-        std::vector<double> near;
-        for (size_t u = t > transcript_lead_window ? t - transcript_lead_window : 0;
-             u < std::min(matched.size(), t + transcript_lead_window + 1); u++) {
-                   if (times.placed[matched[u] - s.first]) {
-                       near.push_back(times.start[matched[u] - s.first] - heard_start(matched[u]));
-            }
-        }
-        return median_lead(std::move(near));
-    };
-    auto cost = [&](const StretchTimes & v, size_t first, size_t last) {
-        double sum = 0;
-        for (size_t i = first; i < last; i++) {
-            if (plan.heard[i] < 0) {
-                continue;
-            }
-            const size_t k = i - s.first;
-            sum +=
-                v.placed[k] ? std::min(std::fabs(v.start[k] - heard_start(i) - lead(i)), unplaced_cost) : unplaced_cost;
-        }
-        return sum;
-    };
-    // Matched words next to a region that the written alignment drew far from where they were heard were pushed
-    // there by the region's words ("They are pleased" behind two written words never said): they go with it.
-    auto off = [&](size_t i) {
-        const size_t k = i - s.first;
-        return !times.placed[k] || std::fabs(times.start[k] - heard_start(i) - lead(i)) > pushed_seconds;
-    };
-    std::vector<std::pair<size_t, size_t>> widened;
-    for (auto [first, last] : regions) {
-        while (first > s.first && plan.heard[first - 1] >= 0 && off(first - 1)) {
-            first--;
-        }
-        while (last < s.last && plan.heard[last] >= 0 && off(last)) {
-            last++;
-        }
-        if (!widened.empty() && first < widened.back().second) {
-            widened.back().second = std::max(widened.back().second, last);
-        } else {
-            widened.emplace_back(first, last);
-        }
-    }
-    std::vector<KeptRegion> kept;
-    for (const auto & [first, last] : widened) {
-        const double heard_cost = cost(heard_times, first, last);
-        if (heard_cost + prefer_margin_seconds < cost(times, first, last)) {
-            KeptRegion region{ first, last, std::vector<double>(last - first, 0.0) };
-            for (size_t i = first; i < last; i++) {
-                if (plan.heard[i] >= 0) {
-                    region.expected[i - first] = heard_start(i) + lead(i);
-                }
-            }
-            for (size_t i = first; i < last; i++) {
-                const size_t k  = i - s.first;
-                times.start[k]  = heard_times.start[k];
-                times.end[k]    = heard_times.end[k];
-                times.placed[k] = heard_times.placed[k];
-            }
-            kept.push_back(std::move(region));
-        }
-    }
-    return kept;
-}
 
 // Aligns each run of unplaced words in [first, last) that have something to say, and that the first alignment
 // (`written`) placed, on its own over the audio between the placed words around it, when there is room for it
@@ -351,7 +140,7 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
         };
         const bool drawn_again_fits =
             !inside.placed.empty() && inside.misses == 0 &&
-            region_cost(plan, region, inside, first) + prefer_margin_seconds <
+            region_cost(plan, region, inside, first) + transcript_prefer_margin_seconds <
                 region_cost(plan, region, written, s.first) &&
             placed_span(inside.placed, 0, last - first) >= placed_span(written.placed, first - s.first, last - s.first);
         const auto take = [&](const StretchTimes & v, size_t offset) {
@@ -405,7 +194,8 @@ bool check_against_heard(const std::vector<TranscriptWord> & words, const Transc
         const size_t lost = draw_again ? region_words_lost(words, plan, s, first, last, written, filled)
                                        : (placed_in(filled) < placed_in(written) ? 1 : 0);
         if (lost > 0 && (!draw_again || region_cost(plan, region, filled, s.first) +
-                                                unplaced_cost * static_cast<double>(lost) + prefer_margin_seconds >=
+                                                transcript_unplaced_cost * static_cast<double>(lost) +
+                                                transcript_prefer_margin_seconds >=
                                             region_cost(plan, region, written, s.first))) {
             take(written, s.first);
         } else {

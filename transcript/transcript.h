@@ -15,6 +15,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 //
@@ -183,6 +184,43 @@ bool align_stretch(const std::vector<TranscriptWord> & words, const TranscriptPl
                    const std::vector<bool> & left_out, const std::vector<HeardWord> & heard, const Stretch & s,
                    int32_t from, int32_t to, std::span<const float> samples, int32_t rate, const std::string & language,
                    bool denoise, kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error);
+
+// What a matched word the check against the recognised words leaves unplaced costs, in seconds, and the most a
+// placed one costs.
+inline constexpr double transcript_unplaced_cost = 0.5;
+
+// How much nearer the heard alignment must put a disagreeing place's matched words to be kept.
+inline constexpr double transcript_prefer_margin_seconds = 0.03;
+
+// The recognised words aligned over the stretch in place of the written ones: each matched written word gets
+// the time of the recognised word it matches, and the unmatched written words between two matched ones get
+// the times of the unmatched recognised words there when as many were heard as written, one for one.
+bool align_heard(const TranscriptPlan & plan, const std::vector<HeardWord> & heard, const Stretch & s, size_t index,
+                 std::span<const float> samples, int32_t rate, const std::string & language, bool denoise,
+                 kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error);
+
+// The places where the written words and the recognised ones disagree (unmatched words on either side):
+// each as the transcript words [first, last), from the matched word before it to the matched word after it,
+// places that share a matched word taken as one.
+std::vector<std::pair<size_t, size_t>> disagreeing_regions(const TranscriptPlan & plan, const Stretch & s);
+
+// A place where the heard alignment was kept: transcript words [first, last).
+struct KeptRegion {
+    size_t              first = 0;
+    size_t              last  = 0;
+    std::vector<double> expected; // per word of the region: where a matched word should start (heard + lead)
+};
+
+// What the matched words of region `r` cost in `v` (positions of the region), as prefer_nearer_to_heard counts.
+double region_cost(const TranscriptPlan & plan, const KeptRegion & r, const StretchTimes & v, size_t offset);
+
+// Keeps the heard alignment in each region where it puts the region's matched words nearer where the
+// recogniser heard them, against the usual lead of the aligner's start over the recogniser's among the
+// stretch's matched words around them. Returns the regions where it was kept.
+std::vector<KeptRegion> prefer_nearer_to_heard(const TranscriptPlan & plan, const std::vector<HeardWord> & heard,
+                                               const std::vector<std::pair<size_t, size_t>> & regions,
+                                               const Stretch & s, const StretchTimes & heard_times,
+                                               StretchTimes & times);
 
 // True when noise fills the pauses of samples [s.from, s.to): its quietest 10 ms frame lies within 40 dB of its
 // loudest. False when the stretch holds no whole frame.
