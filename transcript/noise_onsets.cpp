@@ -28,18 +28,6 @@ constexpr double min_move_seconds = 0.03;
 constexpr std::string_view voiced_letters = "aeiouwylrmn";
 constexpr std::string_view stop_letters   = "bdgptkqc";
 
-// Whether `key` opens with a stop, told from its spelling (not "ch", "th", "ph", nor a silent k or g).
-bool opens_with_stop(std::string_view key) {
-    if (key.empty() || stop_letters.find(key[0]) == std::string_view::npos) {
-        return false;
-    }
-    const char next = key.size() > 1 ? key[1] : '\0';
-    if (next == 'h' || next == 'n' || (key[0] == 'c' && std::string_view("eiy").find(next) != std::string_view::npos)) {
-        return false;
-    }
-    return true;
-}
-
 // Whether `text`, as written, ends in a vowel or a voiced glide with nothing written after it (no comma, no
 // sentence's end): a silent e after a stop ("made") ends in the stop.
 bool ends_voiced(std::string_view text) {
@@ -68,6 +56,17 @@ double hidden_seconds(std::string_view key, std::string_view before) {
 }
 
 } // namespace
+
+bool opens_with_stop(std::string_view key) {
+    if (key.empty() || stop_letters.find(key[0]) == std::string_view::npos) {
+        return false;
+    }
+    const char next = key.size() > 1 ? key[1] : '\0';
+    if (next == 'h' || next == 'n' || (key[0] == 'c' && std::string_view("eiy").find(next) != std::string_view::npos)) {
+        return false;
+    }
+    return true;
+}
 
 double noise_onset_start(std::span<const float> samples, int32_t rate, std::string_view key, std::string_view before,
                          double start, double end) {

@@ -334,6 +334,9 @@ double hidden_onset_start(std::span<const float> samples, int32_t rate, double s
 void trim_hidden_onsets(const std::vector<TranscriptWord> & words, const Stretch & s, std::span<const float> samples,
                         int32_t rate, StretchTimes & times);
 
+// Whether `key` opens with a stop, told from its spelling (not "ch", "th", "ph", nor a silent k or g).
+bool opens_with_stop(std::string_view key);
+
 // Where a word `key` drawn from `start` to `end`, after the placed word written `before` ("" when none), begins in
 // noise when `start` lies at the noise floor: its first sound hides under the noise for a while before the word
 // shows above it (0.1 s for an f, and for a stop after a vowel or a voiced glide; 20 ms for a vowel or a voiced
@@ -346,6 +349,32 @@ double noise_onset_start(std::span<const float> samples, int32_t rate, std::stri
 // ends the word before it there when it reached further.
 void trim_noise_onsets(const std::vector<TranscriptWord> & words, const Stretch & s, std::span<const float> samples,
                        int32_t rate, StretchTimes & times);
+
+// Where a word `key` opening with a voiceless stop (p, t, k), drawn from `start` to `end`, begins after a pause:
+// its closure is silent and lies at the pause's end, 65 ms before its release (its first sound: within 30 dB of its
+// loudest frame in quiet, above the noise floor in noise), never before `after` (the end of the placed word before,
+// negative when none) nor after `start`. `start` when no pause (0.1 s, in noise 0.15 s) comes before the release,
+// when the move is under 30 ms, and for other first sounds (a voiced stop's closure is heard).
+double stop_closure_start(std::span<const float> samples, int32_t rate, std::string_view key, double after,
+                          double start, double end);
+
+// Moves the start of each placed word of stretch `s` to `stop_closure_start`.
+void trim_stop_closures(const std::vector<TranscriptWord> & words, const Stretch & s, std::span<const float> samples,
+                        int32_t rate, StretchTimes & times);
+
+// Where sound begins after a word drawn from `start` to `end` wholly inside the noise floor, when the floor goes on
+// 0.1 s or more after it; negative when the word has sound, in quiet, or with no sound after it.
+double sound_after_floor(std::span<const float> samples, int32_t rate, double start, double end);
+
+// Draws again each placed word of stretch `s` that `sound_after_floor` finds in a pause (the word after it placed),
+// with the words after it up to the first gap of 0.1 s drawn between two of them, over the audio from a little before
+// the sound after the pause to that gap: a soundless word is said after the pause, and the words after it were drawn
+// over its sound. Kept when every word placed before is placed again. Returns false with `error` when the aligner
+// fails.
+bool redraw_floor_words(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
+                        const std::vector<HeardWord> & heard, const Stretch & s, std::span<const float> samples,
+                        int32_t rate, const std::string & language, bool denoise, kelvo_asr::ForcedAligner & aligner,
+                        StretchTimes & times, std::string & error);
 
 // Force-aligns segment `index`'s transcript words stretch by stretch (unheard and soundless words left out of
 // the text), retries a stretch that leaves words unplaced or anchors far from where they were heard on a

@@ -323,6 +323,9 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
         keep_unsqueezed(words, s, written, times);
         leave_out_squeezed_words(words, plan, s, times);
         keep_turn_edges(words, s, times);
+        if (!redraw_floor_words(words, plan, heard, s, samples, rate, language, denoise, aligner, times, error)) {
+            return false;
+        }
         trim_quiet_starts(samples, rate, times);
         for (size_t k = 0; k < times.placed.size(); k++) {
             const std::string & key = words[s.first + k].key;
@@ -332,6 +335,7 @@ bool align_transcript_segment(const std::vector<TranscriptWord> & words, const T
         }
         trim_hidden_onsets(words, s, samples, rate, times);
         trim_noise_onsets(words, s, samples, rate, times);
+        trim_stop_closures(words, s, samples, rate, times);
         for (size_t i = s.first; i < s.last; i++) {
             const TranscriptWord & w = words[i];
             TimedWord              word;

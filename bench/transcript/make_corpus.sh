@@ -9,7 +9,8 @@
 # NAME.txt (the exact transcript: `P: words` per turn, the truth's words with festival's punctuation),
 # NAME.mis.txt (the differing one) and NAME.mis.tags (per word of it: `kept TRUTH_INDEX`, `replaced`,
 # `inserted` or `extra`), NAME-snr20.wav. LONG=1 adds "long", all the texts of this folder and of
-# bench/recognition/texts in one conversation. ONLY="NAME ..." makes only the recordings named.
+# bench/recognition/texts in one conversation. ONLY="NAME ..." makes only the recordings named. NOISE_DRAW=K
+# (default 0) gives the 20 dB copies another draw of the noise; the same K gives the same files.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -43,7 +44,8 @@ conversation() {
     for v in "$pv" "$cv"; do
         festival -b "$scm.$v" >"$work/$name-$v.log" 2>&1
     done
-    sox -n -r 16000 -c 1 -b 16 "$work/gap.wav" trim 0 0.4
+    # The pause between turns: 0.4 s of silence, dithered as sox writes it, with a fixed seed (-R).
+    sox -R -n -r 16000 -c 1 -b 16 "$work/gap.wav" trim 0 0.4
     local offset=0 parts=() i
     : >"$out/$name.truth"
     : >"$out/$name.txt"
@@ -57,11 +59,14 @@ conversation() {
         offset=$(awk -v o="$offset" -v d="$(soxi -D "$base.wav")" 'BEGIN { printf "%.6f", o + d + 0.4 }')
     done
     sox "${parts[@]}" "$out/$name.wav"
-    # White noise at 20 dB below the recording's RMS level (uniform noise of amplitude a has RMS a / sqrt(3)).
-    local rms
+    # White noise at 20 dB below the recording's RMS level (uniform noise of amplitude a has RMS a / sqrt(3)). Sox
+    # runs repeatable (-R: a fixed seed), so that a corpus made again holds the same noise; NOISE_DRAW=K takes
+    # the noise from K seconds further along the generator's sequence, another draw of the same level.
+    local rms draw=${NOISE_DRAW:-0}
     rms=$(sox "$out/$name.wav" -n stat 2>&1 | awk '/RMS +amplitude/ { print $3 }')
-    sox "$out/$name.wav" -p synth whitenoise vol "$(awk -v r="$rms" 'BEGIN { print r / 10 * sqrt(3) }')" |
-        sox -m -v 1 "$out/$name.wav" -v 1 - -b 16 "$out/$name-snr20.wav"
+    sox -R "$out/$name.wav" -p pad 0 "$draw" synth whitenoise vol "$(awk -v r="$rms" 'BEGIN { print r / 10 * sqrt(3) }')" \
+        trim "$draw" |
+        sox -R -m -v 1 "$out/$name.wav" -v 1 - -b 16 "$out/$name-snr20.wav"
     mismatch "$name"
 }
 

@@ -56,14 +56,14 @@ for text in "$here"/texts/*.txt; do
     read -r first second <<<"${pairs[$((i % ${#pairs[@]}))]}"
     i=$((i + 1))
     say_all "$name" "$text" "$first" "$second"
-    sox -n -r 16000 -c 1 -b 16 "$work/lead.wav" trim 0 0.3
+    sox -R -n -r 16000 -c 1 -b 16 "$work/lead.wav" trim 0 0.3
     parts=("$work/lead.wav")
     n=0
     : >"$out/$name.txt"
     while IFS=$'\t' read -r _ line; do
         n=$((n + 1))
         gap=${gaps[$(((n * 3) % ${#gaps[@]}))]}
-        sox -n -r 16000 -c 1 -b 16 "$work/gap-$n.wav" trim 0 "$gap"
+        sox -R -n -r 16000 -c 1 -b 16 "$work/gap-$n.wav" trim 0 "$gap"
         parts+=("$work/$name-$n.wav" "$work/gap-$n.wav")
         printf '%s\n' "$line" >>"$out/$name.txt"
     done <"$text"

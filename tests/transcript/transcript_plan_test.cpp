@@ -382,6 +382,46 @@ TEST(TranscriptTimes, InNoiseAWordDrawnInTheFloorStartsWhereItsFirstSoundHides) 
     EXPECT_DOUBLE_EQ(times.start[1], 0.42);
 }
 
+TEST(TranscriptTimes, AVoicelessStopAfterAPauseStartsWithItsSilentClosure) {
+    // 1 s at 16 kHz: a loud tone with a pause as quiet as `floor` (a real pause, or noise 28 dB below) over
+    // [from, 0.45); the stop's release is at 0.445 (the first frame half over the tone).
+    auto recording = [](float floor, double from) {
+        std::vector<float> samples(16000);
+        for (size_t i = 0; i < samples.size(); i++) {
+            const double t = static_cast<double>(i) / 16000.0;
+            samples[i] =
+                static_cast<float>(t >= from && t < 0.45 ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
+        }
+        return samples;
+    };
+    const std::vector<float> quiet = recording(0.0005f, 0.2);
+    EXPECT_NEAR(stop_closure_start(quiet, 16000, "cake", 0.2, 0.43, 0.8), 0.38, 0.006);  // drawn at the release
+    EXPECT_NEAR(stop_closure_start(quiet, 16000, "cake", 0.2, 0.47, 0.8), 0.38, 0.006);  // drawn on its sound
+    EXPECT_NEAR(stop_closure_start(quiet, 16000, "cake", 0.39, 0.43, 0.8), 0.39, 0.006); // not over the word before
+    EXPECT_NEAR(stop_closure_start(recording(0.02f, 0.2), 16000, "cake", 0.2, 0.43, 0.8), 0.38, 0.006); // in noise
+    // A voiced stop's closure is heard; a quiet no longer than a closure is the stop's own (the noise rule's).
+    EXPECT_DOUBLE_EQ(stop_closure_start(quiet, 16000, "gate", 0.2, 0.43, 0.8), 0.43);
+    EXPECT_DOUBLE_EQ(stop_closure_start(recording(0.02f, 0.35), 16000, "cake", 0.35, 0.43, 0.8), 0.43);
+    EXPECT_DOUBLE_EQ(stop_closure_start(recording(0.0005f, 0.4), 16000, "cake", 0.4, 0.43, 0.8), 0.43);
+}
+
+TEST(TranscriptTimes, InNoiseAWordDrawnInsideAPauseIsSaidAfterIt) {
+    // 1 s at 16 kHz: noise at `floor` (28 dB below the tone when 0.02, or a real pause) until a loud tone at 0.6.
+    auto recording = [](float floor) {
+        std::vector<float> samples(16000);
+        for (size_t i = 0; i < samples.size(); i++) {
+            const double t = static_cast<double>(i) / 16000.0;
+            samples[i]     = static_cast<float>(t < 0.6 ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
+        }
+        return samples;
+    };
+    const std::vector<float> noisy = recording(0.02f);
+    EXPECT_NEAR(sound_after_floor(noisy, 16000, 0.3, 0.36), 0.595, 0.006);
+    EXPECT_LT(sound_after_floor(noisy, 16000, 0.62, 0.8), 0.0);              // drawn on sound
+    EXPECT_LT(sound_after_floor(noisy, 16000, 0.5, 0.55), 0.0);              // sound right after it: no pause drawn
+    EXPECT_LT(sound_after_floor(recording(0.0005f), 16000, 0.3, 0.36), 0.0); // quiet
+}
+
 TEST(TranscriptTimes, NoiseIsToldByWhatFillsThePauses) {
     // 1 s at 16 kHz: a loud tone over [0.5, 1), before it `floor` (a pause or noise, 20 dB below when 0.05).
     auto recording = [](float floor) {
