@@ -102,6 +102,11 @@ bool only_match_of_sentence(const std::vector<TranscriptWord> & words, const Tra
 void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const std::vector<HeardWord> & heard,
                                 double recording_end, TranscriptPlan & plan);
 
+// The whole sentences (three or more words to say, opening at a sentence's or turn's start) inside the words
+// [first, end), each as [first, last), in order.
+std::vector<std::pair<size_t, size_t>> whole_sentences_within(const std::vector<TranscriptWord> & words, size_t first,
+                                                              size_t end);
+
 // The longest whole sentence (three or more words to say) inside the words [first, end), as [first, last); an
 // empty range when there is none.
 std::pair<size_t, size_t> longest_sentence_within(const std::vector<TranscriptWord> & words, size_t first, size_t end);

@@ -1,3 +1,5 @@
+// Timing a segment's transcript words stretch by stretch, and settling the times of the whole transcript.
+
 #include "cli/cli.h"
 #include "transcript/transcript.h"
 #include "words/words.h"
@@ -9,26 +11,11 @@
 
 namespace {
 
-// An anchored word the aligner puts further than this from the usual lead of its neighbours was misplaced.
-constexpr double anchor_drift_seconds = 0.3;
-
-// The fewest placed anchors whose usual lead over the recogniser's starts is trusted; with fewer, none is assumed.
-constexpr size_t min_lead_anchors = 5;
-
-// A word longer than this many times its rough length, plus the slack, was drawn over other speech.
-constexpr double stretched_factor = 2.5;
-constexpr double stretched_slack  = 0.5;
-
 // The shortest run of unmatched words tried without, when a stretch cannot be placed with them.
 constexpr size_t min_left_out_run = 3;
 
 // How far a badly placed stretch is widened on each side for its second try.
 constexpr double wider_seconds = 1.0;
-
-// A word that opens a turn or a sentence, drawn against the word before it with a pause after it, belongs
-// after the pause (and one that closes a turn or sentence, likewise, before the pause ahead of it).
-constexpr double turn_pause_seconds = 0.3;
-constexpr double abutting_seconds   = 0.03;
 
 // Whether every placed word of `times` starts before the segment's end and ends after its start.
 bool within_segment(const StretchTimes & times, const Segment & segment, int32_t rate) {
@@ -42,169 +29,7 @@ bool within_segment(const StretchTimes & times, const Segment & segment, int32_t
     return true;
 }
 
-// A word drawn shorter than this share of its rough length was squeezed into a place with no room for it.
-constexpr double squeezed_share = 0.35;
-
-// One word squeezed is what a written word the audio lacks costs; this many more than the first alignment
-// squeezes are said words drawn off their speech.
-constexpr int squeezed_beyond = 2;
-
-// Whether word k of stretch `s` is unplaced in `v`, or drawn squeezed.
-bool squeezed(const std::vector<TranscriptWord> & words, const Stretch & s, const StretchTimes & v, size_t k) {
-    return !v.placed[k] || v.end[k] - v.start[k] < squeezed_share * spoken_seconds(words[s.first + k].key);
-}
-
 } // namespace
-
-void keep_unsqueezed(const std::vector<TranscriptWord> & words, const Stretch & s, const StretchTimes & written,
-                     StretchTimes & times) {
-    const auto same = [&](size_t k) {
-        return times.placed[k] == written.placed[k] &&
-               (!times.placed[k] || (times.start[k] == written.start[k] && times.end[k] == written.end[k]));
-    };
-    for (size_t k = 0; k < times.placed.size();) {
-        if (same(k)) {
-            k++;
-            continue;
-        }
-        size_t end = k;
-        int    now = 0, before = 0;
-        for (; end < times.placed.size() && !same(end); end++) {
-            now += squeezed(words, s, times, end) ? 1 : 0;
-            before += squeezed(words, s, written, end) ? 1 : 0;
-        }
-        if (now >= before + squeezed_beyond) {
-            for (size_t q = k; q < end; q++) {
-                times.start[q]  = written.start[q];
-                times.end[q]    = written.end[q];
-                times.placed[q] = written.placed[q];
-            }
-        }
-        k = end;
-    }
-}
-
-void keep_turn_edges(const std::vector<TranscriptWord> & words, const Stretch & s, StretchTimes & times) {
-    // Between placed words b and a (stretch positions, b < a): whether a turn or sentence ends anywhere there,
-    // so that words left out between them (a sentence never said) do not hide the turn.
-    const auto turn_in = [&](size_t b, size_t a) {
-        for (size_t m = b; m < a; m++) {
-            if (turn_or_sentence_ends(words, s.first + m)) {
-                return true;
-            }
-        }
-        return false;
-    };
-    for (size_t k = 1; k + 1 < times.placed.size(); k++) {
-        if (!times.placed[k]) {
-            continue;
-        }
-        size_t b = k - 1;
-        while (b > 0 && !times.placed[b]) {
-            b--;
-        }
-        size_t a = k + 1;
-        while (a + 1 < times.placed.size() && !times.placed[a]) {
-            a++;
-        }
-        if (!times.placed[b] || !times.placed[a]) {
-            continue;
-        }
-        const double length = times.end[k] - times.start[k];
-        const double before = times.start[k] - times.end[b];
-        const double after  = times.start[a] - times.end[k];
-        if (turn_in(b, k) && !turn_in(k, a) && before <= abutting_seconds && after >= turn_pause_seconds) {
-            times.end[k]   = times.start[a];
-            times.start[k] = times.end[k] - length;
-        } else if (turn_in(k, a) && !turn_in(b, k) && after <= abutting_seconds && before >= turn_pause_seconds) {
-            times.start[k] = times.end[b];
-            times.end[k]   = times.start[k] + length;
-        }
-    }
-}
-
-double median_lead(std::vector<double> leads) {
-    if (leads.empty()) {
-        return 0.0;
-    }
-    const auto middle = leads.begin() + static_cast<std::ptrdiff_t>(leads.size() / 2);
-    std::nth_element(leads.begin(), middle, leads.end());
-    return *middle;
-}
-
-bool align_stretch(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
-                   const std::vector<bool> & left_out, const std::vector<HeardWord> & heard, const Stretch & s,
-                   int32_t from, int32_t to, std::span<const float> samples, int32_t rate, const std::string & language,
-                   bool denoise, kelvo_asr::ForcedAligner & aligner, StretchTimes & times, std::string & error) {
-    const size_t count = s.last - s.first;
-    times = StretchTimes{ std::vector<double>(count, 0), std::vector<double>(count, 0), std::vector<bool>(count, false),
-                          0 };
-    std::string         text;
-    std::vector<size_t> sent;
-    for (size_t i = s.first; i < s.last; i++) {
-        if (!left_out[i]) {
-            if (!text.empty()) {
-                text += ' ';
-            }
-            text += words[i].key;
-            sent.push_back(i);
-        }
-    }
-    for (size_t i = s.first; i < s.last; i++) {
-        times.misses += left_out[i] && !plan.unheard[i] ? 1 : 0; // words left out on this try count as missed
-    }
-    if (sent.empty()) {
-        return true;
-    }
-    // The decoder's own edges: with the whole text known, moving a word's edge onto the signal's sound next to a
-    // pause timed the words worse, in quiet and in noise.
-    const kelvo_asr::alignment_result result =
-        aligner.align(samples.data() + from, to - from, text, language, denoise, false);
-    if (!result.success) {
-        error = "alignment failed: " + result.error;
-        return false;
-    }
-    const double offset = static_cast<double>(from) / static_cast<double>(rate);
-    for (size_t k = 0; k < sent.size(); k++) {
-        const size_t i = sent[k] - s.first;
-        if (k >= result.words.size() || result.words[k].end - result.words[k].start < 0.001f) {
-            times.misses++;
-            continue;
-        }
-        times.start[i] = static_cast<double>(result.words[k].start) + offset;
-        times.end[i]   = static_cast<double>(result.words[k].end) + offset;
-        // A word drawn far beyond its length lies over speech it does not stand for: it is not placed.
-        if (times.end[i] - times.start[i] > stretched_factor * spoken_seconds(words[sent[k]].key) + stretched_slack) {
-            times.misses++;
-            continue;
-        }
-        times.placed[i] = true;
-    }
-    // The recogniser's starts run early by an amount that drifts along a stretch (from under 0.1 s to about
-    // 0.6 s): an anchor is misplaced when it is off from the usual lead of the anchors around it, not from
-    // where it was heard.
-    std::vector<size_t> anchors;
-    std::vector<double> leads;
-    for (const size_t w : sent) {
-        if (plan.anchor[w] && times.placed[w - s.first]) {
-            anchors.push_back(w);
-            leads.push_back(times.start[w - s.first] - heard[static_cast<size_t>(plan.heard[w])].start);
-        }
-    }
-    for (size_t a = 0; a < anchors.size(); a++) {
-        double lead = 0;
-        if (anchors.size() >= min_lead_anchors) {
-            const size_t lo = a > transcript_lead_window ? a - transcript_lead_window : 0;
-            const size_t hi = std::min(anchors.size(), a + transcript_lead_window + 1);
-            lead            = median_lead(
-                           { leads.begin() + static_cast<std::ptrdiff_t>(lo), leads.begin() + static_cast<std::ptrdiff_t>(hi) });
-        }
-        if (std::fabs(leads[a] - lead) > anchor_drift_seconds) {
-            times.misses++;
-        }
-    }
-    return true;
-}
 
 bool align_transcript_segment(const std::vector<TranscriptWord> & words, const TranscriptPlan & plan,
                               const std::vector<HeardWord> & heard, const Segment & segment, size_t index,

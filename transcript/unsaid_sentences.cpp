@@ -44,20 +44,7 @@ void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const
             return sum;
         };
         // The sentences wholly inside the run, longest first, are left out while the rest has no room.
-        std::vector<std::pair<size_t, size_t>> sentences; // [first, last)
-        for (size_t k = i; k < end;) {
-            size_t last = k;
-            while (last < end && !turn_or_sentence_ends(words, last)) {
-                last++;
-            }
-            const bool starts = k == 0 || turn_or_sentence_ends(words, k - 1);
-            if (last < end && starts) {
-                if (keyed_between(words, k, last + 1) >= min_sentence_words) {
-                    sentences.emplace_back(k, last + 1);
-                }
-            }
-            k = last + 1;
-        }
+        std::vector<std::pair<size_t, size_t>> sentences = whole_sentences_within(words, i, end);
         std::stable_sort(sentences.begin(), sentences.end(),
                          [](const auto & a, const auto & b) { return a.second - a.first > b.second - b.first; });
         for (const auto & [first, last] : sentences) {
@@ -71,19 +58,29 @@ void leave_out_unsaid_sentences(const std::vector<TranscriptWord> & words, const
     }
 }
 
-std::pair<size_t, size_t> longest_sentence_within(const std::vector<TranscriptWord> & words, size_t first, size_t end) {
-    std::pair<size_t, size_t> longest{ 0, 0 };
+std::vector<std::pair<size_t, size_t>> whole_sentences_within(const std::vector<TranscriptWord> & words, size_t first,
+                                                              size_t end) {
+    std::vector<std::pair<size_t, size_t>> sentences;
     for (size_t k = first; k < end;) {
         size_t last = k;
         while (last < end && !turn_or_sentence_ends(words, last)) {
             last++;
         }
         const bool starts = k == 0 || turn_or_sentence_ends(words, k - 1);
-        if (last < end && starts && keyed_between(words, k, last + 1) >= min_sentence_words &&
-            last + 1 - k > longest.second - longest.first) {
-            longest = { k, last + 1 };
+        if (last < end && starts && keyed_between(words, k, last + 1) >= min_sentence_words) {
+            sentences.emplace_back(k, last + 1);
         }
         k = last + 1;
+    }
+    return sentences;
+}
+
+std::pair<size_t, size_t> longest_sentence_within(const std::vector<TranscriptWord> & words, size_t first, size_t end) {
+    std::pair<size_t, size_t> longest{ 0, 0 };
+    for (const auto & sentence : whole_sentences_within(words, first, end)) {
+        if (sentence.second - sentence.first > longest.second - longest.first) {
+            longest = sentence;
+        }
     }
     return longest;
 }
