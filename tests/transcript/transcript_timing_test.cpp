@@ -10,6 +10,17 @@
 
 namespace {
 
+// 1 s at 16 kHz: a loud tone, with a stretch [from, to) as quiet as `floor` (a real pause, or noise as loud).
+std::vector<float> tone_with_quiet(double from, double to, float floor) {
+    std::vector<float> samples(16000);
+    for (size_t i = 0; i < samples.size(); i++) {
+        const double t = static_cast<double>(i) / 16000.0;
+        samples[i] =
+            static_cast<float>(t >= from && t < to ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
+    }
+    return samples;
+}
+
 TEST(TranscriptTimes, AWordOpeningATurnDrawnBeforeAPauseIsMovedAfterIt) {
     std::vector<TranscriptWord> words = transcript({ "queen.", "and", "where", "do", "bees", "go.", "home" });
     for (size_t i = 1; i < 6; i++) {
@@ -36,14 +47,8 @@ TEST(TranscriptTimes, AWordOpeningATurnDrawnBeforeAPauseIsMovedAfterIt) {
 
 TEST(TranscriptTimes, AWordDrawnOverThePauseBeforeItStartsWhereItSounds) {
     // 1 s at 16 kHz: a faint pause up to `sound`, then a loud tone (or a pause as loud as the noise `floor`).
-    auto recording = [](double sound, float floor) {
-        std::vector<float> samples(16000);
-        for (size_t i = 0; i < samples.size(); i++) {
-            const double t = static_cast<double>(i) / 16000.0;
-            samples[i]     = static_cast<float>(t < sound ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
-        }
-        return samples;
-    };
+    auto recording = [](double sound, float floor) { return tone_with_quiet(0.0, sound, floor); };
+
     const std::vector<float> paused = recording(0.35, 0.0005f);
     EXPECT_NEAR(quiet_opening_end(paused, 16000, -1, 0.2, 0.8), 0.325, 0.006); // 150 ms of pause drawn into the word
     EXPECT_DOUBLE_EQ(quiet_opening_end(paused, 16000, -1, 0.28, 0.8), 0.28);   // 70 ms: a stop's closure, kept
@@ -67,14 +72,8 @@ TEST(TranscriptTimes, AWordDrawnOverThePauseBeforeItStartsWhereItSounds) {
 
 TEST(TranscriptTimes, AVowelsOpeningPauseIsLeftToThePauseHoweverShort) {
     // 1 s at 16 kHz: a pause up to 0.35 s (faint, or as loud as noise 28 dB below the word), then a loud tone.
-    auto recording = [](float floor) {
-        std::vector<float> samples(16000);
-        for (size_t i = 0; i < samples.size(); i++) {
-            const double t = static_cast<double>(i) / 16000.0;
-            samples[i]     = static_cast<float>(t < 0.35 ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
-        }
-        return samples;
-    };
+    auto recording = [](float floor) { return tone_with_quiet(0.0, 0.35, floor); };
+
     const std::vector<float> paused = recording(0.0005f);
     EXPECT_NEAR(vowel_opening_end(paused, 16000, 0.3, 0.8), 0.325, 0.006);       // 50 ms of pause drawn into it
     EXPECT_DOUBLE_EQ(quiet_opening_end(paused, 16000, -1, 0.3, 0.8), 0.3);       // any word: could be a closure
@@ -168,15 +167,8 @@ TEST(TranscriptTimes, APlaceDrawnAgainCountsOnlySaidWordsLostAndPullsInTheWordsB
 
 TEST(TranscriptTimes, InNoiseAWordsHiddenFirstSoundIsTakenFromTheWordBefore) {
     // 1 s at 16 kHz: a loud tone with a stretch as quiet as the noise, `floor`, over [from, 0.4).
-    auto recording = [](double from, float floor) {
-        std::vector<float> samples(16000);
-        for (size_t i = 0; i < samples.size(); i++) {
-            const double t = static_cast<double>(i) / 16000.0;
-            samples[i] =
-                static_cast<float>(t >= from && t < 0.4 ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
-        }
-        return samples;
-    };
+    auto recording = [](double from, float floor) { return tone_with_quiet(from, 0.4, floor); };
+
     const std::vector<float> noisy = recording(0.3, 0.02f);
     EXPECT_NEAR(hidden_onset_start(noisy, 16000, 0.37, 0.8), 0.335, 0.006);                // drawn inside the quiet
     EXPECT_DOUBLE_EQ(hidden_onset_start(noisy, 16000, 0.42, 0.8), 0.42);                   // drawn on the sound
@@ -196,15 +188,8 @@ TEST(TranscriptTimes, InNoiseAWordsHiddenFirstSoundIsTakenFromTheWordBefore) {
 TEST(TranscriptTimes, InNoiseAWordDrawnInTheFloorStartsWhereItsFirstSoundHides) {
     // 1 s at 16 kHz: a loud tone with a stretch as quiet as `floor` (noise 28 dB below, or a real pause) over
     // [from, 0.45).
-    auto recording = [](float floor, double from = 0.3) {
-        std::vector<float> samples(16000);
-        for (size_t i = 0; i < samples.size(); i++) {
-            const double t = static_cast<double>(i) / 16000.0;
-            samples[i] =
-                static_cast<float>(t >= from && t < 0.45 ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
-        }
-        return samples;
-    };
+    auto recording = [](float floor, double from = 0.3) { return tone_with_quiet(from, 0.45, floor); };
+
     const std::vector<float> noisy = recording(0.02f);
     EXPECT_NEAR(noise_onset_start(noisy, 16000, "fish", "", 0.42, 0.8), 0.345, 0.006); // an f hides 0.1 s
     EXPECT_NEAR(noise_onset_start(noisy, 16000, "fish", "", 0.31, 0.8), 0.345, 0.006); // drawn too early
@@ -236,15 +221,8 @@ TEST(TranscriptTimes, InNoiseAWordDrawnInTheFloorStartsWhereItsFirstSoundHides) 
 TEST(TranscriptTimes, AVoicelessStopAfterAPauseStartsWithItsSilentClosure) {
     // 1 s at 16 kHz: a loud tone with a pause as quiet as `floor` (a real pause, or noise 28 dB below) over
     // [from, 0.45); the stop's release is at 0.445 (the first frame half over the tone).
-    auto recording = [](float floor, double from) {
-        std::vector<float> samples(16000);
-        for (size_t i = 0; i < samples.size(); i++) {
-            const double t = static_cast<double>(i) / 16000.0;
-            samples[i] =
-                static_cast<float>(t >= from && t < 0.45 ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
-        }
-        return samples;
-    };
+    auto recording = [](float floor, double from) { return tone_with_quiet(from, 0.45, floor); };
+
     const std::vector<float> quiet = recording(0.0005f, 0.2);
     EXPECT_NEAR(stop_closure_start(quiet, 16000, "cake", 0.2, 0.43, 0.8), 0.38, 0.006);  // drawn at the release
     EXPECT_NEAR(stop_closure_start(quiet, 16000, "cake", 0.2, 0.47, 0.8), 0.38, 0.006);  // drawn on its sound
@@ -258,14 +236,8 @@ TEST(TranscriptTimes, AVoicelessStopAfterAPauseStartsWithItsSilentClosure) {
 
 TEST(TranscriptTimes, InNoiseAWordDrawnInsideAPauseIsSaidAfterIt) {
     // 1 s at 16 kHz: noise at `floor` (28 dB below the tone when 0.02, or a real pause) until a loud tone at 0.6.
-    auto recording = [](float floor) {
-        std::vector<float> samples(16000);
-        for (size_t i = 0; i < samples.size(); i++) {
-            const double t = static_cast<double>(i) / 16000.0;
-            samples[i]     = static_cast<float>(t < 0.6 ? floor * std::sin(9000.0 * t) : 0.5 * std::sin(1500.0 * t));
-        }
-        return samples;
-    };
+    auto recording = [](float floor) { return tone_with_quiet(0.0, 0.6, floor); };
+
     const std::vector<float> noisy = recording(0.02f);
     EXPECT_NEAR(sound_after_floor(noisy, 16000, 0.3, 0.36), 0.595, 0.006);
     EXPECT_LT(sound_after_floor(noisy, 16000, 0.62, 0.8), 0.0);              // drawn on sound
