@@ -44,7 +44,7 @@ conversation() {
     for v in "$pv" "$cv"; do
         festival -b "$scm.$v" >"$work/$name-$v.log" 2>&1
     done
-    # The pause between turns: 0.4 s of silence, dithered as sox writes it, with a fixed seed (-R).
+    # The pause between turns: 0.4 s of silence, dithered as sox writes it, the same on every run (-R).
     sox -R -n -r 16000 -c 1 -b 16 "$work/gap.wav" trim 0 0.4
     local offset=0 parts=() i
     : >"$out/$name.truth"
@@ -60,7 +60,7 @@ conversation() {
     done
     sox "${parts[@]}" "$out/$name.wav"
     # White noise at 20 dB below the recording's RMS level (uniform noise of amplitude a has RMS a / sqrt(3)). Sox
-    # runs repeatable (-R: a fixed seed), so that a corpus made again holds the same noise; NOISE_DRAW=K takes
+    # runs repeatable (-R), so that a corpus made again holds the same noise; NOISE_DRAW=K takes
     # the noise from K seconds further along the generator's sequence, another draw of the same level.
     local rms draw=${NOISE_DRAW:-0}
     rms=$(sox "$out/$name.wav" -n stat 2>&1 | awk '/RMS +amplitude/ { print $3 }')
