@@ -35,11 +35,9 @@ double sound_after_floor(std::span<const float> samples, int32_t rate, double st
     if (!around.in_noise || around.at >= around.db.size()) {
         return -1;
     }
-    size_t       frame = around.at;
-    const size_t drawn = around.at + static_cast<size_t>(std::max(0.0, end - start - frame_seconds) / around.hop + 0.5);
-    while (frame < around.db.size() && around.db[frame] <= around.noise) {
-        frame++;
-    }
+    const size_t frame = around.onset;
+    const size_t drawn =
+        around.at + static_cast<size_t>(std::lround(std::max(0.0, end - start - frame_seconds) / around.hop));
     if (frame == around.db.size() || frame <= drawn) {
         return -1;
     }

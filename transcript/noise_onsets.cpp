@@ -83,14 +83,8 @@ double noise_onset_start(std::span<const float> samples, int32_t rate, std::stri
     if (db[at] > noise) {
         return start; // drawn on sound
     }
-    size_t onset = at;
-    while (onset < db.size() && db[onset] <= noise) {
-        onset++;
-    }
-    size_t dip = at;
-    while (dip > 0 && db[dip - 1] <= noise) {
-        dip--;
-    }
+    const size_t onset = around.onset;
+    const size_t dip   = around.dip;
     if (onset == db.size()) {
         return start; // nothing of the word above the noise
     }

@@ -196,6 +196,14 @@ NoiseAround noise_around(std::span<const float> samples, int32_t rate, double st
     // Quiet, or no word above the noise: the aligner's edge stays.
     around.in_noise = floor > loudest - quiet_below_db && loudest - floor >= min_above_floor_db;
     around.noise    = floor + noise_margin_db;
+    around.onset    = around.at;
+    while (around.onset < around.db.size() && around.db[around.onset] <= around.noise) {
+        around.onset++;
+    }
+    around.dip = around.at;
+    while (around.dip > 0 && around.db[around.dip - 1] <= around.noise) {
+        around.dip--;
+    }
     return around;
 }
 
@@ -207,10 +215,7 @@ double hidden_onset_start(std::span<const float> samples, int32_t rate, double s
     if (at == 0 || !around.in_noise) {
         return start;
     }
-    size_t dip = at;
-    while (dip > 0 && db[dip - 1] <= noise) {
-        dip--;
-    }
+    const size_t dip   = around.dip;
     const double moved = static_cast<double>(at - dip) * hop_seconds;
     if (db[at] > noise || dip == 0 || moved < min_move_seconds || moved > max_back_seconds) {
         return start;

@@ -4,6 +4,7 @@
 #include "transcript/transcript.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -56,13 +57,8 @@ double stop_closure_start(std::span<const float> samples, int32_t rate, std::str
         if (db[at] > around.noise) {
             return start;
         }
-        while (release < db.size() && db[release] <= around.noise) {
-            release++;
-        }
-        size_t dip = at;
-        while (dip > 0 && db[dip - 1] <= around.noise) {
-            dip--;
-        }
+        release          = around.onset;
+        const size_t dip = around.dip;
         if (release == db.size() || static_cast<double>(release - dip) * hop <= min_noise_pause_seconds) {
             return start;
         }
@@ -87,7 +83,7 @@ double stop_closure_start(std::span<const float> samples, int32_t rate, std::str
             }
         }
         // The pause: the median frame of the stretch before the release lies far below the word.
-        const size_t length = static_cast<size_t>(min_pause_seconds / hop + 0.5);
+        const size_t length = static_cast<size_t>(std::lround(min_pause_seconds / hop));
         if (release < length) {
             return start;
         }

@@ -324,9 +324,12 @@ struct NoiseAround {
     std::vector<double> db;
     double              noise    = 0;
     bool                in_noise = false;
+    size_t              dip      = 0; // the first frame of the run at or below `noise` that reaches back from `at`
+    size_t              onset    = 0; // the first frame from `at` on above `noise`; db.size() when none
 };
 
-// Reads the levels around a word drawn from `start` to `end` (1.5 s of it at most) for the rules on starts in noise.
+// Reads the levels around a word drawn from `start` to `end` (1.5 s of it at most) for the rules on starts in noise,
+// and the run of frames at the noise floor around its drawn start.
 NoiseAround noise_around(std::span<const float> samples, int32_t rate, double start, double end);
 
 // Where a word drawn from `start` to `end` begins when noise hides its first sound (a hiss or a closure at the
